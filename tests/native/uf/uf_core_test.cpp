@@ -1,0 +1,135 @@
+#include "uf/uf_core.h"
+
+#include <gtest/gtest.h>
+
+#include "uf/uf_reference.h"
+
+namespace vornex {
+namespace {
+
+using testing::make_code;
+using testing::reference_decode;
+using Bytes = std::vector<uint8_t>;
+
+Bytes run(const CheckGraph& g, const Bytes& syndrome) { return decode(g, syndrome); }
+
+TEST(UfCore, RepetitionCodeWorkedExamples) {
+    const auto code = make_code({{0, 1}, {1, 2}}, 3);
+    EXPECT_EQ(run(code.graph, {0, 0}), (Bytes{0, 0, 0}));
+    EXPECT_EQ(run(code.graph, {1, 0}), (Bytes{1, 0, 0}));
+    EXPECT_EQ(run(code.graph, {1, 1}), (Bytes{0, 1, 0}));
+    EXPECT_EQ(run(code.graph, {0, 1}), (Bytes{0, 0, 1}));
+    // Only bit 0 of a syndrome byte counts.
+    EXPECT_EQ(run(code.graph, {2, 3}), (Bytes{0, 0, 1}));
+    EXPECT_EQ(run(code.graph, {3, 2}), (Bytes{1, 0, 0}));
+}
+
+TEST(UfCore, RingWithSingleDefectLeavesItUnexplained) {
+    const auto ring = generate_ring_code(2).value();
+    const auto code = make_code(ring.checks, ring.n_qubits);
+    Bytes s(code.graph.n_checks, 0);
+    s[2] = 1;
+    const Bytes c = run(code.graph, s);
+    EXPECT_EQ(c.size(), 4u);
+    EXPECT_FALSE(testing::reproduces(code.checks, s, c));
+    EXPECT_EQ(c, reference_decode(code.graph, s).correction);
+}
+
+TEST(UfCore, UnusedQubitsAndSelfLoopsStayZero) {
+    // Qubit 0 is a self-loop on check 0, qubits 3 and 4 are in no check.
+    const auto code = make_code({{0, 0, 1}, {1, 2}}, 5);
+    for (Bytes s : {Bytes{1, 0}, Bytes{0, 1}, Bytes{1, 1}}) {
+        const Bytes c = run(code.graph, s);
+        ASSERT_EQ(c.size(), 5u);
+        EXPECT_EQ(c[0], 0);
+        EXPECT_EQ(c[3], 0);
+        EXPECT_EQ(c[4], 0);
+        EXPECT_TRUE(testing::reproduces(code.checks, s, c));
+    }
+}
+
+// Checks in a line, the boundary only beyond check 0: qubit 0 is in check 0
+// alone, qubit i in checks i-1 and i. A single defect on the last check
+// grows by one half-edge per round, about 2n rounds to reach the boundary.
+CheckList chain_checks(uint32_t n) {
+    CheckList checks;
+    for (uint32_t i = 0; i + 1 < n; ++i) checks.push_back({i, i + 1});
+    checks.push_back({n - 1});
+    return checks;
+}
+
+TEST(UfCore, LongChainReachesTheBoundary) {
+    for (uint32_t n : {3u, 10u, 200u}) {
+        const auto code = make_code(chain_checks(n), n);
+        Bytes s(n, 0);
+        s[n - 1] = 1;
+        const Bytes c = run(code.graph, s);
+        EXPECT_EQ(c, Bytes(n, 1)) << n;
+        EXPECT_TRUE(testing::reproduces(code.checks, s, c));
+        EXPECT_EQ(c, reference_decode(code.graph, s).correction);
+    }
+}
+
+TEST(UfCore, CappedGrowthFailsWhereUnlimitedGrowthSucceeds) {
+    const auto code = make_code(chain_checks(12), 12);
+    Bytes s(12, 0);
+    s[11] = 1;
+    const auto capped = reference_decode(code.graph, s, code.graph.n_nodes + 2);
+    EXPECT_FALSE(capped.growth_finished);
+    EXPECT_FALSE(testing::reproduces(code.checks, s, capped.correction));
+    EXPECT_TRUE(testing::reproduces(code.checks, s, run(code.graph, s)));
+}
+
+// The fast core agrees with the plain reference everywhere, and wherever a
+// round cap of N + 2 would have let growth end by itself the bytes are the
+// ones the capped loop gives.
+TEST(UfCore, AgreesWithReferenceOnStandardAndRandomCodes) {
+    Wyrand rng(0x5eed0001);
+    UfWorkspace shared;
+    size_t capped_runs = 0;
+    auto check = [&](const testing::TestCode& code, const Bytes& s) {
+        const auto ref = reference_decode(code.graph, s);
+        Bytes out(code.graph.n_qubits, 0xAB);
+        decode_into(code.graph, s, shared, out);
+        ASSERT_EQ(out, ref.correction);
+        const auto capped = reference_decode(code.graph, s, code.graph.n_nodes + 2);
+        if (capped.growth_finished) {
+            ASSERT_EQ(capped.correction, ref.correction);
+            ++capped_runs;
+        }
+    };
+    for (const auto& code : testing::standard_codes()) {
+        for (double p : {0.02, 0.1, 0.3}) {
+            for (int i = 0; i < 150; ++i) {
+                check(code, testing::noisy_syndrome(rng, code.checks, code.graph.n_qubits, p));
+                check(code, testing::random_syndrome(rng, code.graph.n_checks, p));
+            }
+        }
+    }
+    for (int i = 0; i < 3000; ++i) {
+        const auto code = testing::random_code(rng);
+        check(code, testing::random_syndrome(rng, code.graph.n_checks, 0.4));
+    }
+    EXPECT_GT(capped_runs, 10000u);
+}
+
+TEST(UfCore, WorkspaceReuseAcrossGraphSizes) {
+    Wyrand rng(7);
+    const auto big = make_code(testing::rotated_sector_checks(11), 121);
+    const auto small = make_code({{0, 1}, {1, 2}}, 3);
+    UfWorkspace ws;
+    for (int i = 0; i < 50; ++i) {
+        for (const auto* code : {&big, &small}) {
+            const Bytes s = testing::random_syndrome(rng, code->graph.n_checks, 0.2);
+            Bytes out(code->graph.n_qubits, 1);
+            decode_into(code->graph, s, ws, out);
+            EXPECT_EQ(out, run(code->graph, s));
+        }
+    }
+    // Grown once, never shrunk by the smaller graph.
+    EXPECT_EQ(ws.parent.size(), big.graph.n_nodes);
+    EXPECT_EQ(ws.adj_q.size(), 2 * big.graph.edges.size());
+}
+
+}  // namespace
+}  // namespace vornex

@@ -1,0 +1,227 @@
+// Test helpers for the Union-Find family: a deliberately plain reference
+// decoder, code layouts and seeded random syndromes.
+//
+// The reference keeps every step literal (no cached roots, a separate queue,
+// fresh vectors per call) so that the fast core and every driver built on it
+// can be checked byte for byte against something easy to read.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "code/generators.h"
+#include "code/wyrand.h"
+
+namespace vornex::testing {
+
+struct ReferenceResult {
+    std::vector<uint8_t> correction;
+    // False when growth was stopped by the round cap rather than by itself.
+    bool growth_finished = true;
+};
+
+// round_cap == nullopt grows until nothing is active or nothing grows.
+inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<uint8_t>& syndrome,
+                                        std::optional<size_t> round_cap = std::nullopt) {
+    const size_t N = g.n_nodes;
+    const size_t C = g.n_checks;
+    const size_t E = g.edges.size();
+    std::vector<uint32_t> parent(N);
+    std::vector<uint8_t> rnk(N, 0), parity(N, 0), has_bnd(N, 0), support(E, 0);
+    for (size_t n = 0; n < N; ++n) parent[n] = static_cast<uint32_t>(n);
+    has_bnd[C] = 1;
+    for (size_t c = 0; c < C; ++c)
+        if (syndrome[c] & 1) parity[c] = 1;
+
+    auto find = [&](uint32_t x) {
+        while (parent[x] != x) {
+            parent[x] = parent[parent[x]];
+            x = parent[x];
+        }
+        return x;
+    };
+    auto active = [&](uint32_t r) { return parity[r] == 1 && has_bnd[r] == 0; };
+
+    ReferenceResult out;
+    size_t rounds = 0;
+    for (;;) {
+        bool any = false;
+        for (size_t c = 0; c < C; ++c)
+            if (active(find(static_cast<uint32_t>(c)))) any = true;
+        if (!any) break;
+        if (round_cap && rounds == *round_cap) {
+            out.growth_finished = false;
+            break;
+        }
+        ++rounds;
+        bool grew = false;
+        for (size_t e = 0; e < E; ++e) {
+            if (support[e] == 2) continue;
+            int inc = (active(find(g.edges[e].a)) ? 1 : 0) + (active(find(g.edges[e].b)) ? 1 : 0);
+            if (inc > 0) {
+                support[e] = static_cast<uint8_t>(std::min(support[e] + inc, 2));
+                grew = true;
+            }
+        }
+        if (!grew) break;
+        for (size_t e = 0; e < E; ++e) {
+            if (support[e] != 2) continue;
+            uint32_t ra = find(g.edges[e].a), rb = find(g.edges[e].b);
+            if (ra == rb) continue;
+            uint8_t p = parity[ra] ^ parity[rb];
+            uint8_t h = has_bnd[ra] | has_bnd[rb];
+            uint32_t root;
+            if (rnk[ra] < rnk[rb]) {
+                parent[ra] = rb;
+                root = rb;
+            } else if (rnk[ra] > rnk[rb]) {
+                parent[rb] = ra;
+                root = ra;
+            } else {
+                parent[rb] = ra;
+                rnk[ra]++;
+                root = ra;
+            }
+            parity[root] = p;
+            has_bnd[root] = h;
+        }
+    }
+
+    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> adj(N);
+    for (const CheckEdge& e : g.edges) {
+        if (find(e.a) != find(e.b)) continue;
+        adj[e.a].push_back({e.b, e.q});
+        adj[e.b].push_back({e.a, e.q});
+    }
+
+    std::vector<uint8_t> visited(N, 0), node_par(N, 0);
+    std::vector<uint32_t> tparent(N), tqubit(N, 0xFFFFFFFFu), order;
+    for (size_t n = 0; n < N; ++n) tparent[n] = static_cast<uint32_t>(n);
+    for (size_t c = 0; c < C; ++c) node_par[c] = syndrome[c] & 1;
+    std::vector<uint32_t> roots{static_cast<uint32_t>(C)};
+    for (size_t n = 0; n < N; ++n) roots.push_back(static_cast<uint32_t>(n));
+    for (uint32_t r : roots) {
+        if (visited[r]) continue;
+        visited[r] = 1;
+        std::vector<uint32_t> queue{r};
+        for (size_t head = 0; head < queue.size(); ++head) {
+            uint32_t u = queue[head];
+            order.push_back(u);
+            for (auto [v, q] : adj[u]) {
+                if (visited[v]) continue;
+                visited[v] = 1;
+                tparent[v] = u;
+                tqubit[v] = q;
+                queue.push_back(v);
+            }
+        }
+    }
+
+    out.correction.assign(g.n_qubits, 0);
+    for (size_t i = order.size(); i-- > 0;) {
+        uint32_t v = order[i];
+        if (tparent[v] == v || node_par[v] != 1) continue;
+        if (tqubit[v] < g.n_qubits) out.correction[tqubit[v]] ^= 1;
+        node_par[tparent[v]] ^= 1;
+        node_par[v] = 0;
+    }
+    return out;
+}
+
+// True when the correction flips exactly the fired checks.
+inline bool reproduces(const CheckList& checks, const std::vector<uint8_t>& syndrome,
+                       const std::vector<uint8_t>& correction) {
+    for (size_t c = 0; c < checks.size(); ++c) {
+        uint8_t x = 0;
+        for (uint32_t q : checks[c])
+            if (q < correction.size()) x ^= correction[q];
+        if (x != (syndrome[c] & 1)) return false;
+    }
+    return true;
+}
+
+// One sector of a rotated surface code: the Z-type plaquettes of a d x d
+// patch (qubit r*d + c) with weight-2 checks on the top and bottom rows, so
+// every qubit lies in one or two checks. (d*d - 1) / 2 checks for odd d.
+inline CheckList rotated_sector_checks(uint32_t d) {
+    CheckList checks;
+    auto q = [d](uint32_t r, uint32_t c) { return r * d + c; };
+    for (uint32_t j = 0; j + 1 < d; ++j)
+        if (j % 2 == 1) checks.push_back({q(0, j), q(0, j + 1)});
+    for (uint32_t i = 0; i + 1 < d; ++i)
+        for (uint32_t j = 0; j + 1 < d; ++j)
+            if ((i + j) % 2 == 0) checks.push_back({q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)});
+    for (uint32_t j = 0; j + 1 < d; ++j)
+        if ((d - 1 + j) % 2 == 0) checks.push_back({q(d - 1, j), q(d - 1, j + 1)});
+    return checks;
+}
+
+struct TestCode {
+    CheckList checks;
+    CheckGraph graph;
+};
+
+inline TestCode make_code(CheckList checks, std::optional<size_t> n_qubits = std::nullopt) {
+    auto graph = build_check_graph(checks, n_qubits);
+    return {std::move(checks), std::move(graph).value()};
+}
+
+// Random code whose qubits lie in zero, one or two check slots (two slots
+// may be the same check, giving a self-loop), with unused qubits mixed in.
+inline TestCode random_code(Wyrand& rng) {
+    const size_t n_checks = 1 + rng.next_u64() % 12;
+    const size_t n_qubits = 1 + rng.next_u64() % 24;
+    CheckList checks(n_checks);
+    for (uint32_t q = 0; q < n_qubits; ++q) {
+        const uint64_t kind = rng.next_u64() % 8;
+        const size_t slots = kind == 0 ? 0 : (kind < 3 ? 1 : 2);
+        for (size_t k = 0; k < slots; ++k) checks[rng.next_u64() % n_checks].push_back(q);
+    }
+    size_t total = n_qubits;
+    for (auto& check : checks)
+        if (check.empty()) check.push_back(static_cast<uint32_t>(total++));
+    for (auto& check : checks)
+        for (size_t i = check.size(); i > 1; --i) std::swap(check[i - 1], check[rng.next_u64() % i]);
+    // A few spare qubits past the largest index that no check touches.
+    return make_code(std::move(checks), total + rng.next_u64() % 3);
+}
+
+// Bytes 0..3 with about `p` of them odd; bits above bit 0 must be ignored.
+inline std::vector<uint8_t> random_syndrome(Wyrand& rng, size_t n, double p) {
+    std::vector<uint8_t> s(n);
+    for (auto& b : s) {
+        const uint8_t high = static_cast<uint8_t>(rng.next_u64() % 4 == 0 ? 2 : 0);
+        b = static_cast<uint8_t>(high | (rng.next_unit() < p ? 1 : 0));
+    }
+    return s;
+}
+
+// Syndrome of independent bit flips with probability p per qubit.
+inline std::vector<uint8_t> noisy_syndrome(Wyrand& rng, const CheckList& checks, size_t n_qubits, double p) {
+    std::vector<uint8_t> err(n_qubits);
+    for (auto& b : err) b = rng.next_unit() < p;
+    std::vector<uint8_t> s(checks.size(), 0);
+    for (size_t c = 0; c < checks.size(); ++c)
+        for (uint32_t q : checks[c]) s[c] ^= err[q];
+    return s;
+}
+
+// The codes the differential tests sweep over.
+inline std::vector<TestCode> standard_codes() {
+    std::vector<TestCode> codes;
+    for (uint32_t d : {2u, 3u, 5u, 8u}) {
+        auto rep = generate_repetition_code(d);
+        codes.push_back(make_code(rep.checks, rep.n_qubits));
+    }
+    for (uint32_t d : {2u, 3u}) {
+        auto ring = generate_ring_code(d).value();
+        codes.push_back(make_code(ring.checks, ring.n_qubits));
+    }
+    for (uint32_t d = 3; d <= 15; d += 2) codes.push_back(make_code(rotated_sector_checks(d), size_t{d} * d));
+    return codes;
+}
+
+}  // namespace vornex::testing
