@@ -1,0 +1,73 @@
+#include "module/args.h"
+
+#include <string>
+
+namespace vornex::py {
+namespace {
+
+[[noreturn]] void raise_call_error(const Signature& sig, const std::string& detail) {
+    raise(PyExc_TypeError, sig.name + "() " + detail);
+}
+
+size_t find_parameter(const Signature& sig, PyObject* key) {
+    for (size_t i = 0; i < sig.parameters.size(); ++i)
+        if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, sig.parameters[i].name.c_str()) == 0)
+            return i;
+    return sig.parameters.size();
+}
+
+}  // namespace
+
+Args::Args(const Signature& signature, PyObject* const* args, size_t nargs, PyObject* kwnames)
+    : signature_(&signature), values_(signature.parameters.size(), nullptr) {
+    bind(args, nargs, kwnames, args + nargs, nullptr);
+}
+
+Args::Args(const Signature& signature, PyObject* args, PyObject* kwargs)
+    : signature_(&signature), values_(signature.parameters.size(), nullptr) {
+    const size_t nargs = args ? static_cast<size_t>(PyTuple_GET_SIZE(args)) : 0;
+    bind(nargs ? &PyTuple_GET_ITEM(args, 0) : nullptr, nargs, nullptr, nullptr, kwargs);
+}
+
+void Args::set(size_t slot, PyObject* value) {
+    if (values_[slot] != nullptr)
+        raise_call_error(*signature_, "got multiple values for argument '" +
+                                          signature_->parameters[slot].name + "'");
+    values_[slot] = value;
+}
+
+void Args::bind(PyObject* const* positional, size_t npositional, PyObject* kwnames,
+                PyObject* const* keyword_values, PyObject* kwargs) {
+    const Signature& sig = *signature_;
+    const size_t n = sig.parameters.size();
+    if (npositional > n) {
+        raise_call_error(sig, "takes " + std::to_string(n) + " positional argument" + (n == 1 ? "" : "s") +
+                                  " but " + std::to_string(npositional) + (npositional == 1 ? " was" : " were") +
+                                  " given");
+    }
+    for (size_t i = 0; i < npositional; ++i) values_[i] = positional[i];
+
+    auto bind_keyword = [&](PyObject* key, PyObject* value) {
+        const size_t slot = find_parameter(sig, key);
+        if (slot == n) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", sig.name.c_str(), key);
+            throw_python_error();
+        }
+        set(slot, value);
+    };
+    if (kwnames != nullptr) {
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
+            bind_keyword(PyTuple_GET_ITEM(kwnames, i), keyword_values[i]);
+    }
+    if (kwargs != nullptr) {
+        Py_ssize_t pos = 0;
+        PyObject *key = nullptr, *value = nullptr;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value);
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (values_[i] == nullptr && !sig.parameters[i].optional)
+            raise_call_error(sig, "missing required argument '" + sig.parameters[i].name + "' (pos " +
+                                      std::to_string(i + 1) + ")");
+}
+
+}  // namespace vornex::py

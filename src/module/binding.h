@@ -1,0 +1,21 @@
+// Everything a class or function binding needs. Per-class files (*_py.cpp)
+// include this and nothing else from the module frame.
+//
+// Adding a class:
+//   1. src/<subsystem>/<name>_py.cpp: the methods as functions of the native
+//      object (`PyObject* m(const Native&, const Args&)` reads, `Native&`
+//      writes), and one `ModuleItem& <name>_class()` returning a function-local
+//      static ClassSpec (see class_def.h).
+//   2. src/module/registry.h: declare `<name>_class()`; src/module/module.cpp:
+//      one line at the class's place in kRegistry.
+#pragma once
+
+#include "module/args.h"
+#include "module/arrays.h"
+#include "module/borrow.h"
+#include "module/class_def.h"
+#include "module/convert.h"
+#include "module/errors.h"
+#include "module/python.h"
+#include "module/ref.h"
+#include "module/values.h"

@@ -1,0 +1,272 @@
+// Declarative Python classes and functions over native objects.
+//
+// A binding file states its class in one place: the constructor's text
+// signature, then each method and getter with its text signature. The
+// signature doubles as the parameter list, and the constness of a method's
+// native parameter decides its borrow: `const Native&` borrows shared,
+// `Native&` exclusively.
+//
+//   ModuleItem& union_find_decoder_class() {
+//       static ClassSpec spec = ClassSpec::of<construct>("UnionFindDecoder(check_to_qubits, n_qubits)")
+//           .method<decode>("decode($self, syndrome)")
+//           .getter<n_qubits>("n_qubits");
+//       return spec;
+//   }
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "module/args.h"
+#include "module/borrow.h"
+#include "module/errors.h"
+#include "module/python.h"
+#include "module/signature.h"
+
+namespace vornex::py {
+
+// The Python object: a handle to native state plus its borrow counter.
+template <class Native>
+struct Instance {
+    PyObject_HEAD
+    Native* native;
+    BorrowFlag borrow;
+};
+
+// The type object created for Native in the loaded module.
+template <class Native>
+struct TypeSlot {
+    static inline PyTypeObject* type = nullptr;
+};
+
+// Parameter list of each bound callable, set when its class or function is
+// added to the module.
+template <auto Fn>
+struct SignatureSlot {
+    static inline const Signature* signature = nullptr;
+};
+
+template <class F>
+struct MethodTraits;
+template <class N>
+struct MethodTraits<PyObject* (*)(N&, const Args&)> {
+    using Native = std::remove_const_t<N>;
+    static constexpr Access access = std::is_const_v<N> ? Access::Shared : Access::Exclusive;
+};
+
+template <class F>
+struct GetterTraits;
+template <class N>
+struct GetterTraits<PyObject* (*)(const N&)> {
+    using Native = N;
+};
+
+template <class F>
+struct SetterTraits;
+template <class N>
+struct SetterTraits<void (*)(N&, PyObject*)> {
+    using Native = N;
+};
+
+template <class F>
+struct ConstructorTraits;
+template <class N>
+struct ConstructorTraits<std::unique_ptr<N> (*)(const Args&)> {
+    using Native = N;
+};
+
+// The native object behind `object` if it is an instance of Native's class;
+// TypeError naming the argument otherwise.
+template <class Native>
+Instance<Native>* instance_arg(PyObject* object, const char* argument, const char* class_name) {
+    PyTypeObject* type = TypeSlot<Native>::type;
+    if (type == nullptr || !PyObject_TypeCheck(object, type)) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %.200s", argument, class_name,
+                     Py_TYPE(object)->tp_name);
+        throw_python_error();
+    }
+    return reinterpret_cast<Instance<Native>*>(object);
+}
+
+namespace entry {
+
+template <auto Fn>
+PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        using Traits = MethodTraits<decltype(Fn)>;
+        auto* instance = reinterpret_cast<Instance<typename Traits::Native>*>(self);
+        BorrowGuard guard(instance->borrow, Traits::access);
+        Args bound(*SignatureSlot<Fn>::signature, args, static_cast<size_t>(PyVectorcall_NARGS(nargs)),
+                   kwnames);
+        return Fn(*instance->native, bound);
+    });
+}
+
+template <auto Fn>
+PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        Args bound(*SignatureSlot<Fn>::signature, args, static_cast<size_t>(PyVectorcall_NARGS(nargs)),
+                   kwnames);
+        return Fn(bound);
+    });
+}
+
+template <auto Fn>
+PyObject* getter(PyObject* self, void*) {
+    return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        auto* instance = reinterpret_cast<Instance<typename GetterTraits<decltype(Fn)>::Native>*>(self);
+        BorrowGuard guard(instance->borrow, Access::Shared);
+        return Fn(*instance->native);
+    });
+}
+
+template <auto Fn>
+int setter(PyObject* self, PyObject* value, void*) {
+    return boundary<int>(-1, [&]() -> int {
+        if (value == nullptr) raise(PyExc_TypeError, "can't delete attribute");
+        auto* instance = reinterpret_cast<Instance<typename SetterTraits<decltype(Fn)>::Native>*>(self);
+        BorrowGuard guard(instance->borrow, Access::Exclusive);
+        Fn(*instance->native, value);
+        return 0;
+    });
+}
+
+template <auto Ctor>
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        using Native = typename ConstructorTraits<decltype(Ctor)>::Native;
+        Args bound(*SignatureSlot<Ctor>::signature, args, kwargs);
+        std::unique_ptr<Native> native = Ctor(bound);
+        PyObject* self = type->tp_alloc(type, 0);
+        if (self == nullptr) throw_python_error();
+        auto* instance = reinterpret_cast<Instance<Native>*>(self);
+        new (&instance->borrow) BorrowFlag();
+        instance->native = native.release();
+        return self;
+    });
+}
+
+template <class Native>
+void dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    auto* instance = reinterpret_cast<Instance<Native>*>(self);
+    delete instance->native;
+    instance->borrow.~BorrowFlag();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+}  // namespace entry
+
+// One item of the module's ordered registry.
+class ModuleItem {
+public:
+    virtual ~ModuleItem() = default;
+    // Adds the item to `module`; -1 with a Python exception set on failure.
+    virtual int add_to(PyObject* module) = 0;
+};
+
+// A callable's signature and how to reach it, kept until the module adds it.
+struct CallableEntry {
+    Signature signature;
+    PyCFunction function = nullptr;
+    int flags = 0;
+    void (*publish)(const Signature*) = nullptr;
+};
+
+class ClassSpec : public ModuleItem {
+public:
+    // A class whose constructor is `Ctor`: std::unique_ptr<Native> (*)(const Args&).
+    template <auto Ctor>
+    static ClassSpec of(const std::string& text_signature, const std::string& description = "") {
+        using Native = typename ConstructorTraits<decltype(Ctor)>::Native;
+        ClassSpec spec;
+        spec.constructor_ = {parse_signature(text_signature, description), nullptr, 0,
+                             [](const Signature* s) { SignatureSlot<Ctor>::signature = s; }};
+        spec.basicsize_ = sizeof(Instance<Native>);
+        spec.new_ = &entry::construct<Ctor>;
+        spec.dealloc_ = &entry::dealloc<Native>;
+        spec.publish_type_ = [](PyTypeObject* type) { TypeSlot<Native>::type = type; };
+        return spec;
+    }
+
+    template <auto Fn>
+    ClassSpec& method(const std::string& text_signature, const std::string& description = "") {
+        methods_.push_back({parse_signature(text_signature, description),
+                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::method<Fn>)),
+                            METH_FASTCALL | METH_KEYWORDS,
+                            [](const Signature* s) { SignatureSlot<Fn>::signature = s; }});
+        return *this;
+    }
+
+    // Fn: PyObject* (*)(const Args&); called on the class, no instance.
+    template <auto Fn>
+    ClassSpec& static_method(const std::string& text_signature, const std::string& description = "") {
+        methods_.push_back({parse_signature(text_signature, description),
+                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::function<Fn>)),
+                            METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+                            [](const Signature* s) { SignatureSlot<Fn>::signature = s; }});
+        return *this;
+    }
+
+    // Read-only attribute: Fn is PyObject* (*)(const Native&).
+    template <auto Fn>
+    ClassSpec& getter(const char* name) {
+        getset_.push_back({name, &entry::getter<Fn>, nullptr, nullptr, nullptr});
+        return *this;
+    }
+
+    // Read-write attribute: Set is void (*)(Native&, PyObject* value).
+    template <auto Get, auto Set>
+    ClassSpec& property(const char* name) {
+        getset_.push_back({name, &entry::getter<Get>, &entry::setter<Set>, nullptr, nullptr});
+        return *this;
+    }
+
+    int add_to(PyObject* module) override;
+
+private:
+    ClassSpec() = default;
+
+    CallableEntry constructor_;
+    std::vector<CallableEntry> methods_;
+    std::vector<PyGetSetDef> getset_;
+    size_t basicsize_ = 0;
+    newfunc new_ = nullptr;
+    destructor dealloc_ = nullptr;
+    void (*publish_type_)(PyTypeObject*) = nullptr;
+
+    // Filled by add_to; must outlive the type object, so they live here.
+    std::string qualified_name_;
+    std::vector<PyMethodDef> method_defs_;
+    std::vector<PyGetSetDef> getset_defs_;
+    std::vector<PyType_Slot> slots_;
+    PyType_Spec type_spec_{};
+};
+
+class FunctionSpec : public ModuleItem {
+public:
+    // A module function: Fn is PyObject* (*)(const Args&).
+    template <auto Fn>
+    static FunctionSpec of(const std::string& text_signature, const std::string& description = "") {
+        FunctionSpec spec;
+        spec.entry_ = {parse_signature(text_signature, description),
+                       reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::function<Fn>)),
+                       METH_FASTCALL | METH_KEYWORDS,
+                       [](const Signature* s) { SignatureSlot<Fn>::signature = s; }};
+        return spec;
+    }
+
+    int add_to(PyObject* module) override;
+
+private:
+    FunctionSpec() = default;
+    CallableEntry entry_;
+    PyMethodDef defs_[2]{};
+};
+
+}  // namespace vornex::py

@@ -1,0 +1,75 @@
+// The extension module: multi-phase initialisation and the ordered registry.
+#define VORNEX_IMPORT_NUMPY
+#include "module/python.h"
+
+#include "module/errors.h"
+#include "module/registry.h"
+
+namespace vornex::py {
+namespace {
+
+constexpr const char* kVersion = "0.6.6";
+
+constexpr const char* kModuleDoc =
+    "Quantum error correction decoders over NumPy arrays.\n\n"
+    "Codes are given as check_to_qubits (one list of qubit indices per parity check) and\n"
+    "n_qubits; syndromes are uint8 arrays with one byte per check and corrections uint8\n"
+    "arrays with one byte per qubit. Decoders: Union-Find (single, batch, C interface),\n"
+    "weighted matching, BP-OSD, lookup table, stream decoders, learned predecoders and a\n"
+    "GPU batch decoder with CPU fallback.";
+
+using ItemFactory = ModuleItem& (*)();
+
+// Public order of the module's classes, then its functions.
+ItemFactory const kRegistry[] = {
+    py_check_to_edges_function,
+    py_generate_surface_code_checks_function,
+    py_generate_toy_code_checks_function,
+    py_generate_ring_code_checks_function,
+    py_generate_repetition_code_checks_function,
+};
+
+int add_panic_exception(PyObject* module) {
+    PyObject* type = PyErr_NewExceptionWithDoc(
+        "vornex_decoder_v3.PanicException",
+        "Raised when an internal assertion of the library fails. Derives from BaseException so that\n"
+        "`except Exception` does not swallow it.",
+        PyExc_BaseException, nullptr);
+    if (type == nullptr) return -1;
+    set_panic_exception_type(type);
+    const int status = PyModule_AddObjectRef(module, "PanicException", type);
+    Py_DECREF(type);
+    return status;
+}
+
+int exec_module(PyObject* module) {
+    return boundary<int>(-1, [&]() -> int {
+        if (PyArray_ImportNumPyAPI() < 0) return -1;
+        if (PyModule_AddStringConstant(module, "__version__", kVersion) < 0) return -1;
+        for (ItemFactory item : kRegistry)
+            if (item().add_to(module) < 0) return -1;
+        return add_panic_exception(module);
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "vornex_decoder_v3",
+    kModuleDoc,
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace vornex::py
+
+PyMODINIT_FUNC PyInit_vornex_decoder_v3() { return PyModuleDef_Init(&vornex::py::module_def); }

@@ -1,0 +1,18 @@
+// Every class and module function of the module, each defined in its
+// subsystem's binding file. module.cpp adds them in the public order.
+#pragma once
+
+#include "module/class_def.h"
+
+namespace vornex::py {
+
+// Classes.
+
+// Functions.
+ModuleItem& py_check_to_edges_function();
+ModuleItem& py_generate_surface_code_checks_function();
+ModuleItem& py_generate_toy_code_checks_function();
+ModuleItem& py_generate_ring_code_checks_function();
+ModuleItem& py_generate_repetition_code_checks_function();
+
+}  // namespace vornex::py

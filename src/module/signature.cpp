@@ -1,0 +1,44 @@
+#include "module/signature.h"
+
+namespace vornex::py {
+namespace {
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+size_t Signature::required() const {
+    size_t count = 0;
+    while (count < parameters.size() && !parameters[count].optional) ++count;
+    return count;
+}
+
+Signature parse_signature(const std::string& text_signature, const std::string& description) {
+    Signature sig;
+    const auto open = text_signature.find('(');
+    const auto close = text_signature.rfind(')');
+    sig.name = text_signature.substr(0, open);
+    std::string inner = text_signature.substr(open + 1, close - open - 1);
+    size_t start = 0;
+    while (start <= inner.size() && !inner.empty()) {
+        auto comma = inner.find(',', start);
+        if (comma == std::string::npos) comma = inner.size();
+        std::string item = trim(inner.substr(start, comma - start));
+        start = comma + 1;
+        if (item.empty() || item[0] == '$') continue;
+        Parameter parameter;
+        const auto equals = item.find('=');
+        parameter.optional = equals != std::string::npos;
+        parameter.name = trim(item.substr(0, equals));
+        sig.parameters.push_back(parameter);
+    }
+    sig.docstring = text_signature + "\n--\n\n" + description;
+    return sig;
+}
+
+}  // namespace vornex::py

@@ -1,0 +1,26 @@
+// Text signatures double as parameter lists: "decode($self, syndrome)" names
+// the method and its parameters, "x=None" marks an optional one. Binding
+// declarations therefore state each signature exactly once.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vornex::py {
+
+struct Parameter {
+    std::string name;
+    bool optional = false;
+};
+
+struct Signature {
+    std::string name;                    // "decode"
+    std::vector<Parameter> parameters;   // without $self / $type
+    std::string docstring;               // "decode($self, syndrome)\n--\n\n" + description
+    size_t required() const;
+};
+
+// Parses "name(a, b=None)" and builds the docstring from it and `description`.
+Signature parse_signature(const std::string& text_signature, const std::string& description);
+
+}  // namespace vornex::py
