@@ -189,6 +189,27 @@ inline TestCode random_code(Wyrand& rng) {
     return make_code(std::move(checks), total + rng.next_u64() % 3);
 }
 
+// Random code whose checks all have one weight (the only kind the C
+// interface accepts); every qubit still lies in at most two check slots.
+inline TestCode random_uniform_code(Wyrand& rng) {
+    const size_t n_checks = 1 + rng.next_u64() % 10;
+    const size_t weight = 1 + rng.next_u64() % 4;
+    std::vector<uint32_t> uses;
+    CheckList checks(n_checks);
+    for (auto& check : checks) {
+        for (size_t k = 0; k < weight; ++k) {
+            uint32_t q = static_cast<uint32_t>(rng.next_u64() % (uses.size() + 2));
+            if (q >= uses.size() || uses[q] == 2) {
+                q = static_cast<uint32_t>(uses.size());
+                uses.push_back(0);
+            }
+            ++uses[q];
+            check.push_back(q);
+        }
+    }
+    return make_code(std::move(checks), uses.size() + rng.next_u64() % 3);
+}
+
 // Bytes 0..3 with about `p` of them odd; bits above bit 0 must be ignored.
 inline std::vector<uint8_t> random_syndrome(Wyrand& rng, size_t n, double p) {
     std::vector<uint8_t> s(n);

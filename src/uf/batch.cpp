@@ -1,0 +1,30 @@
+#include "uf/batch.h"
+
+#include <algorithm>
+
+#include "code/worker_pool.h"
+#include "uf/decoder.h"
+#include "uf/uf_core.h"
+
+namespace vornex {
+
+Result<BatchDecoder> BatchDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
+    auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
+    if (!graph) return graph.error();
+    return BatchDecoder(std::move(graph).value());
+}
+
+std::vector<uint8_t> BatchDecoder::parallel_batch_decode(std::span<const uint8_t> syndromes,
+                                                         size_t n_shots) const {
+    const size_t n_checks = graph_.n_checks;
+    const size_t n_qubits = graph_.n_qubits;
+    std::vector<uint8_t> out(batch_bytes(n_shots, n_qubits));
+    // Each shot owns its slot, so the collected order is the index order
+    // whatever the split.
+    std::vector<std::vector<uint8_t>> rows(n_shots);
+    parallel_for(n_shots, [&](size_t i) { rows[i] = decode(graph_, syndromes.subspan(i * n_checks, n_checks)); });
+    for (size_t i = 0; i < n_shots; ++i) std::copy(rows[i].begin(), rows[i].end(), out.begin() + i * n_qubits);
+    return out;
+}
+
+}  // namespace vornex

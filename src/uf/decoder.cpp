@@ -1,0 +1,68 @@
+#include "uf/decoder.h"
+
+#include <new>
+
+#include "code/worker_pool.h"
+#include "uf/uf_core.h"
+
+namespace vornex {
+
+std::string shape_text(std::span<const size_t> shape) {
+    std::string text = "[";
+    for (size_t i = 0; i < shape.size(); ++i) {
+        if (i) text += ", ";
+        text += std::to_string(shape[i]);
+    }
+    return text + "]";
+}
+
+Status check_batch_shape(size_t n_checks, std::span<const size_t> shape) {
+    if (shape.size() == 2 && shape[1] == n_checks) return ok_status();
+    return value_error("Expected shape (batch, " + std::to_string(n_checks) + "), got " + shape_text(shape));
+}
+
+size_t batch_bytes(size_t n_shots, size_t row_bytes) {
+    size_t total = 0;
+    if (__builtin_mul_overflow(n_shots, row_bytes, &total)) throw std::bad_alloc();
+    return total;
+}
+
+void decode_rows(const CheckGraph& graph, const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) {
+    const size_t n_checks = graph.n_checks;
+    const size_t n_qubits = graph.n_qubits;
+    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
+        UfWorkspace workspace;
+        for (size_t i = begin; i < end; ++i) {
+            decode_into(graph, {syndromes + i * n_checks, n_checks}, workspace,
+                        {corrections + i * n_qubits, n_qubits});
+        }
+    });
+}
+
+Result<UnionFindDecoder> UnionFindDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
+    auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
+    if (!graph) return graph.error();
+    return UnionFindDecoder(std::move(graph).value());
+}
+
+Result<std::vector<uint8_t>> UnionFindDecoder::decode(std::span<const uint8_t> syndrome) const {
+    if (syndrome.size() != graph_.n_checks) {
+        return panic_error("assertion `left == right` failed: Syndrome length must match n_checks\n  left: " +
+                           std::to_string(syndrome.size()) + "\n right: " + std::to_string(graph_.n_checks));
+    }
+    return vornex::decode(graph_, syndrome);
+}
+
+Status UnionFindDecoder::check_syndrome_length(size_t length) const {
+    if (length == graph_.n_checks) return ok_status();
+    return value_error("Syndrome length (" + std::to_string(length) + ") does not match n_checks (" +
+                       std::to_string(graph_.n_checks) + ")");
+}
+
+std::vector<uint8_t> UnionFindDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
+    std::vector<uint8_t> out(batch_bytes(n_shots, graph_.n_qubits), 0);
+    decode_rows(graph_, syndromes.data(), n_shots, out.data());
+    return out;
+}
+
+}  // namespace vornex

@@ -1,0 +1,46 @@
+// The fast-path Union-Find decoder: the same graph and core as
+// UnionFindDecoder with its own error texts, plus the workspace-per-shot
+// parallel batch routine. The C interface (vornex_uf.h) lives in this unit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "code/result.h"
+
+namespace vornex {
+
+class FastUnionFindDecoder {
+public:
+    static Result<FastUnionFindDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits);
+
+    explicit FastUnionFindDecoder(CheckGraph graph) : graph_(std::move(graph)) {}
+
+    const CheckGraph& graph() const { return graph_; }
+    size_t n_qubits() const { return graph_.n_qubits; }
+    size_t n_checks() const { return graph_.n_checks; }
+
+    // "Syndrome length mismatch: {} != {}" unless length == n_checks.
+    Status check_syndrome_length(size_t length) const;
+
+    // Length already checked.
+    std::vector<uint8_t> decode(std::span<const uint8_t> syndrome) const;
+
+    // Shape already checked: syndromes holds n_shots * n_checks bytes.
+    std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
+
+private:
+    CheckGraph graph_;
+};
+
+// One workspace per shot, all created up front, shots decoded in parallel
+// into `corrections` (n_shots * n_qubits bytes). Trades memory for the
+// absence of any workspace reuse.
+void decode_batch_workspace_per_shot(const CheckGraph& graph, std::span<const uint8_t> syndromes,
+                                     size_t n_shots, std::span<uint8_t> corrections);
+
+}  // namespace vornex
