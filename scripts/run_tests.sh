@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test:
+# the native GoogleTest suite and C programs, the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the Python tests
+# against the installed module.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+PYTHON=${PYTHON:-python3}
+JOBS=${JOBS:-2}
+
+scripts/install_deps.sh
+scripts/build_module.sh
+
+echo "== native tests"
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DVORNEX_BUILD_MODULE=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
+cmake --build build/test -j"$JOBS"
+ctest --test-dir build/test --output-on-failure
+
+echo "== native tests under AddressSanitizer + UBSan"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=ON \
+    -DVORNEX_BUILD_MODULE=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
+cmake --build build/asan -j"$JOBS"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build/asan --output-on-failure
+
+echo "== Python tests against the installed module"
+# Run from outside the source tree so that the installed module is imported.
+cd /tmp
+"$PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python"
