@@ -22,6 +22,10 @@ using ItemFactory = ModuleItem& (*)();
 
 // Public order of the module's classes, then its functions.
 ItemFactory const kRegistry[] = {
+    fast_union_find_decoder_class,
+    union_find_decoder_class,
+    batch_decoder_class,
+    cpu_batch_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

@@ -7,6 +7,10 @@
 namespace vornex::py {
 
 // Classes.
+ModuleItem& fast_union_find_decoder_class();
+ModuleItem& union_find_decoder_class();
+ModuleItem& batch_decoder_class();
+ModuleItem& cpu_batch_decoder_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();
