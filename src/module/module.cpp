@@ -24,8 +24,12 @@ using ItemFactory = ModuleItem& (*)();
 ItemFactory const kRegistry[] = {
     fast_union_find_decoder_class,
     union_find_decoder_class,
+    sliding_window_decoder_class,
+    streaming_decoder_class,
     batch_decoder_class,
     cpu_batch_decoder_class,
+    lookup_table_decoder_class,
+    bp_osd_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

@@ -9,8 +9,12 @@ namespace vornex::py {
 // Classes.
 ModuleItem& fast_union_find_decoder_class();
 ModuleItem& union_find_decoder_class();
+ModuleItem& sliding_window_decoder_class();
+ModuleItem& streaming_decoder_class();
 ModuleItem& batch_decoder_class();
 ModuleItem& cpu_batch_decoder_class();
+ModuleItem& lookup_table_decoder_class();
+ModuleItem& bp_osd_decoder_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();
