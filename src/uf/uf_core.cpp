@@ -77,26 +77,34 @@ bool mark_active(const Arrays& s, uint32_t n_checks, uint32_t n_nodes, uint8_t* 
     return any;
 }
 
-bool grow_pass(const CheckEdge* edges, uint32_t n_edges, const uint8_t* active, uint8_t* support) {
-    bool grew = false;
+// Returns how many edges became fully grown in this pass and lists them, in
+// edge order, in `newly_full`; `grew` tells whether any support rose at all.
+uint32_t grow_pass(const CheckEdge* edges, uint32_t n_edges, const uint8_t* active, uint8_t* support,
+                   uint32_t* newly_full, bool& grew) {
+    uint32_t n_full = 0;
+    grew = false;
     for (uint32_t e = 0; e < n_edges; ++e) {
         const uint8_t s = support[e];
         if (s == 2) continue;
         const uint32_t inc = active[edges[e].a] + active[edges[e].b];
         if (inc == 0) continue;
-        support[e] = static_cast<uint8_t>(std::min<uint32_t>(s + inc, 2));
+        const uint32_t grown = std::min<uint32_t>(s + inc, 2);
+        support[e] = static_cast<uint8_t>(grown);
         grew = true;
+        if (grown == 2) newly_full[n_full++] = e;
     }
-    return grew;
+    return n_full;
 }
 
 // Union by rank, ties to the `a` side; parity and boundary flags are read
-// from both roots before the union.
-void merge_pass(const CheckEdge* edges, uint32_t n_edges, const Arrays& s) {
-    for (uint32_t e = 0; e < n_edges; ++e) {
-        if (s.support[e] != 2) continue;
-        const uint32_t ra = find(s.parent, edges[e].a);
-        const uint32_t rb = find(s.parent, edges[e].b);
+// from both roots before the union. Only edges that filled up in this round
+// are visited: an edge full since an earlier round already joins one
+// cluster, so merging it again would change nothing.
+void merge_pass(const CheckEdge* edges, const uint32_t* newly_full, uint32_t n_full, const Arrays& s) {
+    for (uint32_t i = 0; i < n_full; ++i) {
+        const CheckEdge& edge = edges[newly_full[i]];
+        const uint32_t ra = find(s.parent, edge.a);
+        const uint32_t rb = find(s.parent, edge.b);
         if (ra == rb) continue;
         const uint8_t par = s.parity[ra] ^ s.parity[rb];
         const uint8_t bnd = s.has_bnd[ra] | s.has_bnd[rb];
@@ -126,9 +134,13 @@ void grow_clusters(const CheckGraph& g, const Arrays& s, uint8_t* active) {
     const auto n_nodes = static_cast<uint32_t>(g.n_nodes);
     const auto n_edges = static_cast<uint32_t>(g.edges.size());
     const CheckEdge* edges = g.edges.data();
+    // The adjacency arrays are free until growth ends.
+    uint32_t* newly_full = s.adj_to;
     while (mark_active(s, n_checks, n_nodes, active)) {
-        if (!grow_pass(edges, n_edges, active, s.support)) break;
-        merge_pass(edges, n_edges, s);
+        bool grew = false;
+        const uint32_t n_full = grow_pass(edges, n_edges, active, s.support, newly_full, grew);
+        if (!grew) break;
+        merge_pass(edges, newly_full, n_full, s);
     }
 }
 
