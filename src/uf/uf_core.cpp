@@ -58,6 +58,7 @@ Arrays prepare(UfWorkspace& w, size_t n, size_t e) {
     a.tparent = grow_to(w.tparent, n);
     a.tqubit = grow_to(w.tqubit, n);
     a.order = grow_to(w.order, n);
+    // Sized like the others although the forest search queues in `order`.
     grow_to(w.queue, n);
     return a;
 }
