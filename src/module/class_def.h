@@ -9,7 +9,7 @@
 //   ModuleItem& union_find_decoder_class() {
 //       static ClassSpec spec = ClassSpec::of<construct>("UnionFindDecoder(check_to_qubits, n_qubits)")
 //           .method<decode>("decode($self, syndrome)")
-//           .getter<n_qubits>("n_qubits");
+//           .getter<&UnionFindDecoder::n_qubits>("n_qubits");
 //       return spec;
 //   }
 #pragma once
@@ -26,6 +26,7 @@
 #include "module/errors.h"
 #include "module/python.h"
 #include "module/signature.h"
+#include "module/values.h"
 
 namespace vornex::py {
 
@@ -58,12 +59,30 @@ struct MethodTraits<PyObject* (*)(N&, const Args&)> {
     static constexpr Access access = std::is_const_v<N> ? Access::Shared : Access::Exclusive;
 };
 
+// Getters are either functions of the native object returning a new
+// reference, or const member functions whose value converts with py_value.
 template <class F>
 struct GetterTraits;
 template <class N>
 struct GetterTraits<PyObject* (*)(const N&)> {
     using Native = N;
 };
+template <class N, class R>
+struct GetterTraits<R (N::*)() const> {
+    using Native = N;
+};
+template <class N, class R>
+struct GetterTraits<R (N::*)() const noexcept> {
+    using Native = N;
+};
+
+template <auto Fn, class Native>
+PyObject* get_value(const Native& native) {
+    if constexpr (std::is_member_function_pointer_v<decltype(Fn)>)
+        return py_value((native.*Fn)());
+    else
+        return Fn(native);
+}
 
 template <class F>
 struct SetterTraits;
@@ -120,7 +139,7 @@ PyObject* getter(PyObject* self, void*) {
     return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         auto* instance = reinterpret_cast<Instance<typename GetterTraits<decltype(Fn)>::Native>*>(self);
         BorrowGuard guard(instance->borrow, Access::Shared);
-        return Fn(*instance->native);
+        return get_value<Fn>(*instance->native);
     });
 }
 
@@ -213,7 +232,8 @@ public:
         return *this;
     }
 
-    // Read-only attribute: Fn is PyObject* (*)(const Native&).
+    // Read-only attribute: Fn is PyObject* (*)(const Native&) or a const
+    // member function such as &Native::n_qubits.
     template <auto Fn>
     ClassSpec& getter(const char* name) {
         getset_.push_back({name, &entry::getter<Fn>, nullptr, nullptr, nullptr});

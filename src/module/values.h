@@ -23,10 +23,18 @@ inline PyObject* py_str(const std::string& value) {
 }
 inline PyObject* py_none() { Py_RETURN_NONE; }
 
-inline PyObject* py_value(uint32_t v) { return py_int(v); }
-inline PyObject* py_value(uint64_t v) { return py_int(v); }
-inline PyObject* py_value(int64_t v) { return py_signed(v); }
+template <class T>
+    requires std::is_integral_v<T>
+PyObject* py_value(T v) {
+    if constexpr (std::is_same_v<T, bool>)
+        return py_bool(v);
+    else if constexpr (std::is_signed_v<T>)
+        return py_signed(v);
+    else
+        return py_int(v);
+}
 inline PyObject* py_value(double v) { return py_float(v); }
+inline PyObject* py_value(const std::string& v) { return py_str(v); }
 
 template <class A, class B>
 PyObject* py_value(const std::pair<A, B>& pair);

@@ -27,17 +27,14 @@ PyObject* batch_decode(const UnionFindDecoder& decoder, const Args& args) {
                     {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(decoder.n_qubits())});
 }
 
-PyObject* n_qubits(const UnionFindDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const UnionFindDecoder& decoder) { return py_int(decoder.n_checks()); }
-
 }  // namespace
 
 ModuleItem& union_find_decoder_class() {
     static ClassSpec spec = ClassSpec::of<construct>("UnionFindDecoder(check_to_qubits, n_qubits)")
                                 .method<decode>("decode($self, syndrome)")
                                 .method<batch_decode>("batch_decode($self, syndromes)")
-                                .getter<n_qubits>("n_qubits")
-                                .getter<n_checks>("n_checks");
+                                .getter<&UnionFindDecoder::n_qubits>("n_qubits")
+                                .getter<&UnionFindDecoder::n_checks>("n_checks");
     return spec;
 }
 
