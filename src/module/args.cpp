@@ -19,12 +19,12 @@ size_t find_parameter(const Signature& sig, PyObject* key) {
 }  // namespace
 
 Args::Args(const Signature& signature, PyObject* const* args, size_t nargs, PyObject* kwnames)
-    : signature_(&signature), values_(signature.parameters.size(), nullptr) {
+    : signature_(&signature) {
     bind(args, nargs, kwnames, args + nargs, nullptr);
 }
 
 Args::Args(const Signature& signature, PyObject* args, PyObject* kwargs)
-    : signature_(&signature), values_(signature.parameters.size(), nullptr) {
+    : signature_(&signature) {
     const size_t nargs = args ? static_cast<size_t>(PyTuple_GET_SIZE(args)) : 0;
     bind(nargs ? &PyTuple_GET_ITEM(args, 0) : nullptr, nargs, nullptr, nullptr, kwargs);
 }

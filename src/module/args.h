@@ -2,7 +2,7 @@
 // the parameter's name as a note when they fail.
 #pragma once
 
-#include <vector>
+#include <array>
 
 #include "module/arrays.h"
 #include "module/convert.h"
@@ -55,7 +55,8 @@ private:
     void set(size_t slot, PyObject* value);
 
     const Signature* signature_;
-    std::vector<PyObject*> values_;
+    // Inline storage: binding a call must not allocate.
+    std::array<PyObject*, kMaxParameters> values_{};
 };
 
 }  // namespace vornex::py

@@ -1,5 +1,7 @@
 #include "module/signature.h"
 
+#include <stdexcept>
+
 namespace vornex::py {
 namespace {
 
@@ -37,6 +39,8 @@ Signature parse_signature(const std::string& text_signature, const std::string& 
         parameter.name = trim(item.substr(0, equals));
         sig.parameters.push_back(parameter);
     }
+    if (sig.parameters.size() > kMaxParameters)
+        throw std::length_error("too many parameters in text signature " + text_signature);
     sig.docstring = text_signature + "\n--\n\n" + description;
     return sig;
 }

@@ -8,6 +8,9 @@
 
 namespace vornex::py {
 
+// The most parameters any bound callable takes.
+inline constexpr size_t kMaxParameters = 12;
+
 struct Parameter {
     std::string name;
     bool optional = false;
@@ -21,6 +24,7 @@ struct Signature {
 };
 
 // Parses "name(a, b=None)" and builds the docstring from it and `description`.
+// Throws std::length_error beyond kMaxParameters parameters.
 Signature parse_signature(const std::string& text_signature, const std::string& description);
 
 }  // namespace vornex::py
