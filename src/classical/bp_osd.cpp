@@ -101,18 +101,46 @@ Result<BpOsdCode> build_bp_osd_code(CheckList check_to_qubits, std::optional<siz
 
 namespace {
 
-// v2c[q, j] = L + sum of the qubit's incoming messages except position j.
-// Summed term by term in list order rather than as total minus own term, so
-// that large lone-check messages cannot cancel away the small ones.
+// v2c[q, j] = L + sum of the qubit's incoming messages except position j,
+// summed term by term in list order rather than as total minus own term:
+// in symmetric codes such sums often cancel to exactly zero, where one
+// rounding step would decide the sign of every message the check sends.
+//
+// For small degrees all W sums advance together, adding 0.0 in place of the
+// skipped term. That leaves every sum bit-identical (x + 0.0 == x for every
+// x except -0.0, and a sum that starts at the prior never becomes -0.0) while
+// the fixed-width inner loop vectorises.
+template <uint32_t W>
+void qubit_messages_fixed(const uint32_t* src, uint32_t len, double prior, const double* c2v, double* out) {
+    double sums[W];
+    for (uint32_t j = 0; j < W; ++j) sums[j] = prior;
+    for (uint32_t k = 0; k < len; ++k) {
+        const double x = c2v[src[k]];
+        for (uint32_t j = 0; j < W; ++j) sums[j] += j == k ? 0.0 : x;
+    }
+    for (uint32_t j = 0; j < len; ++j) out[j] = sums[j];
+}
+
+void qubit_messages_any(const uint32_t* src, uint32_t len, double prior, const double* c2v, double* out) {
+    for (uint32_t j = 0; j < len; ++j) {
+        double sum = prior;
+        for (uint32_t k = 0; k < len; ++k)
+            if (k != j) sum += c2v[src[k]];
+        out[j] = sum;
+    }
+}
+
 void update_qubit_messages(const BpOsdCode& code, double prior, const double* c2v, double* v2c) {
     for (const auto& [off, len] : code.qubit_offsets) {
         const uint32_t* src = code.qubit_slot_source.data() + off;
-        for (uint32_t j = 0; j < len; ++j) {
-            double sum = prior;
-            for (uint32_t k = 0; k < len; ++k)
-                if (k != j) sum += c2v[src[k]];
-            v2c[off + j] = sum;
-        }
+        if (len <= 4)
+            qubit_messages_fixed<4>(src, len, prior, c2v, v2c + off);
+        else if (len <= 8)
+            qubit_messages_fixed<8>(src, len, prior, c2v, v2c + off);
+        else if (len <= 16)
+            qubit_messages_fixed<16>(src, len, prior, c2v, v2c + off);
+        else
+            qubit_messages_any(src, len, prior, c2v, v2c + off);
     }
 }
 
@@ -135,13 +163,11 @@ void update_check_messages(const BpOsdCode& code, std::span<const uint8_t> syndr
             const double m = v2c[src[w]];
             negative ^= m < 0.0;
             const double mag = std::fabs(m);
-            if (mag < min1) {
-                min2 = min1;
-                min1 = mag;
-                argmin = w;
-            } else if (mag < min2) {
-                min2 = mag;
-            }
+            // Branch-free form of: new minimum, else new runner-up.
+            const bool lowest = mag < min1;
+            min2 = lowest ? min1 : std::min(min2, mag);
+            argmin = lowest ? w : argmin;
+            min1 = lowest ? mag : min1;
         }
         const bool fired = syndrome[c] & 1;
         for (uint32_t w = 0; w < len; ++w) {

@@ -225,6 +225,21 @@ TEST(BpOsdBp, SurfaceLayoutMatchesReference) {
     }
 }
 
+TEST(BpOsdBp, VeryHighDegreeQubitsMatchReference) {
+    // Qubit 0 sits in 24 checks, beyond every fixed-width message kernel.
+    std::mt19937_64 rng(12);
+    CheckList checks;
+    for (uint32_t c = 0; c < 24; ++c) checks.push_back({0, 1 + c % 7, 8 + c % 5});
+    auto code = build_bp_osd_code(checks, std::nullopt, 0.03).value();
+    BpWorkspace ws;
+    for (int trial = 0; trial < 50; ++trial) {
+        const auto s = random_bits(rng, checks.size());
+        bp_run(code, s, 50, ws);
+        const auto expected = reference_bp(checks, 13, 0.03, s, 50);
+        for (size_t q = 0; q < expected.size(); ++q) ASSERT_TRUE(near(ws.posterior[q], expected[q]));
+    }
+}
+
 TEST(BpOsdBp, ZeroIterationsGiveThePriorAndClampHolds) {
     const CheckList checks{{0, 1}, {1, 2}, {2, 3, 4}};
     const std::vector<uint8_t> s{1, 0, 1};
