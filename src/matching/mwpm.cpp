@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <memory>
+
+#include "matching/thread_scratch.h"
 
 namespace vornex {
 namespace {
@@ -24,7 +25,7 @@ constexpr size_t kInsertionSortLimit = 20;
 // the dense matrix is reused across the many small matchings of a batch.
 class MatchingWorkspace {
 public:
-    bool busy = false;
+    bool busy = false;  // held by one call on its thread (see ScratchLease)
 
     void run(size_t n, std::span<const MatchingEdge> edges, std::span<int64_t> partner) {
         reset(n);
@@ -386,41 +387,11 @@ private:
     }
 };
 
-// Marks the thread's workspace busy for one call. A nested call on the same
-// thread (never made by this library) gets a private workspace instead of
-// corrupting the one in use.
-class WorkspaceLease {
-public:
-    explicit WorkspaceLease(MatchingWorkspace& shared) : shared_(shared) {
-        if (shared_.busy) {
-            own_ = std::make_unique<MatchingWorkspace>();
-        } else {
-            shared_.busy = true;
-        }
-    }
-    ~WorkspaceLease() {
-        if (!own_) shared_.busy = false;
-    }
-    WorkspaceLease(const WorkspaceLease&) = delete;
-    WorkspaceLease& operator=(const WorkspaceLease&) = delete;
-
-    MatchingWorkspace& get() { return own_ ? *own_ : shared_; }
-
-private:
-    MatchingWorkspace& shared_;
-    std::unique_ptr<MatchingWorkspace> own_;
-};
-
-MatchingWorkspace& thread_workspace() {
-    thread_local MatchingWorkspace workspace;
-    return workspace;
-}
-
 }  // namespace
 
 void mwpm_match_into(size_t n, std::span<const MatchingEdge> edges, std::span<int64_t> partner) {
     if (n == 0) return;
-    WorkspaceLease lease(thread_workspace());
+    ScratchLease<MatchingWorkspace> lease;
     lease.get().run(n, edges, partner);
 }
 

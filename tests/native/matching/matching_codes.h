@@ -1,0 +1,96 @@
+// Codes and plain references for the matching decoder tests.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "code/wyrand.h"
+
+namespace vornex::testing {
+
+// One sector of the rotated surface code of odd distance d: the d x d data
+// qubits and the (d*d - 1)/2 checks of one type (weight 4 inside, weight 2
+// on the left and right edges). Every qubit lies in one or two checks; the
+// top and bottom rows carry the boundary edges.
+inline CheckList rotated_sector(uint32_t d) {
+    CheckList checks;
+    const auto q = [d](int r, int c) { return static_cast<uint32_t>(r * static_cast<int>(d) + c); };
+    for (int r = 0; r + 1 < static_cast<int>(d); ++r) {
+        for (int c = -1; c < static_cast<int>(d); ++c) {
+            if ((r + c + 2) % 2 != 0) continue;
+            std::vector<uint32_t> check;
+            for (int dr = 0; dr < 2; ++dr)
+                for (int dc = 0; dc < 2; ++dc)
+                    if (c + dc >= 0 && c + dc < static_cast<int>(d)) check.push_back(q(r + dr, c + dc));
+            checks.push_back(check);
+        }
+    }
+    return checks;
+}
+
+// Syndrome of an error pattern (qubits beyond n_qubits ignored).
+inline std::vector<uint8_t> syndrome_of(const CheckList& checks, const std::vector<uint8_t>& error) {
+    std::vector<uint8_t> s(checks.size(), 0);
+    for (size_t c = 0; c < checks.size(); ++c)
+        for (uint32_t q : checks[c])
+            if (q < error.size()) s[c] ^= error[q];
+    return s;
+}
+
+// Minimum total weight of any correction of the defect set, for codes whose
+// qubits lie in at most two checks: all-pairs distances over checks plus a
+// boundary node (Floyd-Warshall), then the best pairing of defects with each
+// other or the boundary by exhaustive search over subsets.
+inline double min_correction_weight(const CheckList& checks, size_t n_qubits, const std::vector<double>& w,
+                                    const std::vector<uint8_t>& syndrome) {
+    const size_t n = checks.size() + 1;
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> dist(n * n, inf);
+    for (size_t i = 0; i < n; ++i) dist[i * n + i] = 0;
+    std::vector<std::vector<size_t>> where(n_qubits);
+    for (size_t c = 0; c < checks.size(); ++c)
+        for (uint32_t q : checks[c]) where[q].push_back(c);
+    for (size_t q = 0; q < n_qubits; ++q) {
+        if (where[q].empty() || where[q].size() > 2) continue;
+        const size_t a = where[q][0];
+        const size_t b = where[q].size() == 2 ? where[q][1] : n - 1;
+        dist[a * n + b] = dist[b * n + a] = std::min(dist[a * n + b], w[q]);
+    }
+    for (size_t k = 0; k < n; ++k)
+        for (size_t i = 0; i < n; ++i)
+            for (size_t j = 0; j < n; ++j) dist[i * n + j] = std::min(dist[i * n + j], dist[i * n + k] + dist[k * n + j]);
+    std::vector<size_t> defects;
+    for (size_t c = 0; c < syndrome.size(); ++c)
+        if (syndrome[c]) defects.push_back(c);
+    const size_t d = defects.size();
+    std::vector<double> best(size_t{1} << d, inf);
+    best[0] = 0;
+    for (size_t mask = 1; mask < best.size(); ++mask) {
+        const size_t i = static_cast<size_t>(__builtin_ctzll(mask));
+        const size_t rest = mask & ~(size_t{1} << i);
+        double b = dist[defects[i] * n + n - 1] + best[rest];
+        for (size_t j = i + 1; j < d; ++j)
+            if (rest >> j & 1) b = std::min(b, dist[defects[i] * n + defects[j]] + best[rest & ~(size_t{1} << j)]);
+        best[mask] = b;
+    }
+    return best.back();
+}
+
+inline double weight_of(const std::vector<uint8_t>& correction, const std::vector<double>& w) {
+    double total = 0;
+    for (size_t q = 0; q < correction.size(); ++q)
+        if (correction[q]) total += w[q];
+    return total;
+}
+
+// Independent flips with probability p.
+inline std::vector<uint8_t> random_error(Wyrand& rng, size_t n_qubits, double p) {
+    std::vector<uint8_t> e(n_qubits);
+    for (auto& b : e) b = rng.next_unit() < p;
+    return e;
+}
+
+}  // namespace vornex::testing
