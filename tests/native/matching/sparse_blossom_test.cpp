@@ -1,0 +1,128 @@
+#include "matching/sparse_blossom.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "code/generators.h"
+#include "code/wyrand.h"
+#include "matching/matching_codes.h"
+
+namespace vornex {
+namespace {
+
+using testing::random_error;
+using testing::rotated_sector;
+using testing::syndrome_of;
+using Bytes = std::vector<uint8_t>;
+using Weights = std::vector<std::pair<uint32_t, double>>;
+
+Bytes run(const SparseBlossomDecoder& d, const Bytes& s) {
+    auto r = d.decode(s);
+    EXPECT_TRUE(r.ok());
+    return r.ok() ? r.value() : Bytes{};
+}
+
+TEST(SparseBlossomCosts, WeightToCostRules) {
+    EXPECT_EQ(sparse_edge_cost(0.01), 100000u);
+    EXPECT_EQ(sparse_edge_cost(0.005), 100000u);
+    EXPECT_EQ(sparse_edge_cost(1e-300), 100000u);
+    EXPECT_EQ(sparse_edge_cost(2000), 1u);  // floor(0.5) = 0 becomes 1
+    EXPECT_EQ(sparse_edge_cost(4), 250u);
+    EXPECT_EQ(sparse_edge_cost(1), 1000u);
+    EXPECT_EQ(sparse_edge_cost(0), 100000u);
+    EXPECT_EQ(sparse_edge_cost(-3), 100000u);
+    EXPECT_EQ(sparse_edge_cost(std::nan("")), 100000u);
+    EXPECT_EQ(sparse_edge_cost(INFINITY), 1u);
+}
+
+TEST(SparseBlossomBuild, NeighboursAndBoundaryChecks) {
+    // Qubit 5 is outside n_qubits but still joins checks 0 and 2; qubit 0
+    // sits in check 0 alone, qubit 3 twice in check 1 alone.
+    const auto d = SparseBlossomDecoder::create({{0, 1, 5}, {1, 3, 3}, {5, 2}}, 4);
+    EXPECT_EQ(d.n_qubits(), 4u);
+    EXPECT_EQ(d.n_checks(), 3u);
+    ASSERT_EQ(d.neighbours_of(0).size(), 2u);
+    EXPECT_EQ(d.neighbours_of(0)[0].check, 1u);
+    EXPECT_EQ(d.neighbours_of(0)[0].qubit, 1u);
+    EXPECT_EQ(d.neighbours_of(0)[1].check, 2u);
+    EXPECT_EQ(d.neighbours_of(0)[1].qubit, 5u);
+    EXPECT_EQ(d.neighbours_of(1).size(), 3u);  // check 0, and itself twice through qubit 3
+    EXPECT_TRUE(d.is_boundary_check(0));
+    EXPECT_TRUE(d.is_boundary_check(1));
+    EXPECT_TRUE(d.is_boundary_check(2));  // qubit 2
+    EXPECT_EQ(SparseBlossomDecoder::create({{4, 2}}, std::nullopt).n_qubits(), 5u);
+}
+
+// Every correction reproduces its syndrome whenever some correction does,
+// with unit costs and with random overrides, on codes with and without a
+// boundary and with hyperedges.
+TEST(SparseBlossomDecode, CorrectionsReproduceReachableSyndromes) {
+    Wyrand rng(31);
+    std::vector<std::pair<CheckList, size_t>> codes;
+    codes.emplace_back(rotated_sector(5), 25);
+    codes.emplace_back(rotated_sector(9), 81);
+    const auto ring = generate_ring_code(4).value();
+    codes.emplace_back(ring.checks, ring.n_qubits);
+    const auto surf = generate_surface_code(3).value();
+    codes.emplace_back(surf.checks, surf.n_qubits);
+    for (const auto& [checks, nq] : codes) {
+        auto d = SparseBlossomDecoder::create(checks, nq);
+        for (int t = 0; t < 300; ++t) {
+            const Bytes s = syndrome_of(checks, random_error(rng, nq, 0.25 * rng.next_unit()));
+            const Bytes c = run(d, s);
+            ASSERT_TRUE(correction_satisfies(checks, nq, s, c)) << t;
+            Weights w;
+            for (size_t q = 0; q < nq; ++q)
+                if (rng.next_u64() % 3 == 0) w.emplace_back(static_cast<uint32_t>(q), 0.001 + 10 * rng.next_unit());
+            const auto cw = d.decode_with_weights(s, w);
+            ASSERT_TRUE(cw.ok());
+            ASSERT_TRUE(correction_satisfies(checks, nq, s, cw.value())) << t;
+        }
+    }
+}
+
+TEST(SparseBlossomDecode, SmallCases) {
+    const CheckList rep = {{0, 1}, {1, 2}, {2, 3}};
+    auto d = SparseBlossomDecoder::create(rep, std::nullopt);
+    EXPECT_EQ(run(d, {0, 0, 0}), Bytes(4, 0));
+    // A single defect goes to the boundary vertex, flips nothing and is
+    // handed to the weighted decoder.
+    EXPECT_EQ(run(d, {0, 1, 0}), blossom_decode(d.inner_blossom(), Bytes{0, 1, 0}).value());
+    // Two adjacent defects of a ring: the shared qubit, or the fallback;
+    // either way the syndrome is reproduced.
+    const auto ring = generate_ring_code(2).value();
+    auto r = SparseBlossomDecoder::create(ring.checks, ring.n_qubits);
+    const Bytes s = {0, 1, 1, 0};
+    EXPECT_TRUE(correction_satisfies(ring.checks, 4, s, run(r, s)));
+    // Overrides are scoped to one call: an empty list is a plain decode,
+    // and a plain decode afterwards sees unit costs again.
+    const Bytes before = run(d, {1, 0, 1});
+    EXPECT_EQ(d.decode_with_weights(Bytes{1, 0, 1}, {}).value(), before);
+    EXPECT_TRUE(d.decode_with_weights(Bytes{1, 0, 1}, Weights{{1, 0.001}, {1, 5.0}, {2, -1}}).ok());
+    EXPECT_EQ(run(d, {1, 0, 1}), before);
+    const auto bad = d.decode(Bytes{1});
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().kind, ErrorKind::Panic);
+}
+
+TEST(SparseBlossomDecode, BatchRowsEqualSingleDecodes) {
+    const CheckList checks = rotated_sector(7);
+    const auto d = SparseBlossomDecoder::create(checks, 49);
+    Wyrand rng(8);
+    const size_t shots = 200, nc = checks.size();
+    Bytes in(shots * nc);
+    for (size_t r = 0; r < shots; ++r) {
+        const Bytes s = syndrome_of(checks, random_error(rng, 49, 0.2 * rng.next_unit()));
+        std::copy(s.begin(), s.end(), in.begin() + r * nc);
+    }
+    Bytes out(shots * 49, 0xAA);
+    d.batch_decode(in.data(), shots, out.data());
+    for (size_t r = 0; r < shots; ++r)
+        ASSERT_EQ(Bytes(out.begin() + r * 49, out.begin() + (r + 1) * 49),
+                  run(d, Bytes(in.begin() + r * nc, in.begin() + (r + 1) * nc)))
+            << r;
+}
+
+}  // namespace
+}  // namespace vornex
