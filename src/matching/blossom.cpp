@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <tuple>
 
@@ -480,6 +481,28 @@ void blossom_decode_batch(const BlossomGraph& graph, const uint8_t* syndromes, s
     parallel_for(n_shots, [&](size_t row) {
         (void)blossom_decode_into(graph, {syndromes + row * nc, nc}, {corrections + row * nq, nq});
     });
+}
+
+Status BlossomDecoder::check_syndrome_length(size_t length) const {
+    if (length == graph_.n_checks) return ok_status();
+    return value_error("Longueur du syndrome (" + std::to_string(length) + ") ne correspond pas à n_checks (" +
+                       std::to_string(graph_.n_checks) + ")");
+}
+
+Status BlossomDecoder::check_batch_shape(std::span<const size_t> shape) const {
+    if (shape.size() == 2 && shape[1] == graph_.n_checks) return ok_status();
+    std::string text = "[";
+    for (size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
+    return value_error("Forme attendue (batch, " + std::to_string(graph_.n_checks) + "), obtenue " + text + "]");
+}
+
+std::vector<uint8_t> BlossomDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
+    size_t total = 0;
+    if (__builtin_mul_overflow(n_shots, graph_.n_qubits, &total)) throw std::bad_alloc();
+    std::vector<uint8_t> out(total, 0);
+    // With no qubits every row is empty; there is nothing to decode.
+    if (total > 0) blossom_decode_batch(graph_, syndromes.data(), n_shots, out.data());
+    return out;
 }
 
 }  // namespace vornex

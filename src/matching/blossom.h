@@ -95,4 +95,28 @@ Result<std::vector<uint8_t>> blossom_decode(const BlossomGraph& graph, std::span
 // in parallel on the worker pool.
 void blossom_decode_batch(const BlossomGraph& graph, const uint8_t* syndromes, size_t n_shots, uint8_t* corrections);
 
+// The weighted matching decoder object: a built graph and the checks its
+// callers' inputs must pass, with the class's own (French) error texts.
+class BlossomDecoder {
+public:
+    explicit BlossomDecoder(BlossomGraph graph) : graph_(std::move(graph)) {}
+
+    size_t n_qubits() const { return graph_.n_qubits; }
+    size_t n_checks() const { return graph_.n_checks; }
+    const std::vector<std::pair<uint32_t, uint32_t>>& edges() const { return graph_.edges; }
+    const BlossomGraph& graph() const { return graph_; }
+
+    Status check_syndrome_length(size_t length) const;
+    Status check_batch_shape(std::span<const size_t> shape) const;
+
+    Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const {
+        return blossom_decode(graph_, syndrome);
+    }
+    // Rows of n_checks bytes in, (n_shots, n_qubits) bytes out.
+    std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
+
+private:
+    BlossomGraph graph_;
+};
+
 }  // namespace vornex

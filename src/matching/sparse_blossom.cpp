@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <string>
 #include <tuple>
 
 #include "code/worker_pool.h"
@@ -335,6 +337,20 @@ void SparseBlossomDecoder::batch_decode(const uint8_t* syndromes, size_t n_shots
     parallel_for(n_shots, [&](size_t row) {
         (void)decode_into({syndromes + row * nc, nc}, {corrections + row * nq, nq});
     });
+}
+
+std::vector<uint8_t> SparseBlossomDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
+    size_t total = 0;
+    if (__builtin_mul_overflow(n_shots, n_qubits_, &total)) throw std::bad_alloc();
+    std::vector<uint8_t> out(total, 0);
+    // With no qubits every row is empty; there is nothing to decode.
+    if (total > 0) batch_decode(syndromes.data(), n_shots, out.data());
+    return out;
+}
+
+Status SparseBlossomDecoder::check_syndrome_length(size_t length) const {
+    if (length == n_checks_) return ok_status();
+    return value_error("Syndrome length mismatch: " + std::to_string(length) + " != " + std::to_string(n_checks_));
 }
 
 }  // namespace vornex

@@ -55,6 +55,10 @@ public:
 
     // Rows of n_checks bytes into rows of n_qubits bytes, in parallel.
     void batch_decode(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const;
+    // Same, into a new (n_shots, n_qubits) buffer.
+    std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
+
+    Status check_syndrome_length(size_t length) const;
 
     const BlossomGraph& inner_blossom() const { return inner_blossom_; }
     std::span<const SparseNeighbour> neighbours_of(size_t check) const {

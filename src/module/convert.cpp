@@ -71,4 +71,14 @@ std::string FromPython<std::string>::convert(PyObject* o) {
     return std::string(data, static_cast<size_t>(size));
 }
 
+PyObject* const* pair_items(PyObject* object) {
+    if (!PyTuple_Check(object)) raise_wrong_type(object, "PyTuple");
+    if (PyTuple_GET_SIZE(object) != 2) {
+        PyErr_Format(PyExc_TypeError, "expected tuple of length 2, but got tuple of length %zd",
+                     PyTuple_GET_SIZE(object));
+        throw_python_error();
+    }
+    return &PyTuple_GET_ITEM(object, 0);
+}
+
 }  // namespace vornex::py

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "code/check_graph.h"
@@ -88,6 +89,19 @@ struct FromPython<std::vector<T>> {
         out.reserve(static_cast<size_t>(items.size()));
         for (Py_ssize_t i = 0; i < items.size(); ++i) out.push_back(from_python<T>(items[i]));
         return out;
+    }
+};
+
+// The two items of a 2-tuple (weight pairs such as (qubit, weight)); any
+// other object, or a tuple of another length, raises TypeError.
+PyObject* const* pair_items(PyObject* object);
+
+template <class A, class B>
+struct FromPython<std::pair<A, B>> {
+    static std::pair<A, B> convert(PyObject* o) {
+        PyObject* const* items = pair_items(o);
+        A first = from_python<A>(items[0]);
+        return {std::move(first), from_python<B>(items[1])};
     }
 };
 

@@ -22,8 +22,10 @@ using ItemFactory = ModuleItem& (*)();
 
 // Public order of the module's classes, then its functions.
 ItemFactory const kRegistry[] = {
+    blossom_decoder_class,
     fast_union_find_decoder_class,
     union_find_decoder_class,
+    sparse_blossom_decoder_class,
     sliding_window_decoder_class,
     streaming_decoder_class,
     batch_decoder_class,

@@ -7,6 +7,8 @@
 namespace vornex::py {
 
 // Classes.
+ModuleItem& blossom_decoder_class();
+ModuleItem& sparse_blossom_decoder_class();
 ModuleItem& fast_union_find_decoder_class();
 ModuleItem& union_find_decoder_class();
 ModuleItem& sliding_window_decoder_class();
