@@ -1,0 +1,70 @@
+"""Codes and an independent minimum-weight reference for the matching tests (no tests here)."""
+import os
+import subprocess
+import sys
+
+import networkx as nx
+import numpy as np
+
+BOUNDARY = "boundary"
+
+
+def rotated_sector(d):
+    """One check type of the rotated surface code of odd distance d: d*d qubits,
+    (d*d - 1)/2 checks of weight 4 inside and weight 2 on the left and right edges."""
+    checks = []
+    for r in range(d - 1):
+        for c in range(-1, d):
+            if (r + c) % 2:
+                continue
+            check = [(r + dr) * d + c + dc for dr in (0, 1) for dc in (0, 1) if 0 <= c + dc < d]
+            checks.append(check)
+    return checks
+
+
+def syndrome_of(checks, error):
+    return np.array([int(sum(error[q] for q in check if q < len(error)) % 2) for check in checks], dtype=np.uint8)
+
+
+def reproduces(checks, n_qubits, syndrome, correction):
+    return np.array_equal(syndrome_of(checks, correction[:n_qubits]), syndrome)
+
+
+def min_correction_weight(checks, n_qubits, weights, syndrome):
+    """Minimum total weight of any correction, for codes whose qubits lie in at most two
+    checks: shortest paths with networkx, then a minimum-weight perfect matching in which
+    every defect may instead go to its own copy of the boundary."""
+    g = nx.Graph()
+    g.add_nodes_from(range(len(checks)))
+    g.add_node(BOUNDARY)
+    where = {}
+    for c, check in enumerate(checks):
+        for q in check:
+            where.setdefault(q, []).append(c)
+    for q, cs in where.items():
+        a, b = (cs[0], cs[1]) if len(cs) == 2 else (cs[0], BOUNDARY)
+        w = weights[q]
+        if not g.has_edge(a, b) or g[a][b]["weight"] > w:
+            g.add_edge(a, b, weight=w)
+    defects = [c for c in range(len(checks)) if syndrome[c]]
+    if not defects:
+        return 0.0
+    m = nx.Graph()
+    dist = {c: nx.single_source_dijkstra_path_length(g, c) for c in defects}
+    for i, a in enumerate(defects):
+        if BOUNDARY in dist[a]:
+            m.add_edge(a, ("b", a), weight=dist[a][BOUNDARY])
+        for b in defects[i + 1:]:
+            if b in dist[a]:
+                m.add_edge(a, b, weight=dist[a][b])
+                m.add_edge(("b", a), ("b", b), weight=0.0)
+    matching = nx.min_weight_matching(m)
+    return sum(m[u][v]["weight"] for u, v in matching)
+
+
+def run_with_workers(code, workers):
+    """Runs `code` in a fresh interpreter with the worker pool limited to `workers`."""
+    path = os.pathsep.join([os.path.dirname(os.path.abspath(__file__))] + [p for p in sys.path if p])
+    env = dict(os.environ, VORNEX_NUM_THREADS=str(workers), PYTHONPATH=path)
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    return out.stdout
