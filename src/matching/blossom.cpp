@@ -21,6 +21,8 @@ namespace {
 constexpr double kWeightScale = 65536.0;
 constexpr double kUniformTolerance = 1e-12;
 constexpr size_t kParallelDefects = 40;
+// Up to this many defects the defect graph's edges are merged in a table.
+constexpr size_t kDenseDefects = 256;
 // Marks a neighbour whose path is read from the precomputed trees.
 constexpr uint32_t kTreePath = kNoIndex;
 
@@ -176,6 +178,7 @@ struct BlossomScratch {
     std::vector<std::vector<uint32_t>> paths;  // path qubits per searching defect
     std::vector<std::pair<uint32_t, uint32_t>> ranked;
     std::vector<MatchingEdge> edges;
+    std::vector<uint32_t> pair_slot;  // D x D, edge index per defect pair
     std::vector<int64_t> partner;
     SearchWorkspace search;
 };
@@ -204,7 +207,15 @@ public:
         {
             DefectMarks marks(*this);
             boundary_distances();
-            find_neighbours();
+            // With trees and every defect searching all others, the defect
+            // graph is complete and read straight from the trees.
+            all_pairs_ = g_.trees.has_value() && kk_ + 1 >= d_;
+            if (all_pairs_) {
+                all_pair_edges();
+            } else {
+                find_neighbours();
+                neighbour_edges();
+            }
             match();
         }
         if (correction_satisfies(g_.check_to_qubits, g_.n_qubits, syndrome_, out_)) return;
@@ -219,6 +230,7 @@ private:
     size_t d_ = 0;
     size_t kk_ = 0;
     bool boundary_reachable_ = false;
+    bool all_pairs_ = false;
 
     // Keeps defect_of_node all -1 between decodes, even if a step throws.
     struct DefectMarks {
@@ -282,8 +294,10 @@ private:
             const uint32_t r = t.rank[row + s_.defects[j]];
             if (j != i && r != kNoIndex) ranked.emplace_back(r, static_cast<uint32_t>(j));
         }
+        // Which kk are nearest matters, not their order.
         const size_t take = std::min(kk_, ranked.size());
-        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(take), ranked.end());
+        if (take < ranked.size())
+            std::nth_element(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(take), ranked.end());
         Neighbour* slots = &s_.found[i * kk_];
         for (size_t k = 0; k < take; ++k) {
             const uint32_t j = ranked[k].second;
@@ -313,31 +327,91 @@ private:
         return boundary_reachable_ && std::isfinite(s_.bdist[i]) && std::isfinite(s_.bdist[j]);
     }
 
-    void match() {
+    // Distance from defect i to defect j along i's tree, +inf if unreachable.
+    double tree_distance(size_t i, size_t j) const {
+        const SourceTrees& t = *g_.trees;
+        return t.dist[size_t{s_.defects[i]} * t.n_nodes + s_.defects[j]];
+    }
+
+    double pair_weight(size_t i, size_t j, double distance) const {
+        return boundary_pair(i, j) ? std::min(distance, s_.bdist[i] + s_.bdist[j]) : distance;
+    }
+
+    // Every pair once, in (i, j) order: the same lightest edges the
+    // neighbour lists would give after sorting, without the sort.
+    void all_pair_edges() {
+        auto& edges = s_.edges;
+        edges.clear();
+        for (size_t i = 0; i < d_; ++i) {
+            for (size_t j = i + 1; j < d_; ++j) {
+                const double dij = tree_distance(i, j);
+                if (dij == kUnreachable) continue;
+                const double w = std::min(pair_weight(i, j, dij), pair_weight(j, i, tree_distance(j, i)));
+                edges.push_back({i, j, scale_weight(w)});
+            }
+        }
+        add_virtual_edges();
+    }
+
+    void add_virtual_edges() {
+        if (d_ % 2 == 1 && boundary_reachable_) {
+            for (size_t i = 0; i < d_; ++i)
+                if (std::isfinite(s_.bdist[i])) s_.edges.push_back({i, d_, scale_weight(s_.bdist[i])});
+        }
+    }
+
+    void neighbour_edges() {
         auto& edges = s_.edges;
         edges.clear();
         for (size_t i = 0; i < d_; ++i) {
             for (size_t k = 0; k < s_.found_count[i]; ++k) {
                 const Neighbour& nb = s_.found[i * kk_ + k];
                 const size_t j = nb.defect;
-                double w = nb.distance;
-                if (boundary_pair(i, j)) w = std::min(w, s_.bdist[i] + s_.bdist[j]);
-                edges.push_back({std::min<uint64_t>(i, j), std::max<uint64_t>(i, j), scale_weight(w)});
+                edges.push_back({std::min<uint64_t>(i, j), std::max<uint64_t>(i, j),
+                                 scale_weight(pair_weight(i, j, nb.distance))});
             }
         }
-        if (d_ % 2 == 1 && boundary_reachable_) {
-            for (size_t i = 0; i < d_; ++i)
-                if (std::isfinite(s_.bdist[i])) edges.push_back({i, d_, scale_weight(s_.bdist[i])});
+        if (d_ <= kDenseDefects) {
+            keep_lightest_dense();
+        } else {
+            keep_lightest_sorted();
         }
+        add_virtual_edges();
+    }
+
+    // The lightest edge per defect pair through a D x D table: cheaper than
+    // sorting the neighbour lists while D is small.
+    void keep_lightest_dense() {
+        auto& edges = s_.edges;
+        auto& slot = s_.pair_slot;
+        slot.assign(d_ * d_, kNoIndex);
+        size_t kept = 0;
+        for (const MatchingEdge& e : edges) {
+            uint32_t& at = slot[e.u * d_ + e.v];
+            if (at == kNoIndex) {
+                at = static_cast<uint32_t>(kept);
+                edges[kept++] = e;
+            } else if (e.weight < edges[at].weight) {
+                edges[at].weight = e.weight;
+            }
+        }
+        edges.resize(kept);
+    }
+
+    void keep_lightest_sorted() {
+        auto& edges = s_.edges;
         std::sort(edges.begin(), edges.end(), [](const MatchingEdge& a, const MatchingEdge& b) {
             return std::tie(a.u, a.v, a.weight) < std::tie(b.u, b.v, b.weight);
         });
         edges.erase(std::unique(edges.begin(), edges.end(),
                                 [](const MatchingEdge& a, const MatchingEdge& b) { return a.u == b.u && a.v == b.v; }),
                     edges.end());
+    }
+
+    void match() {
         const size_t m = d_ + d_ % 2;
         s_.partner.assign(m, -1);
-        mwpm_match_into(m, edges, s_.partner);
+        mwpm_match_into(m, s_.edges, s_.partner);
         for (size_t i = 0; i < m; ++i) {
             const int64_t p = s_.partner[i];
             if (p <= static_cast<int64_t>(i)) continue;
@@ -367,6 +441,16 @@ private:
     }
 
     void flip_pair(size_t i, size_t j) {
+        if (all_pairs_) {
+            const double distance = tree_distance(i, j);
+            if (boundary_pair(i, j) && s_.bdist[i] + s_.bdist[j] < distance) {
+                flip_to_boundary(i);
+                flip_to_boundary(j);
+            } else if (distance != kUnreachable) {
+                flip_tree_path(i, j);
+            }
+            return;
+        }
         size_t source = i;
         const Neighbour* nb = record_of(i, j);
         if (!nb) {
@@ -388,10 +472,14 @@ private:
             for (uint32_t k = 0; k < nb.path_len; ++k) flip(path[nb.path_begin + k]);
             return;
         }
+        flip_tree_path(source, nb.defect);
+    }
+
+    void flip_tree_path(size_t source, size_t target) {
         const SourceTrees& t = *g_.trees;
         const uint32_t src = s_.defects[source];
         const size_t row = size_t{src} * t.n_nodes;
-        for (uint32_t x = s_.defects[nb.defect]; x != src && x != kNoIndex; x = t.parent[row + x])
+        for (uint32_t x = s_.defects[target]; x != src && x != kNoIndex; x = t.parent[row + x])
             flip(t.parent_qubit[row + x]);
     }
 
