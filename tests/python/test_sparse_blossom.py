@@ -114,6 +114,8 @@ def test_error_texts_and_argument_kinds():
         dec.batch_decode(np.zeros((2, 4), dtype=np.uint8)[:, ::2])
     assert str(e.value) == "Invalid syndromes: The given array is not contiguous or is misaligned."
     assert dec.batch_decode(np.zeros((0, 2), dtype=np.uint8)).shape == (0, 3)
+    # No qubits at all: every row's correction is empty rather than an error.
+    assert vx.SparseBlossomDecoder([[5]], 0).batch_decode(u8([[1], [0]])).shape == (2, 0)
     with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
         dec.decode_with_weights(u8([1, 0]), "ab")
     for bad in ([[0, 1.0]], [(0, 1.0, 2)], [(-1, 1.0)], [(0, "x")]):
