@@ -23,7 +23,12 @@ std::vector<uint8_t> BatchDecoder::parallel_batch_decode(std::span<const uint8_t
     // whatever the split.
     std::vector<std::vector<uint8_t>> rows(n_shots);
     parallel_for(n_shots, [&](size_t i) { rows[i] = decode(graph_, syndromes.subspan(i * n_checks, n_checks)); });
-    for (size_t i = 0; i < n_shots; ++i) std::copy(rows[i].begin(), rows[i].end(), out.begin() + i * n_qubits);
+    // Concatenating and releasing the rows on the pool as well keeps the
+    // calling thread from becoming the bottleneck on small codes.
+    parallel_for(n_shots, [&](size_t i) {
+        std::copy(rows[i].begin(), rows[i].end(), out.begin() + static_cast<std::ptrdiff_t>(i * n_qubits));
+        std::vector<uint8_t>().swap(rows[i]);
+    });
     return out;
 }
 

@@ -47,9 +47,12 @@ void decode_batch_workspace_per_shot(const CheckGraph& graph, std::span<const ui
     const size_t n_checks = graph.n_checks;
     const size_t n_qubits = graph.n_qubits;
     std::vector<UfWorkspace> workspaces(n_shots);
+    // Each workspace is released by the worker that used it, as soon as its
+    // shot is done, rather than all at once on the calling thread.
     parallel_for(n_shots, [&](size_t i) {
         decode_into(graph, syndromes.subspan(i * n_checks, n_checks), workspaces[i],
                     corrections.subspan(i * n_qubits, n_qubits));
+        workspaces[i] = UfWorkspace{};
     });
 }
 
