@@ -34,9 +34,6 @@ PyObject* bp_decode(BpOsdDecoder& decoder, const Args& args) {
     return to_array(unwrap(decoder.bp_decode(syndrome_bytes(view, kInvalidSyndrome), max_iterations)));
 }
 
-PyObject* n_qubits(const BpOsdDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const BpOsdDecoder& decoder) { return py_int(decoder.n_checks()); }
-
 }  // namespace
 
 ModuleItem& bp_osd_decoder_class() {
@@ -44,8 +41,8 @@ ModuleItem& bp_osd_decoder_class() {
                                 .method<decode>("decode($self, syndrome)")
                                 .method<decode_timed>("decode_timed($self, syndrome, max_latency_ms)")
                                 .method<bp_decode>("bp_decode($self, syndrome, max_iterations)")
-                                .getter<n_qubits>("n_qubits")
-                                .getter<n_checks>("n_checks");
+                                .getter<&BpOsdDecoder::n_qubits>("n_qubits")
+                                .getter<&BpOsdDecoder::n_checks>("n_checks");
     return spec;
 }
 

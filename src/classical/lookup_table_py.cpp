@@ -7,12 +7,6 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<LookupTable> construct(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    return std::make_unique<LookupTable>(unwrap(LookupTable::create(std::move(checks), n_qubits)));
-}
-
 PyObject* build_table(LookupTable& table, const Args& args) {
     table.build_table(args.get<uint64_t>(0));
     return py_none();
@@ -30,23 +24,19 @@ PyObject* batch_decode(const LookupTable& table, const Args& args) {
                     {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(table.n_qubits())});
 }
 
-PyObject* n_qubits(const LookupTable& table) { return py_int(table.n_qubits()); }
-PyObject* n_checks(const LookupTable& table) { return py_int(table.n_checks()); }
-PyObject* table_size(const LookupTable& table) { return py_int(table.table_size()); }
-
 }  // namespace
 
 ModuleItem& lookup_table_decoder_class() {
     static ClassSpec spec =
-        ClassSpec::of<construct>("LookupTableDecoder(check_to_qubits, n_qubits)")
+        ClassSpec::of<construct_from_code<LookupTable>>("LookupTableDecoder(check_to_qubits, n_qubits)")
             .method<build_table>("build_table($self, max_entries)",
                                  "Build the lookup table by enumerating errors up to `max_entries`.")
             .method<decode>("decode($self, syndrome)", "Decode a single syndrome (NumPy array).")
             .method<batch_decode>("batch_decode($self, syndromes)",
                                   "Batch decode (NumPy 2D array, shape (batch, n_checks)).")
-            .getter<n_qubits>("n_qubits")
-            .getter<n_checks>("n_checks")
-            .getter<table_size>("table_size");
+            .getter<&LookupTable::n_qubits>("n_qubits")
+            .getter<&LookupTable::n_checks>("n_checks")
+            .getter<&LookupTable::table_size>("table_size");
     return spec;
 }
 

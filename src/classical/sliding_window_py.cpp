@@ -36,12 +36,6 @@ PyObject* decode(const SlidingWindowDecoder& decoder, const Args& args) {
     return to_array(unwrap(decoder.decode(syndrome_bytes(view, kInvalidSyndrome))));
 }
 
-PyObject* n_qubits(const SlidingWindowDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const SlidingWindowDecoder& decoder) { return py_int(decoder.n_checks()); }
-PyObject* window_size(const SlidingWindowDecoder& decoder) { return py_int(decoder.window_size()); }
-PyObject* decay_factor(const SlidingWindowDecoder& decoder) { return py_float(decoder.decay_factor()); }
-PyObject* current_round(const SlidingWindowDecoder& decoder) { return py_int(decoder.current_round()); }
-
 }  // namespace
 
 ModuleItem& sliding_window_decoder_class() {
@@ -51,11 +45,11 @@ ModuleItem& sliding_window_decoder_class() {
             .method<update>("update($self, round_syndrome)")
             .method<flush>("flush($self)")
             .method<decode>("decode($self, syndrome)")
-            .getter<n_qubits>("n_qubits")
-            .getter<n_checks>("n_checks")
-            .getter<window_size>("window_size")
-            .getter<decay_factor>("decay_factor")
-            .getter<current_round>("current_round");
+            .getter<&SlidingWindowDecoder::n_qubits>("n_qubits")
+            .getter<&SlidingWindowDecoder::n_checks>("n_checks")
+            .getter<&SlidingWindowDecoder::window_size>("window_size")
+            .getter<&SlidingWindowDecoder::decay_factor>("decay_factor")
+            .getter<&SlidingWindowDecoder::current_round>("current_round");
     return spec;
 }
 

@@ -32,9 +32,6 @@ PyObject* decode(const StreamingDecoder& decoder, const Args& args) {
     return to_array(unwrap(decoder.decode(syndrome_bytes(view, kInvalidSyndrome))));
 }
 
-PyObject* n_qubits(const StreamingDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const StreamingDecoder& decoder) { return py_int(decoder.n_checks()); }
-
 }  // namespace
 
 ModuleItem& streaming_decoder_class() {
@@ -42,8 +39,8 @@ ModuleItem& streaming_decoder_class() {
                                 .method<update>("update($self, round_syndrome)")
                                 .method<flush>("flush($self)")
                                 .method<decode>("decode($self, syndrome)")
-                                .getter<n_qubits>("n_qubits")
-                                .getter<n_checks>("n_checks");
+                                .getter<&StreamingDecoder::n_qubits>("n_qubits")
+                                .getter<&StreamingDecoder::n_checks>("n_checks");
     return spec;
 }
 

@@ -14,6 +14,7 @@
 #include "module/arrays.h"
 #include "module/borrow.h"
 #include "module/class_def.h"
+#include "module/code_constructor.h"
 #include "module/convert.h"
 #include "module/errors.h"
 #include "module/python.h"

@@ -7,12 +7,6 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<BatchDecoder> construct(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    return std::make_unique<BatchDecoder>(unwrap(BatchDecoder::create(std::move(checks), n_qubits)));
-}
-
 PyObject* parallel_batch_decode(const BatchDecoder& decoder, const Args& args) {
     auto view = args.u8_array(0, -1);
     const SyndromeRows rows = syndrome_rows(view, decoder.n_checks(), "Invalid syndromes: ");
@@ -23,22 +17,19 @@ PyObject* parallel_batch_decode(const BatchDecoder& decoder, const Args& args) {
 // Its own entry so that call errors name the method actually called.
 PyObject* batch_decode(const BatchDecoder& decoder, const Args& args) { return parallel_batch_decode(decoder, args); }
 
-PyObject* n_qubits(const BatchDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const BatchDecoder& decoder) { return py_int(decoder.n_checks()); }
-
 }  // namespace
 
 ModuleItem& batch_decoder_class() {
     static ClassSpec spec =
-        ClassSpec::of<construct>("BatchDecoder(check_to_qubits, n_qubits)")
+        ClassSpec::of<construct_from_code<BatchDecoder>>("BatchDecoder(check_to_qubits, n_qubits)")
             .method<parallel_batch_decode>("parallel_batch_decode($self, syndromes)")
             .method<batch_decode>(
                 "batch_decode($self, syndromes)",
                 "`batch_decode(syndromes: np.ndarray) -> np.ndarray` \u2014 alias for parallel_batch_decode.\n\n"
                 "Provided for API consistency with the other batch decoders\n"
                 "(`CPUBatchDecoder.batch_decode`, `OpenCLBatchDecoder.batch_decode`, etc.).")
-            .getter<n_qubits>("n_qubits")
-            .getter<n_checks>("n_checks");
+            .getter<&BatchDecoder::n_qubits>("n_qubits")
+            .getter<&BatchDecoder::n_checks>("n_checks");
     return spec;
 }
 

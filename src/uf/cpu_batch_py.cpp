@@ -9,12 +9,6 @@ namespace {
 
 using BatchMethod = std::vector<uint8_t> (*)(const CPUBatchDecoder&, std::span<const uint8_t>, size_t);
 
-std::unique_ptr<CPUBatchDecoder> construct(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    return std::make_unique<CPUBatchDecoder>(unwrap(CPUBatchDecoder::create(std::move(checks), n_qubits)));
-}
-
 PyObject* decode(const CPUBatchDecoder& decoder, const Args& args) {
     auto view = args.u8_array(0, 1);
     const auto syndrome = syndrome_bytes(view, "Invalid syndrome: ");
@@ -40,14 +34,11 @@ std::vector<uint8_t> par(const CPUBatchDecoder& d, std::span<const uint8_t> s, s
     return d.batch_decode_par(s, n);
 }
 
-PyObject* n_qubits(const CPUBatchDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const CPUBatchDecoder& decoder) { return py_int(decoder.n_checks()); }
-
 }  // namespace
 
 ModuleItem& cpu_batch_decoder_class() {
     static ClassSpec spec =
-        ClassSpec::of<construct>("CPUBatchDecoder(check_to_qubits, n_qubits)")
+        ClassSpec::of<construct_from_code<CPUBatchDecoder>>("CPUBatchDecoder(check_to_qubits, n_qubits)")
             .method<decode>("decode($self, syndrome)",
                             "`decode(syndrome: np.ndarray) -> np.ndarray` \u2014 single-syndrome decode.")
             .method<batch<simd>>("batch_decode_simd($self, syndromes)",
@@ -57,8 +48,8 @@ ModuleItem& cpu_batch_decoder_class() {
                                    "Internally allocates the buffer pool and output \u2014 convenient Python API.")
             .method<batch<par>>("batch_decode_par($self, syndromes)",
                                 "`batch_decode_par(syndromes: np.ndarray) -> np.ndarray`")
-            .getter<n_qubits>("n_qubits")
-            .getter<n_checks>("n_checks");
+            .getter<&CPUBatchDecoder::n_qubits>("n_qubits")
+            .getter<&CPUBatchDecoder::n_checks>("n_checks");
     return spec;
 }
 

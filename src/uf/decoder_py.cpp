@@ -7,12 +7,6 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<UnionFindDecoder> construct(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    return std::make_unique<UnionFindDecoder>(unwrap(UnionFindDecoder::create(std::move(checks), n_qubits)));
-}
-
 PyObject* decode(const UnionFindDecoder& decoder, const Args& args) {
     auto view = args.u8_array(0, 1);
     const auto syndrome = syndrome_bytes(view, "Invalid syndrome array: ");
@@ -30,7 +24,7 @@ PyObject* batch_decode(const UnionFindDecoder& decoder, const Args& args) {
 }  // namespace
 
 ModuleItem& union_find_decoder_class() {
-    static ClassSpec spec = ClassSpec::of<construct>("UnionFindDecoder(check_to_qubits, n_qubits)")
+    static ClassSpec spec = ClassSpec::of<construct_from_code<UnionFindDecoder>>("UnionFindDecoder(check_to_qubits, n_qubits)")
                                 .method<decode>("decode($self, syndrome)")
                                 .method<batch_decode>("batch_decode($self, syndromes)")
                                 .getter<&UnionFindDecoder::n_qubits>("n_qubits")

@@ -7,13 +7,6 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<FastUnionFindDecoder> construct(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    return std::make_unique<FastUnionFindDecoder>(
-        unwrap(FastUnionFindDecoder::create(std::move(checks), n_qubits)));
-}
-
 PyObject* decode(const FastUnionFindDecoder& decoder, const Args& args) {
     auto view = args.u8_array(0, 1);
     const auto syndrome = syndrome_bytes(view, "Invalid syndrome: ");
@@ -28,17 +21,14 @@ PyObject* batch_decode(const FastUnionFindDecoder& decoder, const Args& args) {
                     {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(decoder.n_qubits())});
 }
 
-PyObject* n_qubits(const FastUnionFindDecoder& decoder) { return py_int(decoder.n_qubits()); }
-PyObject* n_checks(const FastUnionFindDecoder& decoder) { return py_int(decoder.n_checks()); }
-
 }  // namespace
 
 ModuleItem& fast_union_find_decoder_class() {
-    static ClassSpec spec = ClassSpec::of<construct>("FastUnionFindDecoder(check_to_qubits, n_qubits)")
+    static ClassSpec spec = ClassSpec::of<construct_from_code<FastUnionFindDecoder>>("FastUnionFindDecoder(check_to_qubits, n_qubits)")
                                 .method<decode>("decode($self, syndrome)")
                                 .method<batch_decode>("batch_decode($self, syndromes)")
-                                .getter<n_qubits>("n_qubits")
-                                .getter<n_checks>("n_checks");
+                                .getter<&FastUnionFindDecoder::n_qubits>("n_qubits")
+                                .getter<&FastUnionFindDecoder::n_checks>("n_checks");
     return spec;
 }
 
