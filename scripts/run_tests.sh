@@ -29,3 +29,14 @@ echo "== Python tests against the installed module"
 # Run from outside the source tree so that the installed module is imported.
 cd /tmp
 "$PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python"
+
+# The module is built against NumPy 2 and must also load under NumPy 1.x.
+# NumPy 1.x has no wheels past Python 3.12, so the check stops there.
+if "$PYTHON" -c 'import sys; sys.exit(0 if sys.version_info < (3, 13) else 1)'; then
+    echo "== Python tests under NumPy 1.x"
+    VENV=/tmp/vornex-numpy1
+    rm -rf "$VENV"
+    "$PYTHON" -m venv --system-site-packages "$VENV"
+    "$VENV/bin/python" -m pip install -q --disable-pip-version-check "numpy<2"
+    "$VENV/bin/python" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python"
+fi
