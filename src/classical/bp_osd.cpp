@@ -229,19 +229,24 @@ size_t bp_run(const BpOsdCode& code, std::span<const uint8_t> syndrome, size_t m
 
 namespace {
 
-// Reliability for ordering: |LLR|, with NaN below every real magnitude so
-// the order stays a strict weak ordering whatever BP produced.
-double reliability(double llr) { return std::isnan(llr) ? -1.0 : std::fabs(llr); }
+// Column order for OSD: the qubits BP finds likeliest to be flipped first
+// (lowest LLR), NaN after every real value. The solve sets the chosen
+// columns and zeroes the rest, so the columns must be the likely errors;
+// taking the largest |LLR| first would pick qubits BP is sure are clean and
+// can return a logical error where BP itself was right.
+double flip_rank(double llr) { return std::isnan(llr) ? std::numeric_limits<double>::infinity() : llr; }
 
-// Most reliable first; equal reliabilities keep ascending qubit order. The
-// index tie-break gives the stable order without stable_sort's scratch buffer.
+// Equal ranks keep ascending qubit order. The index tie-break gives the
+// stable order without stable_sort's scratch buffer.
 void order_by_reliability(std::span<const double> posterior, std::vector<uint32_t>& order) {
     order.resize(posterior.size());
     for (size_t q = 0; q < order.size(); ++q) order[q] = static_cast<uint32_t>(q);
     std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-        const double rx = reliability(posterior[x]);
-        const double ry = reliability(posterior[y]);
-        return rx != ry ? rx > ry : x < y;
+        const double rx = flip_rank(posterior[x]);
+        const double ry = flip_rank(posterior[y]);
+        if (rx != ry) return rx < ry;
+        const bool nx = std::isnan(posterior[x]), ny = std::isnan(posterior[y]);
+        return nx != ny ? ny : x < y;
     });
 }
 

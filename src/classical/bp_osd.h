@@ -91,13 +91,14 @@ size_t bp_run(const BpOsdCode& code, std::span<const uint8_t> syndrome, size_t m
 
 // Bit-packed elimination state of one OSD run; grows only.
 struct OsdWorkspace {
-    std::vector<uint32_t> order;     // qubits by decreasing reliability
+    std::vector<uint32_t> order;     // qubits, likeliest flips first
     std::vector<uint64_t> rows;      // n_checks rows of packed columns + syndrome bit
     std::vector<uint32_t> pivot_row; // per column position, the row it pivots or kNoIndex
 };
 
 // OSD-0 on the given posterior: fills `correction` (n_qubits bytes) with the
-// first GF(2) solution found on a growing reliability-ordered column set, or
+// first GF(2) solution found on a growing column set taken in order of
+// decreasing flip likelihood (increasing LLR), or
 // the BP hard decision when the syndrome is outside the column space.
 // Returns true when a solve succeeded.
 // Preconditions: syndrome.size() == n_checks, posterior.size() and

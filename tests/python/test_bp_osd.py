@@ -101,3 +101,13 @@ def test_errors():
         vx.BPOSDDecoder(CHAIN, None)
     with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
         vx.BPOSDDecoder("ab", None, 0.1)
+
+
+def test_single_flips_on_a_chain_are_not_turned_into_logical_errors():
+    checks, n = vx.py_generate_repetition_code_checks(5)
+    dec = vx.BPOSDDecoder(checks, n, 0.05)
+    for q in range(n):
+        error = np.zeros(n, dtype=np.uint8)
+        error[q] = 1
+        syndrome = np.array([error[i] ^ error[i + 1] for i in range(n - 1)], dtype=np.uint8)
+        assert dec.decode(syndrome).tolist() == error.tolist()

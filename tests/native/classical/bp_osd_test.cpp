@@ -124,8 +124,12 @@ std::vector<uint8_t> reference_osd(const CheckList& checks, size_t nq, std::span
     const ByteMatrix h = dense_parity(checks, nq);
     std::vector<uint32_t> order(nq);
     for (size_t q = 0; q < nq; ++q) order[q] = static_cast<uint32_t>(q);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](uint32_t x, uint32_t y) { return std::fabs(post[x]) > std::fabs(post[y]); });
+    // Likeliest flips (lowest LLR) first, NaN last, ties by qubit index.
+    auto rank = [&](uint32_t q) { return std::isnan(post[q]) ? std::numeric_limits<double>::infinity() : post[q]; };
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+        if (rank(x) != rank(y)) return rank(x) < rank(y);
+        return !std::isnan(post[x]) && std::isnan(post[y]);
+    });
     std::vector<uint8_t> correction(nq, 0), bits;
     for (size_t m = std::min(checks.size(), nq); m <= nq; ++m) {
         std::vector<uint32_t> cols(order.begin(), order.begin() + m);
@@ -386,6 +390,26 @@ TEST(BpOsdDecoderTest, DegenerateSizesDoNotCrash) {
     auto nan = BpOsdDecoder::create(checks, std::nullopt, std::numeric_limits<double>::quiet_NaN()).value();
     const std::vector<uint8_t> s{1, 0};
     EXPECT_EQ(syndrome_of(checks, 3, nan.decode(s).value()), s);
+}
+
+// OSD takes the columns BP believes flipped: a single flip on a chain is
+// returned as itself, never as its complement (a logical error), even where
+// the hard decision alone would have been right.
+TEST(BpOsdDecoderTest, SingleFlipsOnAChainComeBackExactly) {
+    for (uint32_t d : {5u, 7u, 11u}) {
+        CheckList chain;
+        for (uint32_t i = 0; i + 1 < d; ++i) chain.push_back({i, i + 1});
+        for (double p : {0.01, 0.05, 0.1}) {
+            auto decoder = BpOsdDecoder::create(chain, std::nullopt, p).value();
+            for (uint32_t q = 0; q < d; ++q) {
+                std::vector<uint8_t> error(d, 0), syndrome(d - 1, 0);
+                error[q] = 1;
+                if (q > 0) syndrome[q - 1] = 1;
+                if (q + 1 < d) syndrome[q] = 1;
+                EXPECT_EQ(decoder.decode(syndrome).value(), error) << "d=" << d << " p=" << p << " q=" << q;
+            }
+        }
+    }
 }
 
 }  // namespace
