@@ -30,6 +30,7 @@ ItemFactory const kRegistry[] = {
     streaming_decoder_class,
     batch_decoder_class,
     cpu_batch_decoder_class,
+    benchmark_suite_class,
     lookup_table_decoder_class,
     bp_osd_decoder_class,
     py_check_to_edges_function,

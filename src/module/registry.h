@@ -15,6 +15,7 @@ ModuleItem& sliding_window_decoder_class();
 ModuleItem& streaming_decoder_class();
 ModuleItem& batch_decoder_class();
 ModuleItem& cpu_batch_decoder_class();
+ModuleItem& benchmark_suite_class();
 ModuleItem& lookup_table_decoder_class();
 ModuleItem& bp_osd_decoder_class();
 
