@@ -40,3 +40,16 @@ if "$PYTHON" -c 'import sys; sys.exit(0 if sys.version_info < (3, 13) else 1)'; 
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check "numpy<2"
     "$VENV/bin/python" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python"
 fi
+
+# The oldest supported interpreter, where the machine has it (pyenv images do).
+PY310=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.10*/bin/python 2>/dev/null | head -n 1 || true)
+[ -n "$PY310" ] || PY310=$(command -v python3.10 || true)
+if [ -n "$PY310" ] && "$PY310" -c 'import sys' 2>/dev/null; then
+    echo "== Python tests under Python 3.10"
+    "$PY310" -m pip install -q --disable-pip-version-check numpy pytest networkx
+    cmake -S "$ROOT" -B "$ROOT/build/py310" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="$PY310" \
+        -DVORNEX_BUILD_TESTS=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$ROOT/build/py310" -j"$JOBS"
+    PYTHONPATH="$ROOT/build/py310" "$PY310" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" \
+        --rootdir "$ROOT" "$ROOT/tests/python"
+fi
