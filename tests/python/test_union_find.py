@@ -78,17 +78,24 @@ def test_attributes_and_results():
     assert big.shape == (3, 5) and big.flags.c_contiguous and big.flags.writeable
 
 
+def hyperedge_text(qubit, count):
+    return ("UnionFindDecoder / FastUnionFindDecoder only support stabilizer codes with checks of weight \u2264 2.\n"
+            f"Qubit {qubit} participates in {count} checks (hyperedge).\n"
+            "Use BlossomDecoder, SparseBlossomDecoder, or BPOSDDecoder instead.\n"
+            "(Codes from generate_surface_code_checks() contain weight-4 checks)")
+
+
 @pytest.mark.parametrize("cls", CLASSES)
 def test_constructor_errors(cls):
     cases = [
         (([], None), "check_to_qubits must be non-empty"),
         (([[0], []], None), "All checks must be non-empty"),
         (([[0, 1]], 1), "Qubit index 1 >= n_qubits 1"),
-        (([[7], [7], [7]], None),
-         "UnionFindDecoder / FastUnionFindDecoder only support stabilizer codes with checks of weight \u2264 2.\n"
-         "Qubit 7 participates in 3 checks (hyperedge).\n"
-         "Use BlossomDecoder, SparseBlossomDecoder, or BPOSDDecoder instead.\n"
-         "(Codes from generate_surface_code_checks() contain weight-4 checks)"),
+        (([[0, 1]], 0), "Qubit index 1 >= n_qubits 0"),
+        (([[7], [7], [7]], None), hyperedge_text(7, 3)),
+        # The generated surface layouts put every qubit in eight checks.
+        (vx.py_generate_surface_code_checks(3), hyperedge_text(0, 8)),
+        (vx.py_generate_surface_code_checks(2), hyperedge_text(0, 8)),
     ]
     for args, text in cases:
         with pytest.raises(ValueError) as info:
