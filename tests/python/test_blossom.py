@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from test_blossom_codes import min_correction_weight, reproduces, rotated_sector, run_with_workers, syndrome_of
+from codes import rotated_sector_left_right, syndrome_of
+from test_blossom_codes import min_correction_weight, reproduces, run_with_workers
 
 
 def u8(values):
@@ -16,7 +17,7 @@ def u8(values):
 def test_minimum_weight_for_at_most_twelve_defects(weighted):
     rng = np.random.default_rng(7 + weighted)
     for d in (3, 5, 7, 9):
-        checks, nq = rotated_sector(d), d * d
+        checks, nq = rotated_sector_left_right(d)
         weights = (0.05 + 2 * rng.random(nq)).tolist() if weighted else [1.0] * nq
         dec = vx.BlossomDecoder(checks, nq, weights if weighted else None)
         tested = 0
@@ -36,7 +37,7 @@ def disconnected_code():
     # A repetition code, a ring without boundary and a rotated sector side by side.
     rep = [[0, 1], [1, 2], [2, 3]]
     ring = [[10, 11], [11, 12], [12, 10]]
-    sector = [[q + 20 for q in check] for check in rotated_sector(3)]
+    sector = [[q + 20 for q in check] for check in rotated_sector_left_right(3)[0]]
     return rep + ring + sector, 29
 
 
@@ -44,7 +45,7 @@ def test_corrections_reproduce_every_reachable_syndrome():
     rng = np.random.default_rng(3)
     surface, n_surface = vx.py_generate_surface_code_checks(4)  # weight-4 hyperedges, no boundary
     ring, n_ring = vx.py_generate_ring_code_checks(3)
-    codes = [(rotated_sector(7), 49), disconnected_code(), (surface, n_surface), (ring, n_ring)]
+    codes = [rotated_sector_left_right(7), disconnected_code(), (surface, n_surface), (ring, n_ring)]
     for checks, nq in codes:
         dec = vx.BlossomDecoder(checks, nq, None)
         for _ in range(150):
@@ -77,8 +78,8 @@ def test_edges_and_sizes():
 def test_batch_rows_equal_single_decodes_with_one_and_two_workers():
     code = """
 import json, numpy as np, vornex_decoder_v3 as vx
-from test_blossom_codes import rotated_sector, syndrome_of
-checks = rotated_sector(11)
+from codes import rotated_sector_left_right, syndrome_of
+checks, _ = rotated_sector_left_right(11)
 rng = np.random.default_rng(5)
 rows = np.array([syndrome_of(checks, (rng.random(121) < p).astype(np.uint8))
                  for p in np.linspace(0, 0.45, 120)])

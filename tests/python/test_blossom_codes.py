@@ -1,4 +1,4 @@
-"""Codes and an independent minimum-weight reference for the matching tests (no tests here)."""
+"""An independent minimum-weight reference and a worker-count runner for the matching tests (no tests here)."""
 import os
 import subprocess
 import sys
@@ -6,24 +6,9 @@ import sys
 import networkx as nx
 import numpy as np
 
+from codes import syndrome_of
+
 BOUNDARY = "boundary"
-
-
-def rotated_sector(d):
-    """One check type of the rotated surface code of odd distance d: d*d qubits,
-    (d*d - 1)/2 checks of weight 4 inside and weight 2 on the left and right edges."""
-    checks = []
-    for r in range(d - 1):
-        for c in range(-1, d):
-            if (r + c) % 2:
-                continue
-            check = [(r + dr) * d + c + dc for dr in (0, 1) for dc in (0, 1) if 0 <= c + dc < d]
-            checks.append(check)
-    return checks
-
-
-def syndrome_of(checks, error):
-    return np.array([int(sum(error[q] for q in check if q < len(error)) % 2) for check in checks], dtype=np.uint8)
 
 
 def reproduces(checks, n_qubits, syndrome, correction):

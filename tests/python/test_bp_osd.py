@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
+from codes import parity_matrix
 
 NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
 CHAIN = [[0, 1], [1, 2], [2, 3]]
@@ -12,15 +13,6 @@ CHAIN = [[0, 1], [1, 2], [2, 3]]
 
 def u8(values):
     return np.array(values, dtype=np.uint8)
-
-
-def parity_matrix(checks, n_qubits):
-    h = np.zeros((len(checks), n_qubits), dtype=np.uint8)
-    for c, check in enumerate(checks):
-        for q in check:
-            if q < n_qubits:
-                h[c, q] = 1
-    return h
 
 
 def test_signatures_and_attributes():

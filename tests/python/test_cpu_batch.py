@@ -2,7 +2,8 @@
 import numpy as np
 
 import vornex_decoder_v3 as vx
-from test_union_find_helpers import rotated_sector, syndromes
+from codes import rotated_sector_top_bottom
+from test_union_find_helpers import syndromes
 
 
 def test_docstrings():
@@ -21,7 +22,7 @@ def test_docstrings():
 def test_blocks_around_every_lane_and_wide_codes():
     # 40 checks cover two 16-check tiles plus a remainder and eight-check gathers.
     rng = np.random.default_rng(2024)
-    for checks, n_qubits in (rotated_sector(9), rotated_sector(3), ([[0]], 1)):
+    for checks, n_qubits in (rotated_sector_top_bottom(9), rotated_sector_top_bottom(3), ([[0]], 1)):
         batch = syndromes(rng, checks, n_qubits, 64 * 3 + 17, p=0.1)
         dec = vx.CPUBatchDecoder(checks, n_qubits)
         want = np.array([dec.decode(row) for row in batch], dtype=np.uint8)
@@ -32,7 +33,7 @@ def test_blocks_around_every_lane_and_wide_codes():
 
 def test_input_is_never_written():
     rng = np.random.default_rng(1)
-    checks, n_qubits = rotated_sector(5)
+    checks, n_qubits = rotated_sector_top_bottom(5)
     batch = syndromes(rng, checks, n_qubits, 130, p=0.1)
     before = batch.copy()
     dec = vx.CPUBatchDecoder(checks, n_qubits)

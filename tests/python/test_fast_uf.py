@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from test_union_find_helpers import rotated_sector, syndromes
+from codes import rotated_sector_top_bottom
+from test_union_find_helpers import syndromes
 
 u8p = ctypes.POINTER(ctypes.c_uint8)
 
@@ -76,7 +77,7 @@ def test_rejections_leave_buffers_untouched(lib):
 
 def test_fast_decoder_matches_union_find_decoder():
     rng = np.random.default_rng(11)
-    checks, n_qubits = rotated_sector(11)
+    checks, n_qubits = rotated_sector_top_bottom(11)
     batch = syndromes(rng, checks, n_qubits, 300, p=0.07)
     fast, ref = vx.FastUnionFindDecoder(checks, n_qubits), vx.UnionFindDecoder(checks, n_qubits)
     assert np.array_equal(fast.batch_decode(batch), ref.batch_decode(batch))

@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from test_blossom_codes import reproduces, rotated_sector, run_with_workers, syndrome_of
+from codes import rotated_sector_left_right, syndrome_of
+from test_blossom_codes import reproduces, run_with_workers
 
 
 def u8(values):
@@ -17,7 +18,7 @@ def test_corrections_reproduce_every_reachable_syndrome():
     surface, n_surface = vx.py_generate_surface_code_checks(3)
     ring, n_ring = vx.py_generate_ring_code_checks(3)
     split = [[0, 1], [1, 2], [10, 11], [11, 12], [12, 10]]  # a chain and a ring without boundary
-    codes = [(rotated_sector(7), 49), (surface, n_surface), (ring, n_ring), (split, 13)]
+    codes = [rotated_sector_left_right(7), (surface, n_surface), (ring, n_ring), (split, 13)]
     for checks, nq in codes:
         dec = vx.SparseBlossomDecoder(checks, nq)
         for _ in range(120):
@@ -41,9 +42,10 @@ def test_small_cases_match_the_weighted_decoder():
 
 
 def test_weight_overrides_last_only_one_call():
-    dec = vx.SparseBlossomDecoder(rotated_sector(5), 25)
+    checks, n_qubits = rotated_sector_left_right(5)
+    dec = vx.SparseBlossomDecoder(checks, n_qubits)
     rng = np.random.default_rng(2)
-    rows = [syndrome_of(rotated_sector(5), (rng.random(25) < 0.15).astype(np.uint8)) for _ in range(30)]
+    rows = [syndrome_of(checks, (rng.random(25) < 0.15).astype(np.uint8)) for _ in range(30)]
     plain = [dec.decode(s).tolist() for s in rows]
     for s in rows:
         dec.decode_with_weights(s, [(q, 0.001) for q in range(25)] + [(3, 2000.0), (3, 4.0)])
@@ -81,8 +83,8 @@ def test_decode_with_weights_holds_the_decoder_exclusively():
 def test_batch_rows_equal_single_decodes_with_one_and_two_workers():
     code = """
 import json, numpy as np, vornex_decoder_v3 as vx
-from test_blossom_codes import rotated_sector, syndrome_of
-checks = rotated_sector(9)
+from codes import rotated_sector_left_right, syndrome_of
+checks, _ = rotated_sector_left_right(9)
 rng = np.random.default_rng(9)
 rows = np.array([syndrome_of(checks, (rng.random(81) < p).astype(np.uint8))
                  for p in np.linspace(0, 0.3, 100)])

@@ -9,7 +9,8 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from test_union_find_helpers import random_code, reference_decode, rotated_sector, standard_codes, syndromes
+from codes import rotated_sector_top_bottom
+from test_union_find_helpers import random_code, reference_decode, standard_codes, syndromes
 
 NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
 CLASSES = [vx.UnionFindDecoder, vx.FastUnionFindDecoder, vx.BatchDecoder, vx.CPUBatchDecoder]
@@ -171,7 +172,7 @@ def test_batch_errors_and_empty_batches(cls, name):
 @pytest.mark.parametrize("n_shots", [0, 1, 63, 64, 65, 130, 10000])
 def test_batch_sizes_agree_with_single_decodes(n_shots):
     rng = np.random.default_rng(n_shots)
-    checks, n_qubits = rotated_sector(5)
+    checks, n_qubits = rotated_sector_top_bottom(5)
     batch = syndromes(rng, checks, n_qubits, n_shots, p=0.08)
     single = vx.UnionFindDecoder(checks, n_qubits)
     want = np.array([single.decode(row) for row in batch], dtype=np.uint8).reshape(n_shots, n_qubits)
@@ -181,7 +182,7 @@ def test_batch_sizes_agree_with_single_decodes(n_shots):
 
 def test_fortran_ordered_batches_are_read_as_rows():
     rng = np.random.default_rng(5)
-    checks, n_qubits = rotated_sector(5)
+    checks, n_qubits = rotated_sector_top_bottom(5)
     batch = syndromes(rng, checks, n_qubits, 70, p=0.1)
     fortran = np.asfortranarray(batch)
     for cls, name in BATCH_METHODS:
@@ -194,8 +195,9 @@ import hashlib, sys
 import numpy as np
 import vornex_decoder_v3 as vx
 sys.path.insert(0, {here!r})
-from test_union_find_helpers import rotated_sector, syndromes
-checks, n = rotated_sector(9)
+from codes import rotated_sector_top_bottom
+from test_union_find_helpers import syndromes
+checks, n = rotated_sector_top_bottom(9)
 batch = syndromes(np.random.default_rng(9), checks, n, 3000, p=0.06)
 h = hashlib.sha256()
 for cls, name in {methods!r}:
@@ -214,7 +216,7 @@ def test_batch_results_do_not_depend_on_the_worker_count():
         done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300)
         assert done.returncode == 0, done.stderr
         digests.add(done.stdout.strip())
-    checks, n = rotated_sector(9)
+    checks, n = rotated_sector_top_bottom(9)
     batch = syndromes(np.random.default_rng(9), checks, n, 3000, p=0.06)
     single = vx.UnionFindDecoder(checks, n)
     want = np.array([single.decode(row) for row in batch], dtype=np.uint8).tobytes()
@@ -229,7 +231,7 @@ def test_batch_results_do_not_depend_on_the_worker_count():
                                        (vx.CPUBatchDecoder, "batch_decode_par")])
 def test_threads_share_one_decoder(cls, name):
     rng = np.random.default_rng(77)
-    checks, n_qubits = rotated_sector(7)
+    checks, n_qubits = rotated_sector_top_bottom(7)
     batch = syndromes(rng, checks, n_qubits, 400, p=0.08)
     dec = cls(checks, n_qubits)
     want = getattr(dec, name)(batch)

@@ -3,6 +3,7 @@ layouts and seeded syndromes. No tests live here."""
 import numpy as np
 
 import vornex_decoder_v3 as vx
+from codes import rotated_sector_top_bottom
 
 
 def check_graph(checks, n_qubits):
@@ -99,16 +100,6 @@ def reference_decode(checks, n_qubits, syndrome):
     return correction
 
 
-def rotated_sector(d):
-    """Z-type half of a rotated surface code patch: every qubit in 1 or 2 checks."""
-    q = lambda r, c: r * d + c  # noqa: E731
-    checks = [[q(0, j), q(0, j + 1)] for j in range(d - 1) if j % 2 == 1]
-    checks += [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
-               for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 0]
-    checks += [[q(d - 1, j), q(d - 1, j + 1)] for j in range(d - 1) if (d - 1 + j) % 2 == 0]
-    return checks, d * d
-
-
 def random_code(rng):
     """Qubits in zero, one or two check slots (self-loops allowed), spare qubits."""
     n_checks = int(rng.integers(1, 9))
@@ -132,7 +123,7 @@ def standard_codes():
         codes.append(vx.py_generate_repetition_code_checks(d))
     codes.append(vx.py_generate_ring_code_checks(2))
     for d in (3, 5, 7, 9, 11, 13, 15):
-        codes.append(rotated_sector(d))
+        codes.append(rotated_sector_top_bottom(d))
     return codes
 
 
