@@ -36,25 +36,16 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 
 import vornex_decoder_v3 as vx  # noqa: E402
+from bench_codes import parity_matrix, rotated_sector_top_bottom  # noqa: E402
 
 SEED = 0xB905D
 MAX_ITER = 50
 
 
-def parity_matrix(checks, n_qubits):
-    h = np.zeros((len(checks), n_qubits), dtype=np.uint8)
-    for c, check in enumerate(checks):
-        h[c, check] = 1
-    return h
-
-
 def rotated_sector(d):
     """Z checks of a rotated patch, the X checks, and a logical Z (column 0)."""
     q = lambda r, c: r * d + c  # noqa: E731
-    z = [[q(0, j), q(0, j + 1)] for j in range(d - 1) if j % 2 == 1]
-    z += [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
-          for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 0]
-    z += [[q(d - 1, j), q(d - 1, j + 1)] for j in range(d - 1) if (d - 1 + j) % 2 == 0]
+    z, _ = rotated_sector_top_bottom(d)
     x = [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
          for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 1]
     x += [[q(i, 0), q(i + 1, 0)] for i in range(d - 1) if i % 2 == 0]

@@ -34,25 +34,9 @@ import pymatching  # noqa: E402
 import scipy.sparse  # noqa: E402
 
 import vornex_decoder_v3 as vx  # noqa: E402
+from bench_codes import parity_matrix, rotated_sector_left_right  # noqa: E402
 
 SEED = 0x3A7C4
-
-
-def rotated_sector(d):
-    checks = []
-    for r in range(d - 1):
-        for c in range(-1, d):
-            if (r + c) % 2:
-                continue
-            checks.append([(r + dr) * d + c + dc for dr in (0, 1) for dc in (0, 1) if 0 <= c + dc < d])
-    return checks
-
-
-def parity_matrix(checks, n_qubits):
-    h = np.zeros((len(checks), n_qubits), dtype=np.uint8)
-    for c, check in enumerate(checks):
-        h[c, check] = 1
-    return h
 
 
 def per_shot_us(decode, syndromes, min_seconds=0.3):
@@ -100,8 +84,7 @@ def run(distances, probabilities, shots):
               f"{'ours/s':>10}{'peer/s':>10}{'ratio':>7}{'LER ours':>17}{'LER peer':>17}")
     print(header)
     for d in distances:
-        checks = rotated_sector(d)
-        nq = d * d
+        checks, nq = rotated_sector_left_right(d)
         h = parity_matrix(checks, nq)
         ours = vx.BlossomDecoder(checks, nq, None)
         sparse = vx.SparseBlossomDecoder(checks, nq)

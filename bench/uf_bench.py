@@ -13,18 +13,10 @@ import time
 import numpy as np
 
 import vornex_decoder_v3 as vx
+from bench_codes import rotated_sector_top_bottom
 
 P = 0.05
 SEED = 0x5EED
-
-
-def rotated_sector(d):
-    q = lambda r, c: r * d + c  # noqa: E731
-    checks = [[q(0, j), q(0, j + 1)] for j in range(d - 1) if j % 2 == 1]
-    checks += [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
-               for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 0]
-    checks += [[q(d - 1, j), q(d - 1, j + 1)] for j in range(d - 1) if (d - 1 + j) % 2 == 0]
-    return checks, d * d
 
 
 def draw(checks, n_qubits, n_shots, seed):
@@ -54,7 +46,7 @@ def main():
     args = parser.parse_args()
     print(f"{'benchmark':<44}{'shots/s':>14}{'vs loop':>10}")
     for d in args.distances:
-        checks, n_qubits = rotated_sector(d)
+        checks, n_qubits = rotated_sector_top_bottom(d)
         batch = draw(checks, n_qubits, args.shots, SEED + d)
         uf = vx.UnionFindDecoder(checks, n_qubits)
         cpu = vx.CPUBatchDecoder(checks, n_qubits)
