@@ -38,6 +38,7 @@ ItemFactory const kRegistry[] = {
     py_generate_toy_code_checks_function,
     py_generate_ring_code_checks_function,
     py_generate_repetition_code_checks_function,
+    run_mcp_server_function,
 };
 
 int add_panic_exception(PyObject* module) {

@@ -25,5 +25,6 @@ ModuleItem& py_generate_surface_code_checks_function();
 ModuleItem& py_generate_toy_code_checks_function();
 ModuleItem& py_generate_ring_code_checks_function();
 ModuleItem& py_generate_repetition_code_checks_function();
+ModuleItem& run_mcp_server_function();
 
 }  // namespace vornex::py
