@@ -14,26 +14,16 @@
 #include <span>
 #include <vector>
 
+#include "bench_codes.h"
 #include "classical/lookup_table.h"
 #include "code/wyrand.h"
 #include "uf/uf_core.h"
 
 namespace {
 
-constexpr size_t kShots = 1024;
+using vornex::bench::rotated_sector_checks;
 
-vornex::CheckList rotated_sector_checks(uint32_t d) {
-    vornex::CheckList checks;
-    auto q = [d](uint32_t r, uint32_t c) { return r * d + c; };
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        if (j % 2 == 1) checks.push_back({q(0, j), q(0, j + 1)});
-    for (uint32_t i = 0; i + 1 < d; ++i)
-        for (uint32_t j = 0; j + 1 < d; ++j)
-            if ((i + j) % 2 == 0) checks.push_back({q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)});
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        if ((d - 1 + j) % 2 == 0) checks.push_back({q(d - 1, j), q(d - 1, j + 1)});
-    return checks;
-}
+constexpr size_t kShots = 1024;
 
 struct Setup {
     vornex::LookupTable table;

@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "bench_codes.h"
 #include "code/check_graph.h"
 #include "code/wyrand.h"
 #include "uf/batch.h"
@@ -40,23 +41,11 @@ namespace {
 
 using vornex::CheckGraph;
 using vornex::CheckList;
+using vornex::bench::rotated_sector_checks;
 
 constexpr size_t kShots = 8192;
 constexpr double kP = 0.05;
 constexpr uint64_t kSeed = 0x5EED;
-
-CheckList rotated_sector_checks(uint32_t d) {
-    CheckList checks;
-    auto q = [d](uint32_t r, uint32_t c) { return r * d + c; };
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        if (j % 2 == 1) checks.push_back({q(0, j), q(0, j + 1)});
-    for (uint32_t i = 0; i + 1 < d; ++i)
-        for (uint32_t j = 0; j + 1 < d; ++j)
-            if ((i + j) % 2 == 0) checks.push_back({q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)});
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        if ((d - 1 + j) % 2 == 0) checks.push_back({q(d - 1, j), q(d - 1, j + 1)});
-    return checks;
-}
 
 // The C interface takes checks of a single weight, so it is timed on the
 // sector's weight-4 plaquettes alone (the top and bottom rows then end on

@@ -15,7 +15,7 @@ namespace {
 
 using testing::min_correction_weight;
 using testing::random_error;
-using testing::rotated_sector;
+using testing::rotated_sector_left_right;
 using testing::syndrome_of;
 using testing::weight_of;
 using Bytes = std::vector<uint8_t>;
@@ -127,7 +127,7 @@ TEST(BlossomDecode, HyperedgeLayoutAlwaysReproducesReachableSyndromes) {
 TEST(BlossomDecode, OptimalForFewDefects) {
     Wyrand rng(0x5EC7);
     for (uint32_t d : {3u, 5u, 7u, 9u}) {
-        const CheckList checks = rotated_sector(d);
+        const CheckList checks = rotated_sector_left_right(d);
         const size_t nq = size_t{d} * d;
         for (bool weighted : {false, true}) {
             std::vector<double> w(nq, 1.0);
@@ -156,7 +156,7 @@ TEST(BlossomDecode, OptimalForFewDefects) {
 TEST(BlossomDecode, PrecomputedTreesEqualLiveSearches) {
     Wyrand rng(99);
     for (uint32_t d : {5u, 11u, 21u}) {
-        const CheckList checks = rotated_sector(d);
+        const CheckList checks = rotated_sector_left_right(d);
         const size_t nq = size_t{d} * d;
         for (bool weighted : {false, true}) {
             std::optional<std::vector<double>> w;
@@ -179,7 +179,7 @@ TEST(BlossomDecode, PrecomputedTreesEqualLiveSearches) {
 }
 
 TEST(BlossomDecode, BatchRowsEqualSingleDecodes) {
-    const CheckList checks = rotated_sector(9);
+    const CheckList checks = rotated_sector_left_right(9);
     const auto g = build_blossom_graph(checks, 81, std::nullopt);
     Wyrand rng(12);
     const size_t shots = 300;

@@ -1,4 +1,4 @@
-// Codes and plain references for the matching decoder tests.
+// Plain references and random errors for the matching decoder tests.
 #pragma once
 
 #include <algorithm>
@@ -8,37 +8,9 @@
 
 #include "code/check_graph.h"
 #include "code/wyrand.h"
+#include "common/codes.h"
 
 namespace vornex::testing {
-
-// One sector of the rotated surface code of odd distance d: the d x d data
-// qubits and the (d*d - 1)/2 checks of one type (weight 4 inside, weight 2
-// on the left and right edges). Every qubit lies in one or two checks; the
-// top and bottom rows carry the boundary edges.
-inline CheckList rotated_sector(uint32_t d) {
-    CheckList checks;
-    const auto q = [d](int r, int c) { return static_cast<uint32_t>(r * static_cast<int>(d) + c); };
-    for (int r = 0; r + 1 < static_cast<int>(d); ++r) {
-        for (int c = -1; c < static_cast<int>(d); ++c) {
-            if ((r + c + 2) % 2 != 0) continue;
-            std::vector<uint32_t> check;
-            for (int dr = 0; dr < 2; ++dr)
-                for (int dc = 0; dc < 2; ++dc)
-                    if (c + dc >= 0 && c + dc < static_cast<int>(d)) check.push_back(q(r + dr, c + dc));
-            checks.push_back(check);
-        }
-    }
-    return checks;
-}
-
-// Syndrome of an error pattern (qubits beyond n_qubits ignored).
-inline std::vector<uint8_t> syndrome_of(const CheckList& checks, const std::vector<uint8_t>& error) {
-    std::vector<uint8_t> s(checks.size(), 0);
-    for (size_t c = 0; c < checks.size(); ++c)
-        for (uint32_t q : checks[c])
-            if (q < error.size()) s[c] ^= error[q];
-    return s;
-}
 
 // Minimum total weight of any correction of the defect set, for codes whose
 // qubits lie in at most two checks: all-pairs distances over checks plus a

@@ -12,7 +12,7 @@ namespace vornex {
 namespace {
 
 using testing::random_error;
-using testing::rotated_sector;
+using testing::rotated_sector_left_right;
 using testing::syndrome_of;
 using Bytes = std::vector<uint8_t>;
 using Weights = std::vector<std::pair<uint32_t, double>>;
@@ -60,8 +60,8 @@ TEST(SparseBlossomBuild, NeighboursAndBoundaryChecks) {
 TEST(SparseBlossomDecode, CorrectionsReproduceReachableSyndromes) {
     Wyrand rng(31);
     std::vector<std::pair<CheckList, size_t>> codes;
-    codes.emplace_back(rotated_sector(5), 25);
-    codes.emplace_back(rotated_sector(9), 81);
+    codes.emplace_back(rotated_sector_left_right(5), 25);
+    codes.emplace_back(rotated_sector_left_right(9), 81);
     const auto ring = generate_ring_code(4).value();
     codes.emplace_back(ring.checks, ring.n_qubits);
     const auto surf = generate_surface_code(3).value();
@@ -107,7 +107,7 @@ TEST(SparseBlossomDecode, SmallCases) {
 }
 
 TEST(SparseBlossomDecode, BatchRowsEqualSingleDecodes) {
-    const CheckList checks = rotated_sector(7);
+    const CheckList checks = rotated_sector_left_right(7);
     const auto d = SparseBlossomDecoder::create(checks, 49);
     Wyrand rng(8);
     const size_t shots = 200, nc = checks.size();

@@ -115,7 +115,7 @@ TEST(UfCore, AgreesWithReferenceOnStandardAndRandomCodes) {
 
 TEST(UfCore, WorkspaceReuseAcrossGraphSizes) {
     Wyrand rng(7);
-    const auto big = make_code(testing::rotated_sector_checks(11), 121);
+    const auto big = make_code(testing::rotated_sector_top_bottom(11), 121);
     const auto small = make_code({{0, 1}, {1, 2}}, 3);
     UfWorkspace ws;
     for (int i = 0; i < 50; ++i) {

@@ -121,13 +121,13 @@ TEST(UfDrivers, AgreeWithReferenceOnUniformWeightCodes) {
 
 TEST(UfDrivers, LargeBatchMatchesReference) {
     Wyrand rng(0xB16);
-    const auto code = testing::make_code(testing::rotated_sector_checks(7), 49);
+    const auto code = testing::make_code(testing::rotated_sector_top_bottom(7), 49);
     check_all_drivers(code, make_batch(rng, code, 10000));
 }
 
 TEST(UfDrivers, ConcurrentCallsOnOneDecoder) {
     Wyrand rng(0xC0C0);
-    const auto code = testing::make_code(testing::rotated_sector_checks(9), 81);
+    const auto code = testing::make_code(testing::rotated_sector_top_bottom(9), 81);
     const Batch batch = make_batch(rng, code, 500);
     const UnionFindDecoder uf(code.graph);
     std::vector<std::thread> threads;

@@ -14,6 +14,7 @@
 #include "code/check_graph.h"
 #include "code/generators.h"
 #include "code/wyrand.h"
+#include "common/codes.h"
 
 namespace vornex::testing {
 
@@ -143,22 +144,6 @@ inline bool reproduces(const CheckList& checks, const std::vector<uint8_t>& synd
     return true;
 }
 
-// One sector of a rotated surface code: the Z-type plaquettes of a d x d
-// patch (qubit r*d + c) with weight-2 checks on the top and bottom rows, so
-// every qubit lies in one or two checks. (d*d - 1) / 2 checks for odd d.
-inline CheckList rotated_sector_checks(uint32_t d) {
-    CheckList checks;
-    auto q = [d](uint32_t r, uint32_t c) { return r * d + c; };
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        if (j % 2 == 1) checks.push_back({q(0, j), q(0, j + 1)});
-    for (uint32_t i = 0; i + 1 < d; ++i)
-        for (uint32_t j = 0; j + 1 < d; ++j)
-            if ((i + j) % 2 == 0) checks.push_back({q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)});
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        if ((d - 1 + j) % 2 == 0) checks.push_back({q(d - 1, j), q(d - 1, j + 1)});
-    return checks;
-}
-
 struct TestCode {
     CheckList checks;
     CheckGraph graph;
@@ -241,7 +226,7 @@ inline std::vector<TestCode> standard_codes() {
         auto ring = generate_ring_code(d).value();
         codes.push_back(make_code(ring.checks, ring.n_qubits));
     }
-    for (uint32_t d = 3; d <= 15; d += 2) codes.push_back(make_code(rotated_sector_checks(d), size_t{d} * d));
+    for (uint32_t d = 3; d <= 15; d += 2) codes.push_back(make_code(rotated_sector_top_bottom(d), size_t{d} * d));
     return codes;
 }
 
