@@ -169,7 +169,9 @@ void update_check_messages(const BpOsdCode& code, std::span<const uint8_t> syndr
             argmin = lowest ? w : argmin;
             min1 = lowest ? mag : min1;
         }
-        const bool fired = syndrome[c] & 1;
+        // Messages take a check as fired only for the byte 1; the OSD right-hand
+        // side reads bit 0, so a byte 3 still has to be explained there.
+        const bool fired = syndrome[c] == 1;
         for (uint32_t w = 0; w < len; ++w) {
             if (src[w] == kNoIndex) continue;
             const bool sign_negative = negative ^ (v2c[src[w]] < 0.0) ^ fired;

@@ -56,6 +56,14 @@ def test_soft_output_prior_cap_and_clamp():
     assert chain[0] < 0 < chain[3]
 
 
+def test_messages_fire_on_byte_one_while_osd_reads_bit_zero():
+    dec = vx.BPOSDDecoder(CHAIN, None, 0.1)
+    assert np.array_equal(dec.bp_decode(u8([3, 0, 2]), 50), dec.bp_decode(u8([0, 0, 0]), 50))
+    # BP sees nothing, yet the correction must still explain bit 0 of the 3.
+    correction = dec.decode(u8([3, 0, 2]))
+    assert (parity_matrix(CHAIN, 4).astype(int) @ correction % 2).tolist() == [1, 0, 0]
+
+
 def test_zero_budget_orders_by_the_prior():
     # With every posterior equal, OSD solves on qubits 0, 1, 2 in index
     # order: q2 = 1 from the last check, then q1 = 1 and q0 = 0.
