@@ -1,0 +1,359 @@
+#include "learned/gnn_predecoder.h"
+
+#include "learned/gnn_weights.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace vornex {
+
+double gnn_softplus(double v) {
+    if (v > 40.0) return v;
+    if (v < -40.0) return std::exp(v);
+    return std::log(std::exp(v) + 1.0);
+}
+
+double gnn_sigmoid(double v) {
+    if (v >= 0.0) return 1.0 / (std::exp(-v) + 1.0);
+    const double e = std::exp(v);
+    return e / (e + 1.0);
+}
+
+GNNPredecoder::GNNPredecoder(size_t node_feat_dim, size_t edge_feat_dim, size_t hidden_size, size_t n_layers)
+    : GNNPredecoder(node_feat_dim, edge_feat_dim, hidden_size, n_layers, thread_rng()) {}
+
+GNNPredecoder::GNNPredecoder(size_t node_feat_dim, size_t edge_feat_dim, size_t hidden_size, size_t n_layers,
+                             Wyrand& seed_source)
+    : node_feat_dim_(node_feat_dim), edge_feat_dim_(edge_feat_dim), hidden_(hidden_size) {
+    layers_.reserve(n_layers);
+    for (size_t i = 0; i < n_layers; ++i) {
+        layers_.emplace_back(i == 0 ? node_feat_dim : hidden_size, edge_feat_dim, hidden_size);
+        Wyrand rng(seed_source.next_u64());
+        init_uniform(layers_.back().w_message, rng);
+        init_uniform(layers_.back().w_update, rng);
+    }
+    readout_ = EdgeReadout(embed_dim(), edge_feat_dim, hidden_size);
+    Wyrand rng(seed_source.next_u64());
+    init_uniform(readout_.w1, rng);
+    init_uniform(readout_.w2, rng);
+}
+
+Status GNNPredecoder::check_graph(const DetectorGraph& graph) const {
+    if (graph.node_feature_dim() != node_feat_dim_)
+        return value_error("Graph node feature width " + std::to_string(graph.node_feature_dim()) +
+                           " != node_feat_dim " + std::to_string(node_feat_dim_));
+    if (graph.edge_feature_dim() != edge_feat_dim_)
+        return value_error("Graph edge feature width " + std::to_string(graph.edge_feature_dim()) +
+                           " != edge_feat_dim " + std::to_string(edge_feat_dim_));
+    return ok_status();
+}
+
+// Forward pass keeping every activation the gradient step needs.
+void GNNPredecoder::run_forward(const DetectorGraph& graph, GnnWorkspace& ws) const {
+    const size_t n = graph.n_nodes();
+    const size_t ne = graph.n_edges();
+    const size_t h = hidden_;
+    const size_t ed = edge_feat_dim_;
+    const auto& src = graph.edge_src();
+    const auto& dst = graph.edge_dst();
+    if (ws.layers.size() < layers_.size()) ws.layers.resize(layers_.size());
+
+    const auto features = graph.node_features();
+    std::vector<double>& first = layers_.empty() ? ws.embed : ws.layers[0].h_in;
+    first.assign(features.begin(), features.end());
+
+    ws.messages.resize(ne * h);
+    for (size_t l = 0; l < layers_.size(); ++l) {
+        const MessagePassingLayer& layer = layers_[l];
+        LayerTrace& trace = ws.layers[l];
+        const size_t in = layer.in_dim;
+        const double* hin = trace.h_in.data();
+        // Messages are computed once per edge from its lower-numbered
+        // endpoint; both endpoints aggregate the same message.
+        for (size_t e = 0; e < ne; ++e) {
+            const uint32_t owner = std::min(src[e], dst[e]);
+            affine_concat(layer.w_message, layer.b_message.data(), hin + owner * in, in,
+                          graph.edge_feature(e).data(), ed, ws.messages.data() + e * h);
+        }
+        trace.agg.assign(n * h, 0.0);
+        for (size_t v = 0; v < n; ++v) {
+            const auto adj = graph.neighbours(v);
+            if (adj.empty()) continue;
+            double* a = trace.agg.data() + v * h;
+            for (const GraphNeighbour& nb : adj) {
+                const double* m = ws.messages.data() + size_t{nb.edge} * h;
+                for (size_t i = 0; i < h; ++i) a[i] += m[i];
+            }
+            const double count = static_cast<double>(adj.size());
+            for (size_t i = 0; i < h; ++i) a[i] /= count;
+        }
+        std::vector<double>& out = (l + 1 < layers_.size()) ? ws.layers[l + 1].h_in : ws.embed;
+        out.resize(n * h);
+        trace.mask.resize(n * h);
+        for (size_t v = 0; v < n; ++v) {
+            double* p = out.data() + v * h;
+            affine_concat(layer.w_update, layer.b_update.data(), hin + v * in, in, trace.agg.data() + v * h, h, p);
+            uint8_t* mask = trace.mask.data() + v * h;
+            for (size_t i = 0; i < h; ++i) {
+                mask[i] = p[i] > 0.0;
+                p[i] = relu(p[i]);
+            }
+        }
+    }
+
+    const size_t emb = embed_dim();
+    ws.readout_r.resize(ne * h);
+    ws.readout_mask.resize(ne * h);
+    ws.raw.resize(ne);
+    ws.weights.resize(ne);
+    ws.context.resize(2 * emb + ed);
+    for (size_t k = 0; k < ne; ++k) {
+        std::copy_n(ws.embed.data() + size_t{src[k]} * emb, emb, ws.context.data());
+        std::copy_n(ws.embed.data() + size_t{dst[k]} * emb, emb, ws.context.data() + emb);
+        const auto x = graph.edge_feature(k);
+        std::copy(x.begin(), x.end(), ws.context.data() + 2 * emb);
+        double* r = ws.readout_r.data() + k * h;
+        affine_concat(readout_.w1, readout_.b1.data(), ws.context.data(), ws.context.size(), nullptr, 0, r);
+        uint8_t* mask = ws.readout_mask.data() + k * h;
+        for (size_t i = 0; i < h; ++i) {
+            mask[i] = r[i] > 0.0;
+            r[i] = relu(r[i]);
+        }
+        double raw = readout_.b2[0];
+        const double* w2 = readout_.w2.row(0);
+        for (size_t i = 0; i < h; ++i) raw += w2[i] * r[i];
+        ws.raw[k] = raw;
+        ws.weights[k] = std::clamp(gnn_softplus(raw), kMinWeight, kMaxWeight);
+    }
+}
+
+Status GNNPredecoder::forward_into(const DetectorGraph& graph, GnnWorkspace& ws, std::vector<double>& out) const {
+    if (Status s = check_graph(graph); !s) return s;
+    run_forward(graph, ws);
+    out.assign(ws.weights.begin(), ws.weights.end());
+    return ok_status();
+}
+
+Result<std::vector<double>> GNNPredecoder::forward(const DetectorGraph& graph) const {
+    GnnWorkspace ws;
+    std::vector<double> out;
+    if (Status s = forward_into(graph, ws, out); !s) return s.error();
+    return out;
+}
+
+Result<std::pair<std::vector<double>, std::vector<double>>> GNNPredecoder::predict_with_node_probs(
+    const DetectorGraph& graph) const {
+    auto weights = forward(graph);
+    if (!weights) return weights.error();
+    const size_t n = graph.n_nodes();
+    std::vector<double> sum(n, 0.0);
+    std::vector<uint64_t> count(n, 0);
+    for (size_t k = 0; k < graph.n_edges(); ++k) {
+        const double w = weights.value()[k];
+        sum[graph.edge_src()[k]] += w;
+        ++count[graph.edge_src()[k]];
+        sum[graph.edge_dst()[k]] += w;
+        ++count[graph.edge_dst()[k]];
+    }
+    std::vector<double> probs(n);
+    for (size_t v = 0; v < n; ++v) {
+        const double mean = count[v] ? sum[v] / static_cast<double>(count[v]) : 0.0;
+        probs[v] = 1.0 / (std::exp(1.0 - mean) + 1.0);
+    }
+    return std::pair{std::move(weights).value(), std::move(probs)};
+}
+
+// One stochastic gradient step on the mean squared error of one graph. The
+// readout is updated edge by edge and the layers node by node and edge by
+// edge, each update seeing the weights left by the previous one; every
+// backward product is clipped to [-10, 10].
+void GNNPredecoder::train_step(const DetectorGraph& graph, std::span<const double> target, GnnWorkspace& ws) {
+    run_forward(graph, ws);
+    const size_t n = graph.n_nodes();
+    const size_t ne = graph.n_edges();
+    const size_t h = hidden_;
+    const size_t ed = edge_feat_dim_;
+    const size_t emb = embed_dim();
+    const double eta = learning_rate_;
+    const double lambda = l2_lambda_;
+    const auto& src = graph.edge_src();
+    const auto& dst = graph.edge_dst();
+
+    // Output gradients, all taken before any update.
+    ws.grad_out.resize(ne);
+    const double inv_edges = 1.0 / static_cast<double>(ne);
+    for (size_t k = 0; k < ne; ++k) {
+        const double raw = ws.raw[k];
+        if (!(raw < 100.0)) {
+            ws.grad_out[k] = 0.0;
+            continue;
+        }
+        const double t = std::clamp(target[k], kMinWeight, kMaxWeight);
+        ws.grad_out[k] = std::clamp(gnn_sigmoid(raw) * (2.0 * (ws.weights[k] - t)) * inv_edges, -1.0, 1.0);
+    }
+
+    // Readout, edge by edge; node gradients gather in ws.grad.
+    ws.grad.assign(n * emb, 0.0);
+    ws.delta.resize(h);
+    ws.column.resize(2 * emb + ed);
+    ws.context.resize(2 * emb + ed);
+    double* w2 = readout_.w2.row(0);
+    for (size_t k = 0; k < ne; ++k) {
+        const double g = ws.grad_out[k];
+        const double* r = ws.readout_r.data() + k * h;
+        const uint8_t* mask = ws.readout_mask.data() + k * h;
+        for (size_t i = 0; i < h; ++i) ws.delta[i] = clip10(w2[i] * g);
+        for (size_t i = 0; i < h; ++i) w2[i] -= (lambda * w2[i] + r[i] * g) * eta;
+        readout_.b2[0] -= g * eta;
+        for (size_t i = 0; i < h; ++i) ws.delta[i] = clip10(mask[i] ? ws.delta[i] : 0.0);
+        transposed_clipped(readout_.w1, ws.delta.data(), ws.column.data());
+        std::copy_n(ws.embed.data() + size_t{src[k]} * emb, emb, ws.context.data());
+        std::copy_n(ws.embed.data() + size_t{dst[k]} * emb, emb, ws.context.data() + emb);
+        const auto x = graph.edge_feature(k);
+        std::copy(x.begin(), x.end(), ws.context.data() + 2 * emb);
+        decayed_step(readout_.w1, readout_.b1, ws.context.data(), ws.context.size(), nullptr, 0, ws.delta.data(),
+                     eta, lambda);
+        double* gs = ws.grad.data() + size_t{src[k]} * emb;
+        double* gd = ws.grad.data() + size_t{dst[k]} * emb;
+        for (size_t i = 0; i < emb; ++i) gs[i] += ws.column[i];
+        for (size_t i = 0; i < emb; ++i) gd[i] += ws.column[emb + i];
+    }
+
+    // Layers, last to first.
+    for (size_t l = layers_.size(); l-- > 0;) {
+        MessagePassingLayer& layer = layers_[l];
+        const LayerTrace& trace = ws.layers[l];
+        const size_t in = layer.in_dim;
+        ws.grad_lower.assign(n * in, 0.0);
+        ws.mu.assign(ne * h, 0.0);
+        ws.column.resize(std::max(in + h, in + ed));
+        // Update weights, node by node; the aggregate part of each node's
+        // input gradient is spread back over its incoming messages.
+        for (size_t v = 0; v < n; ++v) {
+            const double* gv = ws.grad.data() + v * h;
+            const uint8_t* mask = trace.mask.data() + v * h;
+            for (size_t i = 0; i < h; ++i) ws.delta[i] = clip10(mask[i] ? gv[i] : 0.0);
+            transposed_clipped(layer.w_update, ws.delta.data(), ws.column.data());
+            decayed_step(layer.w_update, layer.b_update, trace.h_in.data() + v * in, in, trace.agg.data() + v * h, h,
+                         ws.delta.data(), eta, lambda);
+            std::copy_n(ws.column.data(), in, ws.grad_lower.data() + v * in);
+            const auto adj = graph.neighbours(v);
+            if (adj.empty()) continue;
+            const double share = 1.0 / static_cast<double>(adj.size());
+            const double* a = ws.column.data() + in;
+            for (const GraphNeighbour& nb : adj) {
+                double* mu = ws.mu.data() + size_t{nb.edge} * h;
+                for (size_t i = 0; i < h; ++i) mu[i] += share * a[i];
+            }
+        }
+        // Message weights, edge by edge; the embedding part goes to the owner.
+        for (size_t e = 0; e < ne; ++e) {
+            const uint32_t owner = std::min(src[e], dst[e]);
+            const double* mu = ws.mu.data() + e * h;
+            transposed_clipped(layer.w_message, mu, ws.column.data());
+            decayed_step(layer.w_message, layer.b_message, trace.h_in.data() + size_t{owner} * in, in,
+                         graph.edge_feature(e).data(), ed, mu, eta, lambda);
+            double* d = ws.grad_lower.data() + size_t{owner} * in;
+            for (size_t j = 0; j < in; ++j) d[j] += ws.column[j];
+        }
+        std::swap(ws.grad, ws.grad_lower);
+    }
+}
+
+Status GNNPredecoder::train(std::span<const DetectorGraph* const> graphs, std::span<const std::vector<double>> targets,
+                            uint64_t n_epochs) {
+    if (graphs.size() != targets.size())
+        return panic_error("graphs and targets must have the same length (" + std::to_string(graphs.size()) +
+                           " != " + std::to_string(targets.size()) + ")");
+    for (const DetectorGraph* graph : graphs)
+        if (Status s = check_graph(*graph); !s) return s;
+    GnnWorkspace ws;
+    for (uint64_t epoch = 0; epoch < n_epochs; ++epoch)
+        for (size_t i = 0; i < graphs.size(); ++i) {
+            if (targets[i].size() != graphs[i]->n_edges()) continue;
+            train_step(*graphs[i], targets[i], ws);
+        }
+    return ok_status();
+}
+
+Status GNNPredecoder::train(std::span<const DetectorGraph> graphs, std::span<const std::vector<double>> targets,
+                            uint64_t n_epochs) {
+    std::vector<const DetectorGraph*> pointers;
+    pointers.reserve(graphs.size());
+    for (const DetectorGraph& g : graphs) pointers.push_back(&g);
+    return train(std::span<const DetectorGraph* const>(pointers), targets, n_epochs);
+}
+
+Result<double> GNNPredecoder::loss(std::span<const DetectorGraph> graphs,
+                                   std::span<const std::vector<double>> targets) const {
+    GnnWorkspace ws;
+    std::vector<double> w;
+    double sum = 0.0;
+    uint64_t count = 0;
+    const size_t n = std::min(graphs.size(), targets.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (Status s = forward_into(graphs[i], ws, w); !s) return s.error();
+        const size_t terms = std::min(w.size(), targets[i].size());
+        for (size_t j = 0; j < terms; ++j) {
+            const double d = w[j] - targets[i][j];
+            sum += d * d;
+        }
+        count += terms;
+    }
+    return count ? sum / static_cast<double>(count) : 0.0;
+}
+
+namespace {
+
+std::string layer_tensor(size_t layer, const char* field) {
+    return "layers." + std::to_string(layer) + "." + field;
+}
+
+F64Tensor matrix_tensor(std::string name, const Matrix& m) {
+    return {std::move(name), {m.rows, m.cols}, m.data};
+}
+
+F64Tensor vector_tensor(std::string name, const std::vector<double>& v) {
+    return {std::move(name), {v.size()}, v};
+}
+
+}  // namespace
+
+Status GNNPredecoder::save_weights(const std::string& path) const {
+    std::vector<F64Tensor> tensors;
+    for (size_t i = 0; i < layers_.size(); ++i) {
+        const MessagePassingLayer& layer = layers_[i];
+        tensors.push_back(matrix_tensor(layer_tensor(i, "w_message"), layer.w_message));
+        tensors.push_back(vector_tensor(layer_tensor(i, "b_message"), layer.b_message));
+        tensors.push_back(matrix_tensor(layer_tensor(i, "w_update"), layer.w_update));
+        tensors.push_back(vector_tensor(layer_tensor(i, "b_update"), layer.b_update));
+    }
+    tensors.push_back(matrix_tensor("edge_readout.w1", readout_.w1));
+    tensors.push_back(vector_tensor("edge_readout.b1", readout_.b1));
+    tensors.push_back(matrix_tensor("edge_readout.w2", readout_.w2));
+    tensors.push_back(vector_tensor("edge_readout.b2", readout_.b2));
+    return write_safetensors(path, std::move(tensors));
+}
+
+Status GNNPredecoder::load_weights(const std::string& path) {
+    auto file = SafetensorsReader::open(path);
+    if (!file) return file.error();
+    const SafetensorsReader& f = file.value();
+    for (size_t i = 0; i < layers_.size(); ++i) {
+        MessagePassingLayer& layer = layers_[i];
+        for (auto [field, values] : {std::pair<const char*, std::span<double>>{"w_message", layer.w_message.data},
+                                     {"b_message", layer.b_message},
+                                     {"w_update", layer.w_update.data},
+                                     {"b_update", layer.b_update}})
+            if (Status s = read_f64_tensor(f, layer_tensor(i, field), values); !s) return s;
+    }
+    for (auto [name, values] : {std::pair<const char*, std::span<double>>{"edge_readout.w1", readout_.w1.data},
+                                {"edge_readout.b1", readout_.b1},
+                                {"edge_readout.w2", readout_.w2.data},
+                                {"edge_readout.b2", readout_.b2}})
+        if (Status s = read_f64_tensor(f, name, values); !s) return s;
+    return ok_status();
+}
+
+}  // namespace vornex
