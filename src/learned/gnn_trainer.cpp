@@ -1,0 +1,149 @@
+#include "learned/gnn_trainer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "classical/bp_osd.h"
+#include "matching/blossom.h"
+
+namespace vornex {
+namespace {
+
+// Check neighbours of every qubit below n_qubits, deduplicated.
+std::vector<std::vector<uint32_t>> qubit_neighbours(const CheckList& checks, size_t n_qubits) {
+    std::vector<std::vector<uint32_t>> n(n_qubits);
+    for (const auto& check : checks)
+        for (size_t a = 0; a < check.size(); ++a)
+            for (size_t b = a + 1; b < check.size(); ++b)
+                if (check[a] < n_qubits && check[b] < n_qubits) {
+                    n[check[a]].push_back(check[b]);
+                    n[check[b]].push_back(check[a]);
+                }
+    for (auto& list : n) {
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+    }
+    return n;
+}
+
+double matching_target(uint32_t q, const std::vector<uint8_t>& correction,
+                       const std::vector<std::vector<uint32_t>>& neighbours) {
+    if (q < correction.size() && correction[q] == 1) return 1.0;
+    if (q < neighbours.size())
+        for (uint32_t r : neighbours[q])
+            if (r < correction.size() && correction[r] == 1) return kNeighbourTarget;
+    return 0.0;
+}
+
+}  // namespace
+
+std::vector<uint8_t> GNNTrainer::sample_error(uint64_t sample) const {
+    std::vector<uint8_t> error(n_qubits_);
+    for (uint64_t q = 0; q < n_qubits_; ++q) {
+        const uint64_t x = (9301u * sample + 49297u * q) % 233280u;
+        error[q] = static_cast<double>(x) / 233280.0 < error_rate_ ? 1 : 0;
+    }
+    return error;
+}
+
+std::vector<uint8_t> GNNTrainer::syndrome_of(const std::vector<uint8_t>& error) const {
+    std::vector<uint8_t> syndrome(check_to_qubits_.size());
+    for (size_t c = 0; c < check_to_qubits_.size(); ++c) {
+        uint8_t bit = 0;
+        for (uint32_t q : check_to_qubits_[c])
+            if (q < error.size()) bit ^= error[q];
+        syndrome[c] = bit;
+    }
+    return syndrome;
+}
+
+Result<DetectorGraph> GNNTrainer::sample_graph(uint64_t sample, std::vector<uint8_t>& syndrome) const {
+    syndrome = syndrome_of(sample_error(sample));
+    return DetectorGraph::create(check_to_qubits_, syndrome);
+}
+
+Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
+    const BlossomGraph blossom = build_blossom_graph(check_to_qubits_, n_qubits_, std::nullopt);
+    const auto neighbours = qubit_neighbours(check_to_qubits_, n_qubits_);
+    TrainingSet set;
+    set.graphs.reserve(n_samples);
+    set.targets.reserve(n_samples);
+    std::vector<uint8_t> syndrome;
+    for (uint64_t s = 0; s < n_samples; ++s) {
+        auto graph = sample_graph(s, syndrome);
+        if (!graph) return graph.error();
+        auto correction = blossom_decode(blossom, syndrome);
+        if (!correction) return correction.error();
+        std::vector<double> targets;
+        targets.reserve(graph.value().n_edges());
+        for (uint32_t q : graph.value().edge_qubit_id())
+            targets.push_back(matching_target(q, correction.value(), neighbours));
+        set.graphs.push_back(std::move(graph.value()));
+        set.targets.push_back(std::move(targets));
+    }
+    return set;
+}
+
+Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const {
+    auto bp = BpOsdDecoder::create(check_to_qubits_, n_qubits_, error_rate_);
+    if (!bp) return bp.error();
+    TrainingSet set;
+    set.graphs.reserve(n_samples);
+    set.targets.reserve(n_samples);
+    std::vector<uint8_t> syndrome;
+    for (uint64_t s = 0; s < n_samples; ++s) {
+        auto graph = sample_graph(s, syndrome);
+        if (!graph) return graph.error();
+        auto llr = bp.value().bp_decode(syndrome, max_bp_iter);
+        if (!llr) return llr.error();
+        std::vector<double> targets;
+        targets.reserve(graph.value().n_edges());
+        for (uint32_t q : graph.value().edge_qubit_id())
+            targets.push_back(q < llr.value().size() ? 1.0 / (std::exp(std::clamp(llr.value()[q], -100.0, 100.0)) + 1.0)
+                                                     : 0.0);
+        set.graphs.push_back(std::move(graph.value()));
+        set.targets.push_back(std::move(targets));
+    }
+    return set;
+}
+
+Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs) {
+    const double lr0 = network.learning_rate();
+    const GNNPredecoder start = network;
+    GNNPredecoder best_network = network;
+    auto start_loss = network.loss(set.graphs, set.targets);
+    if (!start_loss) return start_loss.error();
+    double best = start_loss.value();
+    // fmax: a NaN starting rate still backs off from the floor.
+    double lr = std::fmax(lr0, 1e-6);
+    for (int attempt = 0; attempt < kBackoffAttempts; ++attempt, lr *= 0.5) {
+        network = start;
+        network.set_learning_rate(lr);
+        if (Status s = network.train(std::span<const DetectorGraph>(set.graphs), set.targets, n_epochs); !s)
+            return s.error();
+        auto loss = network.loss(set.graphs, set.targets);
+        if (!loss) return loss.error();
+        if (std::isfinite(loss.value()) && loss.value() < best) {
+            best_network = network;
+            best = loss.value();
+        }
+    }
+    network = std::move(best_network);
+    network.set_learning_rate(lr0);
+    return best;
+}
+
+Result<double> GNNTrainer::train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs) const {
+    auto set = matching_dataset(n_samples);
+    if (!set) return set.error();
+    return train_with_backoff(network, set.value(), n_epochs);
+}
+
+Result<double> GNNTrainer::train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
+                                    uint64_t max_bp_iter) const {
+    auto set = bp_dataset(n_samples, max_bp_iter);
+    if (!set) return set.error();
+    return train_with_backoff(network, set.value(), n_epochs);
+}
+
+}  // namespace vornex

@@ -1,0 +1,67 @@
+// Training data and training runs for the graph network. Samples come from a
+// fixed arithmetic error pattern (no random generator), so one trainer always
+// produces the same dataset; targets are either the matching decoder's
+// correction or the per-qubit flip probabilities of a BP pass.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "code/result.h"
+#include "learned/gnn_graph.h"
+#include "learned/gnn_predecoder.h"
+
+namespace vornex {
+
+// Graphs and their per-edge targets, index for index.
+struct TrainingSet {
+    std::vector<DetectorGraph> graphs;
+    std::vector<std::vector<double>> targets;
+};
+
+// Target of an edge whose qubit neighbours a corrected qubit.
+inline constexpr double kNeighbourTarget = 0.25;
+// Learning-rate attempts of the back-off, each half the previous.
+inline constexpr int kBackoffAttempts = 6;
+
+// Trains `network` n_epochs on the set from the same start with learning
+// rates lr0, lr0/2, ... lr0/32 and keeps the best attempt (or the start when
+// none improves on it). The learning rate is restored; returns the best loss.
+Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs);
+
+class GNNTrainer {
+public:
+    GNNTrainer(CheckList check_to_qubits, uint64_t n_qubits, double error_rate)
+        : check_to_qubits_(std::move(check_to_qubits)), n_qubits_(n_qubits), error_rate_(error_rate) {}
+
+    const CheckList& check_to_qubits() const { return check_to_qubits_; }
+    uint64_t n_qubits() const { return n_qubits_; }
+    double error_rate() const { return error_rate_; }
+
+    // Error pattern of sample s: qubit q flips when
+    // ((9301 s + 49297 q) mod 233280) / 233280 < error_rate.
+    std::vector<uint8_t> sample_error(uint64_t sample) const;
+    // Check parities of an error; indices >= n_qubits carry no error.
+    std::vector<uint8_t> syndrome_of(const std::vector<uint8_t>& error) const;
+
+    // Targets from the matching decoder's correction: 1 on corrected qubits,
+    // 0.25 on their check neighbours, 0 elsewhere.
+    Result<TrainingSet> matching_dataset(uint64_t n_samples) const;
+    // Targets are BP flip probabilities after max_bp_iter iterations.
+    Result<TrainingSet> bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const;
+
+    Result<double> train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs) const;
+    Result<double> train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
+                            uint64_t max_bp_iter) const;
+
+private:
+    Result<DetectorGraph> sample_graph(uint64_t sample, std::vector<uint8_t>& syndrome) const;
+
+    CheckList check_to_qubits_;
+    uint64_t n_qubits_;
+    double error_rate_;
+};
+
+}  // namespace vornex
