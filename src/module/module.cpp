@@ -30,15 +30,20 @@ ItemFactory const kRegistry[] = {
     streaming_decoder_class,
     batch_decoder_class,
     cpu_batch_decoder_class,
+    cuda_batch_decoder_class,
     benchmark_suite_class,
     lookup_table_decoder_class,
     bp_osd_decoder_class,
+    neural_predecoder_class,
+    detector_graph_class,
+    gnn_predecoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,
     py_generate_ring_code_checks_function,
     py_generate_repetition_code_checks_function,
     run_mcp_server_function,
+    cuda_is_available_function,
 };
 
 int add_panic_exception(PyObject* module) {

@@ -15,9 +15,13 @@ ModuleItem& sliding_window_decoder_class();
 ModuleItem& streaming_decoder_class();
 ModuleItem& batch_decoder_class();
 ModuleItem& cpu_batch_decoder_class();
+ModuleItem& cuda_batch_decoder_class();
 ModuleItem& benchmark_suite_class();
 ModuleItem& lookup_table_decoder_class();
 ModuleItem& bp_osd_decoder_class();
+ModuleItem& neural_predecoder_class();
+ModuleItem& detector_graph_class();
+ModuleItem& gnn_predecoder_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();
@@ -26,5 +30,6 @@ ModuleItem& py_generate_toy_code_checks_function();
 ModuleItem& py_generate_ring_code_checks_function();
 ModuleItem& py_generate_repetition_code_checks_function();
 ModuleItem& run_mcp_server_function();
+ModuleItem& cuda_is_available_function();
 
 }  // namespace vornex::py
