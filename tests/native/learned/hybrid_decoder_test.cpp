@@ -1,0 +1,133 @@
+#include "learned/hybrid_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "code/wyrand.h"
+#include "learned/gnn_trainer.h"
+#include "matching/parity_check.h"
+
+namespace vornex {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+CheckList sector(uint32_t d) {
+    CheckList checks;
+    for (uint32_t j = 0; j + 1 < d; ++j)
+        for (uint32_t k = 0; k + 1 < d; ++k)
+            if ((j + k) % 2 == 0) checks.push_back({j * d + k, j * d + k + 1, (j + 1) * d + k, (j + 1) * d + k + 1});
+    for (uint32_t k = 0; k + 1 < d; ++k) {
+        if (k % 2 == 1) checks.push_back({k, k + 1});
+        if ((d + k) % 2 == 0) checks.push_back({d * (d - 1) + k, d * (d - 1) + k + 1});
+    }
+    return checks;
+}
+
+GNNPredecoder seeded_network(uint64_t seed) {
+    Wyrand rng(seed);
+    return GNNPredecoder(10, 8, 8, 2, rng);
+}
+
+Bytes random_syndrome(const CheckList& checks, size_t n_qubits, Wyrand& rng, double p) {
+    Bytes error(n_qubits);
+    for (auto& e : error) e = rng.next_unit() < p;
+    Bytes s(checks.size());
+    for (size_t c = 0; c < checks.size(); ++c)
+        for (uint32_t q : checks[c]) s[c] ^= error[q];
+    return s;
+}
+
+TEST(HybridDecoder, ZeroSyndromeAndLengthMessage) {
+    const CheckList checks = sector(5);
+    auto dec = HybridDecoder::create(checks, std::nullopt, {}, 8, 2);
+    EXPECT_EQ(dec.n_qubits(), 25u);
+    EXPECT_EQ(dec.n_checks(), 12u);
+    const Bytes zero(12, 0);
+    EXPECT_EQ(dec.decode_hybrid(zero).value(), Bytes(25, 0));
+    EXPECT_EQ(dec.decode_heuristic(zero).value(), Bytes(25, 0));
+    EXPECT_EQ(dec.decode_standard(zero).value(), Bytes(25, 0));
+    const auto bad = dec.decode_hybrid(Bytes(11, 0));
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().message, "Syndrome length 11 != n_checks 12");
+    EXPECT_EQ(HybridDecoder::create({}, std::nullopt, {}, 4, 1).n_qubits(), 1u);
+}
+
+TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
+    const CheckList checks = sector(7);
+    const size_t nq = 49;
+    auto dec = HybridDecoder::create(checks, nq, {}, seeded_network(4));
+    auto reference = SparseBlossomDecoder::create(checks, nq);
+    const GNNPredecoder net = seeded_network(4);
+    Wyrand rng(99);
+    for (int shot = 0; shot < 200; ++shot) {
+        const Bytes s = random_syndrome(checks, nq, rng, 0.06);
+        // Hybrid: a graph built afresh for this syndrome, not the cached one.
+        const DetectorGraph graph = DetectorGraph::create(checks, s, {}, nq).value();
+        const auto w = net.forward(graph).value();
+        std::vector<std::pair<uint32_t, double>> pairs;
+        for (size_t k = 0; k < w.size(); ++k) pairs.emplace_back(graph.edge_qubit_id()[k], w[k]);
+        const Bytes hybrid = dec.decode_hybrid(s).value();
+        EXPECT_EQ(hybrid, reference.decode_with_weights(s, pairs).value());
+        EXPECT_TRUE(correction_satisfies(checks, nq, s, hybrid));
+
+        // Heuristic: 1, 3 or 10 by the number of fired checks of the qubit.
+        pairs.clear();
+        for (uint32_t q : graph.edge_qubit_id()) {
+            int fired = 0;
+            for (const auto& c : checks)
+                for (uint32_t r : c) fired += r == q && s[&c - checks.data()] == 1;
+            pairs.emplace_back(q, fired == 0 ? 1.0 : fired == 1 ? 3.0 : 10.0);
+        }
+        EXPECT_EQ(dec.decode_heuristic(s).value(), reference.decode_with_weights(s, pairs).value());
+        EXPECT_EQ(dec.decode_standard(s).value(), reference.decode(s).value());
+    }
+}
+
+TEST(HybridDecoder, BatchRowsAreSingleDecodes) {
+    const CheckList checks = sector(5);
+    auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(8));
+    Wyrand rng(5);
+    Bytes rows;
+    for (int i = 0; i < 20; ++i) {
+        const Bytes s = random_syndrome(checks, 25, rng, 0.08);
+        rows.insert(rows.end(), s.begin(), s.end());
+    }
+    const Bytes hybrid = dec.batch_decode_hybrid(rows, 20).value();
+    const Bytes standard = dec.batch_decode_standard(rows, 20).value();
+    ASSERT_EQ(hybrid.size(), 500u);
+    for (size_t i = 0; i < 20; ++i) {
+        const std::span<const uint8_t> s(rows.data() + 12 * i, 12);
+        EXPECT_EQ(Bytes(hybrid.begin() + 25 * i, hybrid.begin() + 25 * (i + 1)), dec.decode_hybrid(s).value());
+        EXPECT_EQ(Bytes(standard.begin() + 25 * i, standard.begin() + 25 * (i + 1)), dec.decode_standard(s).value());
+    }
+    EXPECT_TRUE(dec.batch_decode_hybrid({}, 0).value().empty());
+}
+
+TEST(HybridDecoder, TrainingChangesOnlyTheNetwork) {
+    const CheckList checks = sector(5);
+    auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(2));
+    const GNNPredecoder before = dec.network();
+    EXPECT_FALSE(dec.has_graph_cache());
+    const auto loss = dec.train(20, 2, 0.1);
+    ASSERT_TRUE(loss.ok());
+    EXPECT_FALSE(dec.has_graph_cache());
+    EXPECT_EQ(dec.network().learning_rate(), before.learning_rate());
+
+    // The same training as the trainer's on an equal network.
+    GNNPredecoder twin = before;
+    EXPECT_EQ(GNNTrainer(checks, 25, 0.1).train(twin, 20, 2).value(), loss.value());
+    EXPECT_TRUE(twin == dec.network());
+
+    ASSERT_TRUE(dec.train_bp(10, 1, 0.05, 10).ok());
+    const std::string path = ::testing::TempDir() + "hybrid_weights.safetensors";
+    ASSERT_TRUE(dec.save_weights(path).ok());
+    auto other = HybridDecoder::create(checks, 25, {}, seeded_network(77));
+    ASSERT_TRUE(other.load_weights(path).ok());
+    EXPECT_TRUE(other.network() == dec.network());
+    std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace vornex
