@@ -50,6 +50,11 @@ template <>
 struct FromPython<uint32_t> {
     static uint32_t convert(PyObject* o) { return static_cast<uint32_t>(to_unsigned(o, UINT32_MAX)); }
 };
+// Bytes given as Python ints 0..255 (syndromes passed as plain sequences).
+template <>
+struct FromPython<uint8_t> {
+    static uint8_t convert(PyObject* o) { return static_cast<uint8_t>(to_unsigned(o, UINT8_MAX)); }
+};
 template <>
 struct FromPython<uint64_t> {
     static uint64_t convert(PyObject* o) { return to_unsigned(o, UINT64_MAX); }

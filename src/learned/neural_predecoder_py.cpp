@@ -1,0 +1,54 @@
+// NeuralPredecoder: a perceptron predecoder trained in place by the caller.
+#include "learned/neural_predecoder.h"
+#include "module/binding.h"
+#include "module/registry.h"
+#include "module/syndrome_arrays.h"
+
+namespace vornex::py {
+namespace {
+
+std::unique_ptr<NeuralPredecoder> construct(const Args& args) {
+    const auto n_input = args.get<uint64_t>(0);
+    const auto n_output = args.get<uint64_t>(1);
+    const auto n_hidden1 = args.get<std::optional<uint64_t>>(2);
+    const auto n_hidden2 = args.get<std::optional<uint64_t>>(3);
+    return std::make_unique<NeuralPredecoder>(unwrap(NeuralPredecoder::create(n_input, n_output, n_hidden1, n_hidden2)));
+}
+
+PyObject* train(NeuralPredecoder& net, const Args& args) {
+    auto syndromes = args.u8_array(0, -1);
+    auto corrections = args.u8_array(1, -1);
+    const auto n_epochs = args.get<uint64_t>(2);
+    const auto learning_rate = args.get<double>(3);
+    const auto s = syndrome_bytes(syndromes, "Invalid syndromes: ");
+    const auto c = syndrome_bytes(corrections, "Invalid corrections: ");
+    unwrap(net.train(s, c, n_epochs, learning_rate));
+    return py_none();
+}
+
+PyObject* predict(const NeuralPredecoder& net, const Args& args) {
+    auto view = args.u8_array(0, -1);
+    return to_array(unwrap(net.predict(syndrome_bytes(view, "Invalid syndrome: "))));
+}
+
+PyObject* decode(const NeuralPredecoder& net, const Args& args) {
+    auto view = args.u8_array(0, -1);
+    return to_array(unwrap(net.decode(syndrome_bytes(view, "Invalid syndrome: "))));
+}
+
+}  // namespace
+
+ModuleItem& neural_predecoder_class() {
+    static ClassSpec spec =
+        ClassSpec::of<construct>("NeuralPredecoder(n_input, n_output, n_hidden1, n_hidden2)")
+            .method<train>("train($self, syndromes, corrections, n_epochs, learning_rate)")
+            .method<predict>("predict($self, syndrome)")
+            .method<decode>("decode($self, syndrome)")
+            .getter<&NeuralPredecoder::n_input>("n_input")
+            .getter<&NeuralPredecoder::n_output>("n_output")
+            .getter<&NeuralPredecoder::n_hidden1>("n_hidden1")
+            .getter<&NeuralPredecoder::n_hidden2>("n_hidden2");
+    return spec;
+}
+
+}  // namespace vornex::py
