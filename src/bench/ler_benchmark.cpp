@@ -1,0 +1,119 @@
+#include "bench/ler_benchmark.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "bench/chacha_rng.h"
+#include "learned/hybrid_decoder.h"
+#include "matching/blossom.h"
+
+namespace vornex {
+namespace {
+
+constexpr int kChaChaRounds = 12;
+constexpr uint64_t kTrainSamples = 30;
+constexpr uint64_t kTrainEpochs = 2;
+constexpr uint64_t kTrainBpIterations = 10;
+constexpr size_t kNetworkHidden = 16;
+constexpr size_t kNetworkLayers = 2;
+
+// Odd parity of (correction XOR error) on row 0, over the qubits both cover.
+bool logical_failure(const std::vector<uint8_t>& correction, const std::vector<uint8_t>& error, uint32_t d) {
+    const size_t n = std::min(correction.size(), error.size());
+    uint8_t parity = 0;
+    for (size_t q = 0; q < d && q < n; ++q) parity ^= correction[q] ^ error[q];
+    return parity & 1;
+}
+
+double rate(uint64_t failures, uint64_t shots) {
+    return shots < 1 ? 0.0 : static_cast<double>(failures) / static_cast<double>(shots);
+}
+
+}  // namespace
+
+CheckList rotated_surface_checks(uint32_t d) {
+    CheckList checks;
+    if (d < 2) return checks;
+    for (uint32_t j = 0; j + 1 < d; ++j)
+        for (uint32_t k = 0; k + 1 < d; ++k)
+            if ((j + k) % 2 == 0) checks.push_back({j * d + k, j * d + k + 1, (j + 1) * d + k, (j + 1) * d + k + 1});
+    for (uint32_t k = 0; k + 1 < d; ++k) {
+        if (k % 2 == 1) checks.push_back({k, k + 1});
+        if ((d + k) % 2 == 0) checks.push_back({d * (d - 1) + k, d * (d - 1) + k + 1});
+    }
+    return checks;
+}
+
+std::optional<uint64_t> ler_error_threshold(double p) {
+    if (!(p > 0.0)) return 0;
+    const double scaled = p * 18446744073709551616.0;
+    if (p >= 1.0 || scaled >= 18446744073709551616.0) return std::nullopt;
+    return static_cast<uint64_t>(scaled);
+}
+
+Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder network) {
+    const uint32_t d = scenario.distance;
+    const size_t n_qubits = size_t{d} * d;
+    const CheckList checks = rotated_surface_checks(d);
+    const BlossomGraph blossom = build_blossom_graph(checks, n_qubits, std::nullopt);
+    HybridDecoder hybrid = HybridDecoder::create(checks, n_qubits, {}, std::move(network));
+    const double p = scenario.phys_error;
+    if (p > 0.0)
+        if (auto trained = hybrid.train_bp(kTrainSamples, kTrainEpochs, p, kTrainBpIterations); !trained)
+            return trained.error();
+
+    ChaChaRng rng(kLerSeed, kChaChaRounds);
+    const auto threshold = ler_error_threshold(p);
+    std::vector<uint8_t> error(n_qubits), syndrome(checks.size());
+    uint64_t blossom_failures = 0, hybrid_failures = 0;
+    for (uint64_t shot = 0; shot < scenario.shots; ++shot) {
+        if (p > 0.0)
+            for (auto& e : error) e = !threshold || rng.next_u64() < *threshold;
+        for (size_t c = 0; c < checks.size(); ++c) {
+            uint8_t bit = 0;
+            for (uint32_t q : checks[c]) bit ^= error[q];
+            syndrome[c] = bit;
+        }
+        auto matched = blossom_decode(blossom, syndrome);
+        if (!matched) return matched.error();
+        auto learned = hybrid.decode_hybrid(syndrome);
+        if (!learned) return learned.error();
+        blossom_failures += logical_failure(matched.value(), error, d);
+        hybrid_failures += logical_failure(learned.value(), error, d);
+    }
+    return LerResult{scenario.name, d, p, scenario.shots, rate(hybrid_failures, scenario.shots),
+                     rate(blossom_failures, scenario.shots)};
+}
+
+Result<std::string> ler_results_text(const std::vector<LerResult>& results) {
+    try {
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (const auto& r : results) {
+            nlohmann::ordered_json j;
+            j["name"] = r.name;
+            j["distance"] = r.distance;
+            j["phys_error"] = r.phys_error;
+            j["shots"] = r.shots;
+            j["vornex_ler"] = r.vornex_ler;
+            j["pymatching_ler"] = r.pymatching_ler;
+            array.push_back(std::move(j));
+        }
+        return array.dump(2);
+    } catch (const nlohmann::json::exception& e) {
+        return runtime_error(std::string("JSON error: ") + e.what());
+    }
+}
+
+Result<std::string> LERBenchmark::run_all() const {
+    std::vector<LerResult> results;
+    for (const LerScenario& scenario : kLerScenarios) {
+        GNNPredecoder network(DetectorGraph::kNodeFeatureDim, DetectorGraph::kEdgeFeatureDim, kNetworkHidden,
+                              kNetworkLayers);
+        auto result = run_ler_scenario(scenario, std::move(network));
+        if (!result) return result.error();
+        results.push_back(std::move(result.value()));
+    }
+    return ler_results_text(results);
+}
+
+}  // namespace vornex
