@@ -17,11 +17,14 @@ ModuleItem& batch_decoder_class();
 ModuleItem& cpu_batch_decoder_class();
 ModuleItem& cuda_batch_decoder_class();
 ModuleItem& benchmark_suite_class();
+ModuleItem& ler_benchmark_class();
 ModuleItem& lookup_table_decoder_class();
 ModuleItem& bp_osd_decoder_class();
 ModuleItem& neural_predecoder_class();
 ModuleItem& detector_graph_class();
 ModuleItem& gnn_predecoder_class();
+ModuleItem& gnn_trainer_class();
+ModuleItem& hybrid_decoder_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();

@@ -1,0 +1,20 @@
+// LERBenchmark: logical error rates of the hybrid and matching decoders.
+#include "bench/ler_benchmark.h"
+#include "module/binding.h"
+#include "module/registry.h"
+
+namespace vornex::py {
+namespace {
+
+std::unique_ptr<LERBenchmark> construct(const Args&) { return std::make_unique<LERBenchmark>(); }
+
+PyObject* run_all(const LERBenchmark& bench, const Args&) { return py_str(unwrap(bench.run_all())); }
+
+}  // namespace
+
+ModuleItem& ler_benchmark_class() {
+    static ClassSpec spec = ClassSpec::of<construct>("LERBenchmark()").method<run_all>("run_all($self)");
+    return spec;
+}
+
+}  // namespace vornex::py
