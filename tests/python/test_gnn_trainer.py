@@ -1,0 +1,63 @@
+"""GNNTrainer: dataset size, determinism, back-off contract, argument errors."""
+import os
+
+import pytest
+
+import vornex_decoder_v3 as vx
+
+
+def sector(d):
+    checks = [[j * d + k, j * d + k + 1, (j + 1) * d + k, (j + 1) * d + k + 1]
+              for j in range(d - 1) for k in range(d - 1) if (j + k) % 2 == 0]
+    for k in range(d - 1):
+        if k % 2 == 1:
+            checks.append([k, k + 1])
+        if (d + k) % 2 == 0:
+            checks.append([d * (d - 1) + k, d * (d - 1) + k + 1])
+    return checks
+
+
+def twin_networks(tmp_path):
+    a = vx.GNNPredecoder(10, 8, 8, 2)
+    path = os.path.join(tmp_path, "w.safetensors")
+    a.save_weights(path)
+    b = vx.GNNPredecoder(10, 8, 8, 2)
+    b.load_weights(path)
+    return a, b
+
+
+def test_same_arguments_same_loss_and_weights(tmp_path):
+    trainer = vx.GNNTrainer(sector(5), 25, 0.1)
+    a, b = twin_networks(tmp_path)
+    a.learning_rate = 0.02
+    b.learning_rate = 0.02
+    la, lb = trainer.train(a, 12, 2), trainer.train(b, 12, 2)
+    assert la == lb and la >= 0.0
+    assert a.learning_rate == 0.02
+    a.save_weights(os.path.join(tmp_path, "a"))
+    b.save_weights(os.path.join(tmp_path, "b"))
+    assert (tmp_path / "a").read_bytes() == (tmp_path / "b").read_bytes()
+
+
+def test_bp_training_and_empty_datasets(tmp_path):
+    trainer = vx.GNNTrainer(sector(5), 25, 0.05)
+    net, _ = twin_networks(tmp_path)
+    assert trainer.generate_dataset(7) == 7
+    assert trainer.generate_dataset(0) == 0
+    assert trainer.train(net, 0, 3) == 0.0
+    loss = trainer.train_bp(net, 8, 2, 10)
+    assert isinstance(loss, float) and 0.0 <= loss < 1e4
+
+
+def test_argument_errors_and_borrows():
+    trainer = vx.GNNTrainer([[0, 1], [1, 2]], 3, 0.1)
+    with pytest.raises(TypeError):
+        trainer.train("net", 1, 1)
+    with pytest.raises(TypeError):
+        trainer.train_bp(vx.GNNPredecoder(10, 8, 4, 1), 1, 1)
+    with pytest.raises(TypeError):
+        vx.GNNTrainer([[0, 1]], None, 0.1)
+    with pytest.raises(OverflowError):
+        trainer.generate_dataset(-1)
+    assert vx.GNNTrainer.train.__doc__.startswith("Entraîne un GNNPredecoder et retourne la loss finale.\n\nArgs:\n")
+    assert vx.GNNTrainer.generate_dataset.__doc__ == "Génère un dataset de training et retourne la taille."
