@@ -11,7 +11,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -90,9 +89,6 @@ public:
     // or the text of the first failing step.
     Result<std::vector<uint8_t>> gpu_attempt(std::span<const uint8_t> syndromes, uint64_t n_shots) const;
 
-    // The thread that created the decoder; the Python object is bound to it.
-    std::thread::id owner_thread() const { return owner_; }
-
 private:
     CudaBatchDecoder(UnionFindDecoder cpu, std::unique_ptr<State> state, std::string device_name,
                      std::pair<int, int> capability);
@@ -101,7 +97,6 @@ private:
     std::unique_ptr<State> state_;
     std::string device_name_;
     std::pair<int, int> capability_;
-    std::thread::id owner_ = std::this_thread::get_id();
 };
 
 }  // namespace vornex

@@ -16,6 +16,7 @@ PyMethodDef method_def(const CallableEntry& entry) {
 
 int ClassSpec::add_to(PyObject* module) {
     constructor_.publish(&constructor_.signature);
+    publish_binding_(bind_thread_);
     qualified_name_ = std::string(kModuleName) + "." + constructor_.signature.name;
 
     method_defs_.clear();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -30,12 +31,14 @@
 
 namespace vornex::py {
 
-// The Python object: a handle to native state plus its borrow counter.
+// The Python object: a handle to native state, its borrow counter and the
+// thread that created it.
 template <class Native>
 struct Instance {
     PyObject_HEAD
     Native* native;
     BorrowFlag borrow;
+    std::thread::id owner;
 };
 
 // The type object created for Native in the loaded module.
@@ -43,6 +46,22 @@ template <class Native>
 struct TypeSlot {
     static inline PyTypeObject* type = nullptr;
 };
+
+// Set for classes whose objects belong to the thread that created them (they
+// drive per-thread native state, such as a current device context): the
+// type path named in the errors of use or release on another thread.
+template <class Native>
+struct ThreadBinding {
+    static inline const char* type_path = nullptr;
+};
+
+// Refuses use of a thread-bound object off its creating thread.
+template <class Native>
+void require_owner_thread(const Instance<Native>* instance) {
+    const char* path = ThreadBinding<Native>::type_path;
+    if (path != nullptr && instance->owner != std::this_thread::get_id())
+        raise(panic_exception_type(), std::string(path) + " is unsendable, but sent to another thread");
+}
 
 // Parameter list of each bound callable, set when its class or function is
 // added to the module.
@@ -118,6 +137,7 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         using Traits = MethodTraits<decltype(Fn)>;
         auto* instance = reinterpret_cast<Instance<typename Traits::Native>*>(self);
+        require_owner_thread(instance);
         BorrowGuard guard(instance->borrow, Traits::access);
         Args bound(*SignatureSlot<Fn>::signature, args, static_cast<size_t>(PyVectorcall_NARGS(nargs)),
                    kwnames);
@@ -138,6 +158,7 @@ template <auto Fn>
 PyObject* getter(PyObject* self, void*) {
     return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         auto* instance = reinterpret_cast<Instance<typename GetterTraits<decltype(Fn)>::Native>*>(self);
+        require_owner_thread(instance);
         BorrowGuard guard(instance->borrow, Access::Shared);
         return get_value<Fn>(*instance->native);
     });
@@ -148,6 +169,7 @@ int setter(PyObject* self, PyObject* value, void*) {
     return boundary<int>(-1, [&]() -> int {
         if (value == nullptr) raise(PyExc_TypeError, "can't delete attribute");
         auto* instance = reinterpret_cast<Instance<typename SetterTraits<decltype(Fn)>::Native>*>(self);
+        require_owner_thread(instance);
         BorrowGuard guard(instance->borrow, Access::Exclusive);
         Fn(*instance->native, value);
         return 0;
@@ -164,16 +186,36 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (self == nullptr) throw_python_error();
         auto* instance = reinterpret_cast<Instance<Native>*>(self);
         new (&instance->borrow) BorrowFlag();
+        new (&instance->owner) std::thread::id(std::this_thread::get_id());
         instance->native = native.release();
         return self;
     });
+}
+
+// A thread-bound object released on another thread is reported as an
+// unraisable RuntimeError and its native state is left alone: tearing it
+// down there could act on another thread's native context.
+// No object is named in the report: the one being released has no
+// references left, and handing it to the hook would release it again.
+template <class Native>
+bool release_on_wrong_thread(const Instance<Native>* instance) {
+    const char* path = ThreadBinding<Native>::type_path;
+    if (path == nullptr || instance->owner == std::this_thread::get_id()) return false;
+    const std::string text = std::string(path) + " is unsendable, but is being dropped on another thread";
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);  // a release may happen while an exception propagates
+    PyErr_SetString(PyExc_RuntimeError, text.c_str());
+    PyErr_WriteUnraisable(nullptr);
+    PyErr_Restore(type, value, traceback);
+    return true;
 }
 
 template <class Native>
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     auto* instance = reinterpret_cast<Instance<Native>*>(self);
-    delete instance->native;
+    if (!release_on_wrong_thread(instance)) delete instance->native;
+    instance->owner.~id();
     instance->borrow.~BorrowFlag();
     type->tp_free(self);
     Py_DECREF(type);
@@ -210,6 +252,7 @@ public:
         spec.new_ = &entry::construct<Ctor>;
         spec.dealloc_ = &entry::dealloc<Native>;
         spec.publish_type_ = [](PyTypeObject* type) { TypeSlot<Native>::type = type; };
+        spec.publish_binding_ = [](const char* path) { ThreadBinding<Native>::type_path = path; };
         return spec;
     }
 
@@ -247,12 +290,21 @@ public:
         return *this;
     }
 
+    // Binds every object to the thread that created it; `type_path` names
+    // the type in the errors of use or release on another thread.
+    ClassSpec& bound_to_thread(const char* type_path) {
+        bind_thread_ = type_path;
+        return *this;
+    }
+
     int add_to(PyObject* module) override;
 
 private:
     ClassSpec() = default;
 
     CallableEntry constructor_;
+    const char* bind_thread_ = nullptr;
+    void (*publish_binding_)(const char*) = nullptr;
     std::vector<CallableEntry> methods_;
     std::vector<PyGetSetDef> getset_;
     size_t basicsize_ = 0;

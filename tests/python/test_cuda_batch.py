@@ -146,6 +146,17 @@ t.start()
 t.join()
 assert caught == ["vornex_decoder_v3::cuda_python::PyCUDABatchDecoder is unsendable, "
                   "but sent to another thread"] * 3, caught
+
+# Released on another thread: reported as unraisable, native state left alone.
+import sys
+reported = []
+sys.unraisablehook = lambda info: reported.append((type(info.exc_value), str(info.exc_value)))
+box = [vx.CUDABatchDecoder([[0, 1], [1, 2], [2, 3], [3, 4]], None)]
+t = threading.Thread(target=box.clear)
+t.start()
+t.join()
+assert reported == [(RuntimeError, "vornex_decoder_v3::cuda_python::PyCUDABatchDecoder is unsendable, "
+                                   "but is being dropped on another thread")], reported
 print("child ok")
 """
 
