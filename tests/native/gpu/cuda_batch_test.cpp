@@ -81,7 +81,9 @@ TEST(CudaRuntime, AvailabilityProbe) {
     EXPECT_FALSE(cuda_available_with(fake_driver_loader(), fake_nvrtc_loader()));
     EXPECT_EQ(fake().live_contexts, 0);
     // This machine's answer agrees with whether its driver even loads.
-    if (!load_cuda_driver().ok()) EXPECT_FALSE(cuda_available());
+    if (!load_cuda_driver().ok()) {
+        EXPECT_FALSE(cuda_available());
+    }
 }
 
 TEST(CudaBatchDecoderCreate, CodeChecksComeFirstInOrder) {
@@ -93,8 +95,9 @@ TEST(CudaBatchDecoderCreate, CodeChecksComeFirstInOrder) {
     EXPECT_EQ(text({{0, 1}, {1, 2}}, 0), "n_qubits must be positive");
     EXPECT_EQ(text({{0, 1}, {1, 2}}, 2), "qubit index 2 is outside n_qubits=2");
     EXPECT_EQ(text({{0, 1}}, size_t{1} << 32), "CUDA qubit count exceeds u32 kernel limit");
-    if (!load_cuda_driver().ok())
+    if (!load_cuda_driver().ok()) {
         EXPECT_TRUE(starts_with(text({{0, 1}}, std::nullopt), "CUDA driver library not found: "));
+    }
 }
 
 TEST_F(CudaFakeTest, DriverFailuresReleaseEverything) {

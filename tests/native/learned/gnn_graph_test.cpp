@@ -209,7 +209,9 @@ TEST(DetectorGraphTest, NodeFeaturesMatchReferenceOnRandomCodes) {
         const auto after = g.node_feature_rows();
         for (size_t v = 0; v < nc; ++v)
             for (size_t col = 0; col < DetectorGraph::kNodeFeatureDim; ++col)
-                if (col != 3 && col != 8) ASSERT_EQ(before[v][col], after[v][col]);
+                if (col != 3 && col != 8) {
+                    ASSERT_EQ(before[v][col], after[v][col]);
+                }
         ASSERT_EQ(after, build(checks, s, {}, nq).node_feature_rows());
     }
 }

@@ -5,24 +5,12 @@
 #include <cmath>
 #include <set>
 
+#include "bench/ler_benchmark.h"
 #include "classical/bp_osd.h"
 #include "matching/blossom.h"
 
 namespace vornex {
 namespace {
-
-// Rotated-sector checks of one type on a d x d grid, boundary pairs included.
-CheckList sector(uint32_t d) {
-    CheckList checks;
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        for (uint32_t k = 0; k + 1 < d; ++k)
-            if ((j + k) % 2 == 0) checks.push_back({j * d + k, j * d + k + 1, (j + 1) * d + k, (j + 1) * d + k + 1});
-    for (uint32_t k = 0; k + 1 < d; ++k) {
-        if (k % 2 == 1) checks.push_back({k, k + 1});
-        if ((d + k) % 2 == 0) checks.push_back({d * (d - 1) + k, d * (d - 1) + k + 1});
-    }
-    return checks;
-}
 
 GNNPredecoder network(uint64_t seed, size_t hidden = 8, size_t layers = 2) {
     Wyrand rng(seed);
@@ -30,7 +18,7 @@ GNNPredecoder network(uint64_t seed, size_t hidden = 8, size_t layers = 2) {
 }
 
 TEST(GnnTrainerSamples, ArithmeticPatternAndSyndromes) {
-    const CheckList checks = sector(5);
+    const CheckList checks = rotated_surface_checks(5);
     const GNNTrainer trainer(checks, 25, 0.1);
     for (uint64_t s = 0; s < 40; ++s) {
         const auto error = trainer.sample_error(s);
@@ -55,7 +43,7 @@ TEST(GnnTrainerSamples, ArithmeticPatternAndSyndromes) {
 }
 
 TEST(GnnTrainerSamples, MatchingTargetsAgainstPlainReference) {
-    const CheckList checks = sector(5);
+    const CheckList checks = rotated_surface_checks(5);
     const GNNTrainer trainer(checks, 25, 0.08);
     const auto set = trainer.matching_dataset(30);
     ASSERT_TRUE(set.ok());
@@ -94,7 +82,7 @@ TEST(GnnTrainerSamples, MatchingTargetsAgainstPlainReference) {
 }
 
 TEST(GnnTrainerSamples, BpTargetsAreFlipProbabilities) {
-    const CheckList checks = sector(5);
+    const CheckList checks = rotated_surface_checks(5);
     const GNNTrainer trainer(checks, 25, 0.05);
     const auto set = trainer.bp_dataset(10, 7);
     ASSERT_TRUE(set.ok());
@@ -112,7 +100,7 @@ TEST(GnnTrainerSamples, BpTargetsAreFlipProbabilities) {
 }
 
 TEST(GnnTrainerBackoff, KeepsTheBestOfSixHalvedRates) {
-    const GNNTrainer trainer(sector(5), 25, 0.1);
+    const GNNTrainer trainer(rotated_surface_checks(5), 25, 0.1);
     const TrainingSet set = trainer.matching_dataset(12).value();
     GNNPredecoder net = network(3);
     net.set_learning_rate(0.05);
@@ -140,7 +128,7 @@ TEST(GnnTrainerBackoff, KeepsTheBestOfSixHalvedRates) {
 }
 
 TEST(GnnTrainerBackoff, DeterministicAndEmptyDatasets) {
-    const GNNTrainer trainer(sector(5), 25, 0.1);
+    const GNNTrainer trainer(rotated_surface_checks(5), 25, 0.1);
     GNNPredecoder a = network(11), b = network(11);
     const auto la = trainer.train(a, 10, 2), lb = trainer.train(b, 10, 2);
     ASSERT_TRUE(la.ok() && lb.ok());

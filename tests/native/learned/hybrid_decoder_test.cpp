@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "bench/ler_benchmark.h"
 #include "code/wyrand.h"
 #include "learned/gnn_trainer.h"
 #include "matching/parity_check.h"
@@ -12,18 +13,6 @@ namespace vornex {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-CheckList sector(uint32_t d) {
-    CheckList checks;
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        for (uint32_t k = 0; k + 1 < d; ++k)
-            if ((j + k) % 2 == 0) checks.push_back({j * d + k, j * d + k + 1, (j + 1) * d + k, (j + 1) * d + k + 1});
-    for (uint32_t k = 0; k + 1 < d; ++k) {
-        if (k % 2 == 1) checks.push_back({k, k + 1});
-        if ((d + k) % 2 == 0) checks.push_back({d * (d - 1) + k, d * (d - 1) + k + 1});
-    }
-    return checks;
-}
 
 GNNPredecoder seeded_network(uint64_t seed) {
     Wyrand rng(seed);
@@ -40,7 +29,7 @@ Bytes random_syndrome(const CheckList& checks, size_t n_qubits, Wyrand& rng, dou
 }
 
 TEST(HybridDecoder, ZeroSyndromeAndLengthMessage) {
-    const CheckList checks = sector(5);
+    const CheckList checks = rotated_surface_checks(5);
     auto dec = HybridDecoder::create(checks, std::nullopt, {}, 8, 2);
     EXPECT_EQ(dec.n_qubits(), 25u);
     EXPECT_EQ(dec.n_checks(), 12u);
@@ -55,7 +44,7 @@ TEST(HybridDecoder, ZeroSyndromeAndLengthMessage) {
 }
 
 TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
-    const CheckList checks = sector(7);
+    const CheckList checks = rotated_surface_checks(7);
     const size_t nq = 49;
     auto dec = HybridDecoder::create(checks, nq, {}, seeded_network(4));
     auto reference = SparseBlossomDecoder::create(checks, nq);
@@ -86,7 +75,7 @@ TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
 }
 
 TEST(HybridDecoder, BatchRowsAreSingleDecodes) {
-    const CheckList checks = sector(5);
+    const CheckList checks = rotated_surface_checks(5);
     auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(8));
     Wyrand rng(5);
     Bytes rows;
@@ -106,7 +95,7 @@ TEST(HybridDecoder, BatchRowsAreSingleDecodes) {
 }
 
 TEST(HybridDecoder, TrainingChangesOnlyTheNetwork) {
-    const CheckList checks = sector(5);
+    const CheckList checks = rotated_surface_checks(5);
     auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(2));
     const GNNPredecoder before = dec.network();
     EXPECT_FALSE(dec.has_graph_cache());
