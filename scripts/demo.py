@@ -1,34 +1,79 @@
-"""Decodes a few syndromes of small codes and prints what each decoder returns."""
+"""Decodes syndromes of small codes with each decoder family and prints what they return."""
+import json
+
 import numpy as np
 
 import vornex_decoder_v3 as vx
 
 
-def show(name, decoder, syndromes):
-    for syndrome in syndromes:
-        correction = decoder.decode(np.asarray(syndrome, dtype=np.uint8))
-        print(f"  {name:<22} syndrome {list(syndrome)} -> correction {correction.tolist()}")
+def rotated_sector(d):
+    """One check type of a distance-d rotated surface code; every qubit is in one or two checks."""
+    q = lambda r, c: r * d + c  # noqa: E731
+    checks = [[q(0, j), q(0, j + 1)] for j in range(d - 1) if j % 2 == 1]
+    checks += [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
+               for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 0]
+    checks += [[q(d - 1, j), q(d - 1, j + 1)] for j in range(d - 1) if (d - 1 + j) % 2 == 0]
+    return checks, d * d
+
+
+def syndromes_of(checks, errors):
+    h = np.zeros((len(checks), errors.shape[1]), dtype=np.uint8)
+    for c, check in enumerate(checks):
+        h[c, check] = 1
+    return (errors @ h.T % 2).astype(np.uint8)
+
+
+def single_shots():
+    checks, n_qubits = vx.py_generate_repetition_code_checks(5)
+    print(f"repetition code d=5: checks {checks}")
+    decoders = {
+        "UnionFindDecoder": vx.UnionFindDecoder(checks, n_qubits),
+        "BlossomDecoder": vx.BlossomDecoder(checks, n_qubits, None),
+        "BPOSDDecoder": vx.BPOSDDecoder(checks, n_qubits, 0.05),
+        "LookupTableDecoder": vx.LookupTableDecoder(checks, n_qubits),
+    }
+    for syndrome in ([0, 0, 0, 0], [1, 0, 0, 0], [0, 1, 1, 0], [0, 0, 0, 1]):
+        s = np.array(syndrome, dtype=np.uint8)
+        row = "  ".join(f"{name}: {dec.decode(s).tolist()}" for name, dec in decoders.items())
+        print(f"  syndrome {syndrome} -> {row}")
+
+
+def logical_error_rates(d=7, p=0.05, shots=20_000):
+    checks, n_qubits = rotated_sector(d)
+    rng = np.random.default_rng(2026)
+    errors = (rng.random((shots, n_qubits)) < p).astype(np.uint8)
+    syndromes = syndromes_of(checks, errors)
+    # A logical flip: the residual error crosses the patch (odd parity on column 0).
+    column = [r * d for r in range(d)]
+    print(f"rotated surface sector d={d}, {shots} shots at p={p}:")
+    for name, decode in (
+        ("UnionFindDecoder.batch_decode", vx.UnionFindDecoder(checks, n_qubits).batch_decode),
+        ("BlossomDecoder.batch_decode", vx.BlossomDecoder(checks, n_qubits, None).batch_decode),
+        ("CUDABatchDecoder (GPU or CPU)", cuda_or_cpu(checks, n_qubits)),
+    ):
+        residual = errors ^ decode(syndromes)
+        explained = np.array_equal(syndromes_of(checks, residual), np.zeros_like(syndromes))
+        rate = (residual[:, column].sum(axis=1) % 2).mean()
+        print(f"  {name:<32} logical error rate {rate:.4f}, every syndrome explained: {explained}")
+
+
+def cuda_or_cpu(checks, n_qubits):
+    if vx.cuda_is_available():
+        return vx.CUDABatchDecoder(checks, n_qubits).batch_decode
+    return vx.CPUBatchDecoder(checks, n_qubits).batch_decode_simd
+
+
+def latency_report():
+    checks, n_qubits = vx.py_generate_surface_code_checks(5)
+    report = json.loads(vx.BenchmarkSuite(checks, n_qubits, 500, 7).run())
+    print(f"BlossomDecoder latency on the periodic d=5 layout: {json.dumps(report)[:160]}...")
 
 
 def main():
-    print(f"vornex_decoder_v3 {vx.__version__}")
-    checks, n_qubits = vx.py_generate_repetition_code_checks(5)
-    print(f"repetition code d=5: checks {checks}, n_qubits {n_qubits}")
-    syndromes = [[0, 0, 0, 0], [1, 0, 0, 0], [0, 1, 1, 0], [0, 0, 0, 1]]
-    for name in ("UnionFindDecoder", "FastUnionFindDecoder", "LookupTableDecoder"):
-        cls = getattr(vx, name, None)
-        if cls is not None:
-            show(name, cls(checks, n_qubits), syndromes)
-    if hasattr(vx, "BlossomDecoder"):
-        show("BlossomDecoder", vx.BlossomDecoder(checks, n_qubits, None), syndromes)
-    if hasattr(vx, "BPOSDDecoder"):
-        show("BPOSDDecoder", vx.BPOSDDecoder(checks, n_qubits, 0.05), syndromes)
-
-    if hasattr(vx, "UnionFindDecoder"):
-        rng = np.random.default_rng(7)
-        batch = (rng.random((100_000, len(checks))) < 0.1).astype(np.uint8)
-        corrections = vx.UnionFindDecoder(checks, n_qubits).batch_decode(batch)
-        print(f"batch of {batch.shape[0]} syndromes decoded on the worker pool -> {corrections.shape}")
+    print(f"vornex_decoder_v3 {vx.__version__}, GPU available: {vx.cuda_is_available()}")
+    single_shots()
+    logical_error_rates()
+    latency_report()
 
 
 if __name__ == "__main__":
