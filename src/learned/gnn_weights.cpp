@@ -166,7 +166,8 @@ Result<SafetensorsReader> SafetensorsReader::parse(std::span<const std::byte> by
                 if (!value.is_string()) return format_error("invalid __metadata__ value for '" + key + "'");
             continue;
         }
-        const auto bad = [&] { return format_error("invalid tensor info for '" + name + "'"); };
+        const std::string tensor = name;  // copied: older clang cannot capture a structured binding
+        const auto bad = [&] { return format_error("invalid tensor info for '" + tensor + "'"); };
         if (!info.is_object() || !info.contains("dtype") || !info.contains("shape") || !info.contains("data_offsets"))
             return bad();
         const auto& dtype = info["dtype"];
