@@ -209,7 +209,29 @@ std::optional<uint64_t> read_optional(const OrderedJson& arguments, const char* 
     return v == nullptr ? std::nullopt : unsigned_value(*v, UINT64_MAX);
 }
 
-Result<Json> decode_syndrome_tool(const OrderedJson& arguments) {
+// The output object's indented text, written directly: a correction may hold
+// billions of bytes, and a JSON array of them would need sixteen times that
+// (twice over, since the library flattens arrays onto a second vector when
+// it frees them), where running out of memory mid-way could not be recovered.
+// The text is what dump(2) gives for {"correction", "n_checks", "n_qubits"}.
+std::string decode_output_text(const std::vector<uint8_t>& correction, size_t n_checks, size_t n_qubits) {
+    std::string text = "{\n  \"correction\": ";
+    if (correction.empty()) {
+        text += "[]";
+    } else {
+        text.reserve(text.size() + 7 * correction.size() + 64);
+        text += "[\n";
+        for (size_t q = 0; q < correction.size(); ++q) {
+            text += q == 0 ? "    " : ",\n    ";
+            text += std::to_string(correction[q]);
+        }
+        text += "\n  ]";
+    }
+    text += ",\n  \"n_checks\": " + std::to_string(n_checks) + ",\n  \"n_qubits\": " + std::to_string(n_qubits) + "\n}";
+    return text;
+}
+
+Result<std::string> decode_syndrome_tool(const OrderedJson& arguments) {
     auto checks = read_checks(arguments);
     if (!checks) return value_error("Missing or invalid check_to_qubits");
     auto syndrome = read_syndrome(arguments);
@@ -220,15 +242,10 @@ Result<Json> decode_syndrome_tool(const OrderedJson& arguments) {
     // A wrong length is the decoder's precondition; its text is the answer.
     auto correction = decoder.value().decode(*syndrome);
     if (!correction) return correction.error();
-    Json out;
-    out["correction"] = Json::array();
-    for (uint8_t b : correction.value()) out["correction"].push_back(b);
-    out["n_checks"] = decoder.value().n_checks();
-    out["n_qubits"] = decoder.value().n_qubits();
-    return out;
+    return decode_output_text(correction.value(), decoder.value().n_checks(), decoder.value().n_qubits());
 }
 
-Result<Json> benchmark_decoder_tool(const OrderedJson& arguments) {
+Result<std::string> benchmark_decoder_tool(const OrderedJson& arguments) {
     auto checks = read_checks(arguments);
     if (!checks) return value_error("Missing or invalid check_to_qubits");
     const auto n_qubits = read_optional(arguments, "n_qubits");
@@ -237,7 +254,7 @@ Result<Json> benchmark_decoder_tool(const OrderedJson& arguments) {
     const BlossomGraph graph = build_blossom_graph(std::move(*checks), n_qubits, std::nullopt);
     auto report = run_benchmark(graph, n_samples, seed);
     if (!report) return report.error();
-    return Json(report_json(report.value()));
+    return Json(report_json(report.value())).dump(2);
 }
 
 Json decoder_info_tool() {
@@ -253,22 +270,28 @@ Result<Json> call_tool(const OrderedJson& params) {
         if (auto it = params.find("name"); it != params.end() && it->is_string()) name = it->get<std::string>();
         if (auto it = params.find("arguments"); it != params.end()) arguments = *it;
     }
-    Result<Json> output = value_error("Unknown tool: " + name);
     try {
+        Result<std::string> text = value_error("Unknown tool: " + name);
         if (name == "decode_syndrome")
-            output = decode_syndrome_tool(arguments);
+            text = decode_syndrome_tool(arguments);
         else if (name == "benchmark_decoder")
-            output = benchmark_decoder_tool(arguments);
+            text = benchmark_decoder_tool(arguments);
         else if (name == "get_decoder_info")
-            output = decoder_info_tool();
+            text = decoder_info_tool().dump(2);
+        if (!text) return text.error();
+        Json text_item = Json::object();
+        text_item["text"] = std::move(text.value());
+        text_item["type"] = "text";
+        Json content = Json::array();
+        content.push_back(std::move(text_item));
+        Json result = Json::object();
+        result["content"] = std::move(content);
+        return result;
     } catch (const std::bad_alloc&) {
         return value_error("Not enough memory for the request");
     } catch (const std::length_error&) {
         return value_error("Not enough memory for the request");
     }
-    if (!output) return output.error();
-    Json text_item = {{"type", "text"}, {"text", output.value().dump(2)}};
-    return Json{{"content", Json::array({std::move(text_item)})}};
 }
 
 std::string io_error(int err) { return std::string("IO error: ") + std::strerror(err); }
@@ -396,7 +419,14 @@ std::optional<std::string> answer_line(std::string_view line) {
     if (is_blank(line)) return std::nullopt;
     auto request = parse_request(line);
     if (!request) return compact(error_response(nullptr, kParseError, "Parse error: " + request.error().message));
-    return compact(dispatch_request(request.value()));
+    try {
+        return compact(dispatch_request(request.value()));
+    } catch (const std::bad_alloc&) {
+        // Only a tool's output text grows with the request; the answer to a
+        // request that cannot be written is the same memory failure a tool
+        // reports, and the server goes on.
+        return compact(error_response(request.value().id, kInvalidParams, "Not enough memory for the request"));
+    }
 }
 
 Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted) {

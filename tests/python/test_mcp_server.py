@@ -1,6 +1,7 @@
 """run_mcp_server driven end to end in a subprocess: one JSON line per request."""
 import json
 import os
+import resource
 import signal
 import subprocess
 import sys
@@ -143,3 +144,22 @@ def test_interrupt_stops_a_waiting_server(server):
         time.sleep(0.05)
     code, _, err = server.close()
     assert code != 0 and "KeyboardInterrupt" in err
+
+
+def test_a_correction_too_large_to_answer_is_a_tool_error():
+    # A declared qubit count of 10^9 decodes, but its text does not fit in a
+    # 3 GiB address space: the answer is a tool error and the server goes on.
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+
+    requests = [{"jsonrpc": "2.0", "id": 7, "method": "tools/call",
+                 "params": {"name": "decode_syndrome", "arguments": {
+                     "check_to_qubits": [[0, 1]], "syndrome": [1], "n_qubits": 1_000_000_000}}},
+                {"jsonrpc": "2.0", "id": 8, "method": "ping"}]
+    child = subprocess.run([sys.executable, "-c", SERVER], input="".join(json.dumps(r) + "\n" for r in requests),
+                           capture_output=True, text=True, preexec_fn=limit, timeout=120, env=os.environ.copy())
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        '{"jsonrpc":"2.0","id":7,"error":{"code":-32602,"message":"Not enough memory for the request"}}',
+        '{"jsonrpc":"2.0","id":8,"error":{"code":-32601,"message":"Method not found: ping"}}',
+        "returned None"]

@@ -144,6 +144,28 @@ TEST(McpTools, DecodeBenchmarkAndInfoOutputs) {
               R"("version":"0.6.6"})");
 }
 
+// Every tool's text is exactly the library's own indented form of the object
+// it holds, whether the decode text is written by hand or dumped.
+TEST(McpTools, OutputTextsAreTheStandardIndentedForm) {
+    const auto text_of = [](const std::string& response) {
+        return json::parse(response).at("result").at("content").at(0).at("text").get<std::string>();
+    };
+    const std::string codes[] = {
+        R"({"check_to_qubits":[[0]],"syndrome":[1]})",
+        R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1,1]})",
+        R"({"check_to_qubits":[[0,1],[1,2],[2,3],[3,4]],"syndrome":[1,0,0,1],"n_qubits":12})",
+        R"({"check_to_qubits":[[3]],"syndrome":[0]})",
+    };
+    for (const std::string& arguments : codes) {
+        const std::string text = text_of(call("decode_syndrome", arguments));
+        EXPECT_EQ(json::parse(text).dump(2), text) << arguments;
+    }
+    for (const char* tool : {"benchmark_decoder", "get_decoder_info"}) {
+        const std::string text = text_of(call(tool, R"({"check_to_qubits":[[0,1]],"n_samples":2})"));
+        EXPECT_EQ(json::parse(text).dump(2), text) << tool;
+    }
+}
+
 // Runs serve_lines over pipes with `input` and returns (status, output).
 std::pair<Status, std::string> serve(const std::string& input) {
     int in[2], out[2];
