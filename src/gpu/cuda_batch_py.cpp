@@ -25,6 +25,11 @@ PyObject* reset(const CudaBatchDecoder& decoder, const Args&) {
 
 PyObject* is_available(const Args&) { return py_bool(cuda_available()); }
 
+// Its own entry point: argument errors name the callable by its signature,
+// which is kept per entry point, so sharing one with the module function
+// would make the static method report itself as cuda_is_available.
+PyObject* static_is_available(const Args& args) { return is_available(args); }
+
 }  // namespace
 
 ModuleItem& cuda_batch_decoder_class() {
@@ -32,7 +37,7 @@ ModuleItem& cuda_batch_decoder_class() {
         ClassSpec::of<construct_from_code<CudaBatchDecoder>>("CUDABatchDecoder(check_to_qubits, n_qubits)")
             .bound_to_thread(kTypePath)
             .method<batch_decode>("batch_decode($self, syndromes)")
-            .static_method<is_available>("is_available()")
+            .static_method<static_is_available>("is_available()")
             .method<reset>("reset($self)")
             .getter<&CudaBatchDecoder::n_qubits>("n_qubits")
             .getter<&CudaBatchDecoder::n_checks>("n_checks")

@@ -37,6 +37,9 @@ def test_arguments_convert_like_the_rest_of_the_family():
 
 def test_probe_and_construction_without_a_usable_gpu():
     assert vx.cuda_is_available() is vx.CUDABatchDecoder.is_available()
+    for probe, name in ((vx.cuda_is_available, "cuda_is_available"), (vx.CUDABatchDecoder.is_available, "is_available")):
+        with pytest.raises(TypeError, match=rf"^{name}\(\) takes 0 positional arguments but 1 was given$"):
+            probe(1)
     if vx.cuda_is_available():
         pytest.skip("a GPU is present")
     with pytest.raises(RuntimeError) as info:
