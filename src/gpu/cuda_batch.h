@@ -58,6 +58,15 @@ class CudaBatchDecoder {
         std::atomic<uint64_t> gpu_recoveries{0};
         std::atomic<uint64_t> degraded_calls{0};
         std::atomic<bool> is_degraded{false};
+
+        // Edge arrays, then the workspace, in allocation order; the members'
+        // own destructors then unload the module and destroy the context.
+        ~State() {
+            kernel.edge_a.release();
+            kernel.edge_b.release();
+            kernel.edge_q.release();
+            workspace.release();
+        }
     };
 
 public:

@@ -107,6 +107,15 @@ uint64_t CudaWorkspace::capacity() const {
     return capacity_;
 }
 
+void CudaWorkspace::release() {
+    std::lock_guard lock(mutex_);
+    buffers_.syndromes.release();
+    buffers_.corrections.release();
+    buffers_.scratch_u32.release();
+    buffers_.scratch_u8.release();
+    capacity_ = 0;
+}
+
 void CudaWorkspace::poison() {
     std::lock_guard lock(mutex_);
     poisoned_ = true;

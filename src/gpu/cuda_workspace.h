@@ -108,6 +108,8 @@ public:
     Result<std::vector<uint8_t>> decode(const GpuKernel& kernel, const uint8_t* syndromes, uint64_t batch);
 
     uint64_t capacity() const;
+    // Frees the four buffers in allocation order; capacity becomes 0.
+    void release();
     // Marks the lock as poisoned: every later attempt fails at once.
     void poison();
 

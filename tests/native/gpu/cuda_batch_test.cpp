@@ -140,6 +140,18 @@ TEST_F(CudaFakeTest, ConstructionState) {
     }
 }
 
+// Teardown frees the edge arrays, then the workspace, and only then unloads
+// the module and destroys the context.
+TEST_F(CudaFakeTest, TeardownOrder) {
+    {
+        const CudaBatchDecoder d = make({{0, 1}, {1, 2}});
+        ASSERT_TRUE(d.batch_decode(Bytes(8 * 2, 1), 8).ok());
+        EXPECT_EQ(fake().allocs, 7);  // edge_a, edge_b, edge_q, then the four workspace buffers
+    }
+    EXPECT_EQ(fake().releases, (std::vector<std::string>{"free 1", "free 2", "free 3", "free 4", "free 5", "free 6",
+                                                         "free 7", "unload", "destroy"}));
+}
+
 TEST_F(CudaFakeTest, GpuPathMatchesCpuAndWorkspaceOnlyGrows) {
     Wyrand rng(0x6770755f70617468ull);
     for (int round = 0; round < 60; ++round) {

@@ -38,6 +38,7 @@ CUresult fake_ctx_create(CUcontext* c, unsigned, CUdevice) {
 }
 CUresult fake_ctx_destroy(CUcontext) {
     --g_fake.live_contexts;
+    g_fake.releases.push_back("destroy");
     return 0;
 }
 CUresult fake_set_current(CUcontext c) { return c == reinterpret_cast<CUcontext>(0x1000) ? 0 : kInvalidValue; }
@@ -51,6 +52,7 @@ CUresult fake_module_load(CUmodule* m, const void* image, unsigned n_options, in
 }
 CUresult fake_module_unload(CUmodule) {
     --g_fake.live_modules;
+    g_fake.releases.push_back("unload");
     return 0;
 }
 CUresult fake_get_function(CUfunction* f, CUmodule, const char* name) {
@@ -63,9 +65,15 @@ CUresult fake_alloc(CUdeviceptr* p, size_t bytes) {
     std::vector<uint8_t> block(bytes, 0xCD);
     *p = reinterpret_cast<uintptr_t>(block.data());
     g_fake.memory.emplace(*p, std::move(block));
+    g_fake.alloc_number[*p] = g_fake.allocs;
     return 0;
 }
-CUresult fake_free(CUdeviceptr p) { return g_fake.memory.erase(p) == 1 ? 0 : kInvalidValue; }
+CUresult fake_free(CUdeviceptr p) {
+    if (g_fake.memory.erase(p) != 1) return kInvalidValue;
+    g_fake.releases.push_back("free " + std::to_string(g_fake.alloc_number[p]));
+    g_fake.alloc_number.erase(p);
+    return 0;
+}
 CUresult fake_htod(CUdeviceptr dst, const void* src, size_t n) {
     auto it = g_fake.memory.find(dst);
     if (it == g_fake.memory.end() || it->second.size() < n) return kInvalidValue;

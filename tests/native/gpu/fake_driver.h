@@ -29,6 +29,10 @@ struct FakeDevice {
     int allocs = 0;
     int launches = 0;
     std::map<unsigned long long, std::vector<uint8_t>> memory;
+    // Allocation number of each live pointer, and the release calls in
+    // order: "free <allocation number>", "unload", "destroy".
+    std::map<unsigned long long, int> alloc_number;
+    std::vector<std::string> releases;
     std::string last_ptx;
     std::vector<std::string> compile_options;
 };
