@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <string>
+
+#include "learned/gnn_layers.h"
 
 namespace vornex {
 namespace {
@@ -67,8 +70,28 @@ Result<DetectorGraph> DetectorGraph::create(const CheckList& checks, std::span<c
     std::stable_sort(occurrences.begin(), occurrences.end(),
                      [](const Occurrence& x, const Occurrence& y) { return x.qubit < y.qubit; });
 
+    // Every pair of a qubit's checks is an edge, so a qubit listed in many
+    // checks multiplies edges: count them before building any.
+    uint64_t n_edges_total = 0;
+    for (size_t begin = 0; begin < occurrences.size();) {
+        size_t end = begin;
+        while (end < occurrences.size() && occurrences[end].qubit == occurrences[begin].qubit) ++end;
+        const uint64_t l = end - begin;
+        if (__builtin_add_overflow(n_edges_total, l * (l - 1) / 2, &n_edges_total)) n_edges_total = UINT64_MAX;
+        begin = end;
+    }
+    if (n_edges_total >= std::numeric_limits<uint32_t>::max())
+        return value_error("n_edges " + std::to_string(n_edges_total) + " exceeds the 32-bit edge id range");
+    // Per edge: endpoints, qubit, two adjacency entries, features, span.
+    constexpr double kEdgeBytes =
+        3 * sizeof(uint32_t) + 2 * sizeof(GraphNeighbour) + (kEdgeFeatureDim + 1) * sizeof(double);
+    if (!fits_in_memory(static_cast<double>(n_edges_total) * kEdgeBytes)) throw std::bad_alloc();
+
     DetectorGraph g;
     g.n_nodes_ = n_checks;
+    g.edge_src_.reserve(n_edges_total);
+    g.edge_dst_.reserve(n_edges_total);
+    g.edge_qubit_id_.reserve(n_edges_total);
     std::vector<uint8_t> boundary(n_checks, 0);
     for (size_t begin = 0; begin < occurrences.size();) {
         size_t end = begin;
@@ -83,8 +106,6 @@ Result<DetectorGraph> DetectorGraph::create(const CheckList& checks, std::span<c
         begin = end;
     }
     const size_t n_edges = g.edge_src_.size();
-    if (n_edges >= std::numeric_limits<uint32_t>::max())
-        return value_error("n_edges " + std::to_string(n_edges) + " exceeds the 32-bit edge id range");
 
     // Adjacency in edge order: each edge appears at its source, then at its target.
     g.adjacency_start_.assign(n_checks + 1, 0);

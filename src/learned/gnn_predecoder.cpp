@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <string>
 
 namespace vornex {
@@ -20,12 +21,31 @@ double gnn_sigmoid(double v) {
     return e / (e + 1.0);
 }
 
+namespace {
+
+// Bytes of all tensors of a network of these sizes.
+double parameter_bytes(double in0, double edge, double hidden, double n_layers) {
+    const double first = hidden * (in0 + edge) + hidden * (in0 + hidden) + 2 * hidden;
+    const double other = hidden * (hidden + edge) + hidden * (2 * hidden) + 2 * hidden;
+    const double embed = n_layers > 0 ? hidden : in0;
+    const double readout = hidden * (2 * embed + edge) + 2 * hidden + 1;
+    const double layers = n_layers > 0 ? first + (n_layers - 1) * other : 0.0;
+    return (layers + readout) * sizeof(double) + n_layers * sizeof(MessagePassingLayer);
+}
+
+}  // namespace
+
 GNNPredecoder::GNNPredecoder(size_t node_feat_dim, size_t edge_feat_dim, size_t hidden_size, size_t n_layers)
     : GNNPredecoder(node_feat_dim, edge_feat_dim, hidden_size, n_layers, thread_rng()) {}
 
 GNNPredecoder::GNNPredecoder(size_t node_feat_dim, size_t edge_feat_dim, size_t hidden_size, size_t n_layers,
                              Wyrand& seed_source)
     : node_feat_dim_(node_feat_dim), edge_feat_dim_(edge_feat_dim), hidden_(hidden_size) {
+    // The sizes are the caller's: refuse a network that cannot be held
+    // before any matrix size is formed (a wrapped product would under-allocate).
+    if (!fits_in_memory(parameter_bytes(static_cast<double>(node_feat_dim), static_cast<double>(edge_feat_dim),
+                                        static_cast<double>(hidden_size), static_cast<double>(n_layers))))
+        throw std::bad_alloc();
     layers_.reserve(n_layers);
     for (size_t i = 0; i < n_layers; ++i) {
         layers_.emplace_back(i == 0 ? node_feat_dim : hidden_size, edge_feat_dim, hidden_size);
@@ -46,6 +66,16 @@ Status GNNPredecoder::check_graph(const DetectorGraph& graph) const {
     if (graph.edge_feature_dim() != edge_feat_dim_)
         return value_error("Graph edge feature width " + std::to_string(graph.edge_feature_dim()) +
                            " != edge_feat_dim " + std::to_string(edge_feat_dim_));
+    // Activations of a pass over this graph, forward and backward: per layer
+    // the input, aggregate and mask rows of every node; per edge a message,
+    // readout activations and mask, and the backward message gradient.
+    const double nodes = static_cast<double>(graph.n_nodes());
+    const double edges = static_cast<double>(graph.n_edges());
+    const double h = static_cast<double>(hidden_);
+    const double widest = static_cast<double>(std::max(node_feat_dim_, hidden_));
+    const double values = static_cast<double>(layers_.size()) * nodes * (widest + 2 * h) + 3 * nodes * widest +
+                          edges * (4 * h + 2);
+    if (!fits_in_memory(values * sizeof(double))) throw std::bad_alloc();
     return ok_status();
 }
 

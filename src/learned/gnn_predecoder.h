@@ -64,7 +64,8 @@ public:
     void set_learning_rate(double lr) { learning_rate_ = lr; }
     void set_l2_lambda(double value) { l2_lambda_ = value; }
 
-    // ValueError unless the graph's feature widths match the network.
+    // ValueError unless the graph's feature widths match the network;
+    // std::bad_alloc when a pass over it cannot be held in memory.
     Status check_graph(const DetectorGraph& graph) const;
 
     // Edge weights in [1e-6, 100], one per graph edge.

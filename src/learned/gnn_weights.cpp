@@ -29,6 +29,10 @@ Error format_error(const std::string& what) {
     return runtime_error("SafeTensors deserialization error: " + what);
 }
 
+// The system reads a path up to its first NUL byte; a path holding one
+// would name another file than the caller's, so it is refused instead.
+bool valid_path(const std::string& path) { return path.find('\0') == std::string::npos; }
+
 std::optional<uint64_t> dtype_size(const std::string& dtype) {
     static const std::pair<const char*, uint64_t> kSizes[] = {
         {"BOOL", 1}, {"U8", 1},  {"I8", 1},  {"F8_E5M2", 1}, {"F8_E4M3", 1}, {"I16", 2}, {"U16", 2}, {"F16", 2},
@@ -80,6 +84,7 @@ std::vector<std::byte> serialize_safetensors(std::vector<F64Tensor> tensors) {
 }
 
 Status write_safetensors(const std::string& path, std::vector<F64Tensor> tensors) {
+    if (!valid_path(path)) return io_error(EINVAL);
     const std::vector<std::byte> bytes = serialize_safetensors(std::move(tensors));
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
     if (!file) return io_error(errno);
@@ -90,6 +95,7 @@ Status write_safetensors(const std::string& path, std::vector<F64Tensor> tensors
 }
 
 Result<MappedFile> MappedFile::open(const std::string& path) {
+    if (!valid_path(path)) return io_error(EINVAL);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return io_error(errno);
     struct stat st {};

@@ -39,9 +39,10 @@ void he_uniform(Matrix& m, Wyrand& rng) {
     for (double& v : m.data) v = (2.0 * rng.next_unit() - 1.0) * scale;
 }
 
-bool fits(uint64_t rows, uint64_t cols) {
-    uint64_t n = 0;
-    return !__builtin_mul_overflow(rows, cols, &n) && n <= (uint64_t{1} << 40) / sizeof(double);
+// Whether the three weight matrices, each row with its bias, fit in memory.
+bool fits(double n_input, double n_hidden1, double n_hidden2, double n_output) {
+    const double values = n_hidden1 * (n_input + 1) + n_hidden2 * (n_hidden1 + 1) + n_output * (n_hidden2 + 1);
+    return fits_in_memory(values * sizeof(double));
 }
 
 }  // namespace
@@ -55,7 +56,8 @@ Result<NeuralPredecoder> NeuralPredecoder::create(uint64_t n_input, uint64_t n_o
     net.n_output_ = n_output;
     net.n_hidden1_ = n_hidden1.value_or(half);
     net.n_hidden2_ = n_hidden2.value_or(half);
-    if (!fits(net.n_hidden1_, n_input) || !fits(net.n_hidden2_, net.n_hidden1_) || !fits(n_output, net.n_hidden2_))
+    if (!fits(static_cast<double>(n_input), static_cast<double>(net.n_hidden1_), static_cast<double>(net.n_hidden2_),
+              static_cast<double>(n_output)))
         return value_error("NeuralPredecoder sizes are too large to allocate");
     net.w1_ = Matrix(net.n_hidden1_, n_input);
     net.w2_ = Matrix(net.n_hidden2_, net.n_hidden1_);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <deque>
+#include <new>
 #include <random>
 #include <set>
 
@@ -96,6 +97,18 @@ TEST(DetectorGraphTest, DegenerateShapes) {
     // A huge qubit count costs nothing.
     const DetectorGraph wide = build({{0, 1}, {1, 4000000000u}}, {0, 0}, {}, uint64_t{1} << 40);
     EXPECT_EQ(wide.n_edges(), 1u);
+}
+
+// Every pair of a qubit's checks is an edge: a qubit shared by very many
+// checks is refused from the count alone, before any edge is built.
+TEST(DetectorGraphTest, EdgeCountsBeyondIdsOrMemoryAreRefused) {
+    const CheckList repeated{std::vector<uint32_t>(100000, 0)};
+    const auto ids = DetectorGraph::create(repeated, std::vector<uint8_t>{0});
+    ASSERT_FALSE(ids.ok());
+    EXPECT_EQ(ids.error().message, "n_edges 4999950000 exceeds the 32-bit edge id range");
+    // 92000 checks on one qubit: 4.2e9 edges, within the id range but not memory.
+    const CheckList star(92000, std::vector<uint32_t>{0});
+    EXPECT_THROW((void)DetectorGraph::create(star, std::vector<uint8_t>(92000, 0)), std::bad_alloc);
 }
 
 TEST(DetectorGraphTest, ErrorTexts) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
 #include <random>
 
 namespace vornex {
@@ -220,6 +221,47 @@ TEST(GNNPredecoderTest, ZeroErrorStepOnlyDecays) {
     EXPECT_EQ(net.readout().b2, after.readout().b2);
     EXPECT_EQ(net.layers()[0].b_message, after.layers()[0].b_message);
     EXPECT_EQ(net.layers()[0].b_update, after.layers()[0].b_update);
+}
+
+// Targets are clamped to the weight range before the error is formed, and an
+// edge whose raw readout reaches 100 contributes no gradient at all.
+TEST(GNNPredecoderTest, TargetClampAndSaturatedReadout) {
+    Wyrand seeds(5);
+    const GNNPredecoder net(10, 8, 3, 1, seeds);
+    // 400 edges keep the output gradients below their clip at +-1, so the
+    // target clamp is what makes 150 act as 100.
+    CheckList chain;
+    for (uint32_t c = 0; c <= 400; ++c) chain.push_back({c, c + 1});
+    const DetectorGraph g = DetectorGraph::create(chain, std::vector<uint8_t>(401, 0)).value();
+    const std::vector<DetectorGraph> graphs{g};
+    auto trained = [&](GNNPredecoder start, double target) {
+        const std::vector<std::vector<double>> targets{std::vector<double>(g.n_edges(), target)};
+        EXPECT_TRUE(start.train(graphs, targets, 1).ok());
+        return start;
+    };
+    EXPECT_EQ(trained(net, 150.0), trained(net, 100.0));
+    EXPECT_EQ(trained(net, -3.0), trained(net, 1e-6));
+    EXPECT_NE(trained(net, 50.0), trained(net, 100.0));
+
+    GNNPredecoder saturated = net;
+    saturated.readout().b2[0] = 100.0;
+    saturated.readout().w2.data.assign(saturated.readout().w2.data.size(), 0.0);
+    saturated.set_l2_lambda(0.0);
+    EXPECT_EQ(trained(saturated, 1e-6), saturated);
+}
+
+// Sizes come from the caller: a network or a pass that cannot be held in
+// memory is refused up front instead of wrapping a matrix size.
+TEST(GNNPredecoderTest, SizesBeyondMemoryAreRefused) {
+    EXPECT_THROW(GNNPredecoder(size_t{1} << 62, 8, 4, 1), std::bad_alloc);
+    EXPECT_THROW(GNNPredecoder(10, 8, 4, size_t{1} << 62), std::bad_alloc);
+    EXPECT_THROW(GNNPredecoder(10, 8, size_t{1} << 32, 1), std::bad_alloc);
+    // Two million edges at width 2000: a pass needs about 128 GB.
+    CheckList chain;
+    for (uint32_t c = 0; c <= 2000000; ++c) chain.push_back({c, c + 1});
+    const DetectorGraph long_chain = DetectorGraph::create(chain, std::vector<uint8_t>(chain.size(), 0)).value();
+    const GNNPredecoder wide(10, 8, 2000, 1);
+    EXPECT_THROW((void)wide.forward(long_chain), std::bad_alloc);
 }
 
 TEST(GNNPredecoderTest, TrainingReducesLoss) {

@@ -133,6 +133,13 @@ TEST(GNNWeightsTest, MissingShortAndUnreadableFiles) {
     EXPECT_EQ(missing.error().message, "IO error: No such file or directory");
     EXPECT_EQ(net.load_weights(::testing::TempDir()).error().message, "IO error: Is a directory");
     EXPECT_EQ(net.save_weights(temp_path("no_dir/x")).error().message, "IO error: No such file or directory");
+    // The system would stop reading the path at the NUL and use another file.
+    const std::string cut = temp_path("cut");
+    EXPECT_EQ(net.save_weights(cut + std::string(1, '\0') + "tail").error().message, "IO error: Invalid argument");
+    EXPECT_EQ(std::fopen(cut.c_str(), "rb"), nullptr);
+    ASSERT_TRUE(net.save_weights(cut).ok());
+    EXPECT_EQ(net.load_weights(cut + std::string(1, '\0')).error().message, "IO error: Invalid argument");
+    std::remove(cut.c_str());
 
     const std::string empty = temp_path("empty");
     write_file(empty, {});

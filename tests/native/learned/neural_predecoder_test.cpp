@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 
 #include "code/wyrand.h"
 
@@ -52,6 +53,15 @@ TEST(NeuralPredecoderTest, SizesSeedAndFreshOutputs) {
     const std::vector<uint8_t> zero(7, 0);
     EXPECT_EQ(net.predict(zero).value(), std::vector<double>(4, 0.5));
     EXPECT_EQ(net.decode(zero).value(), std::vector<uint8_t>(4, 1));
+}
+
+// The three matrices together must fit in memory, whatever each one alone does.
+TEST(NeuralPredecoderTest, SizesBeyondMemoryAreRefused) {
+    for (auto [n_input, hidden] : {std::pair<uint64_t, uint64_t>{100000, 100000}, {UINT64_MAX, 1}, {1, UINT64_MAX}}) {
+        const auto net = NeuralPredecoder::create(n_input, 2, hidden, 2);
+        ASSERT_FALSE(net.ok());
+        EXPECT_EQ(net.error().message, "NeuralPredecoder sizes are too large to allocate");
+    }
 }
 
 TEST(NeuralPredecoderTest, ForwardMatchesReferenceIncludingWideBytes) {
