@@ -72,3 +72,7 @@ def test_errors():
         vx.DetectorGraph("abc", [0, 0, 0])
     with pytest.raises(TypeError):
         vx.DetectorGraph(CHAIN, [0, 0, 0], check_types=[1, 0, 1])
+    # One qubit listed 100000 times pairs with itself into ~5e9 edges: refused
+    # from the count, without building them.
+    with pytest.raises(ValueError, match=r"^n_edges 4999950000 exceeds the 32-bit edge id range$"):
+        vx.DetectorGraph([[0] * 100000], [0])

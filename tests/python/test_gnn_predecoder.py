@@ -123,6 +123,12 @@ def test_train_argument_errors():
         vx.GNNPredecoder(9, 8, 3, 1).forward(g)
 
 
+def test_sizes_beyond_memory_raise_memory_error():
+    for sizes in ((2**62, 8, 4, 1), (10, 8, 4, 2**62), (10, 8, 2**32, 1)):
+        with pytest.raises(MemoryError):
+            vx.GNNPredecoder(*sizes)
+
+
 def test_weights_file_round_trip_and_failures(tmp_path):
     a, b = vx.GNNPredecoder(10, 8, 5, 2), vx.GNNPredecoder(10, 8, 5, 2)
     g = graph()
@@ -156,3 +162,9 @@ def test_weights_file_round_trip_and_failures(tmp_path):
     assert str(e.value) == "Dtype mismatch for 'edge_readout.b2': expected F64, got F32"
     with pytest.raises(TypeError):
         c.load_weights(7)
+    # A NUL would cut the path short and name another file.
+    cut = tmp_path / "cut"
+    for method in (c.save_weights, c.load_weights):
+        with pytest.raises(RuntimeError, match=r"^IO error: Invalid argument$"):
+            method(str(cut) + "\0.safetensors")
+    assert not cut.exists()

@@ -59,5 +59,30 @@ def test_argument_errors_and_borrows():
         vx.GNNTrainer([[0, 1]], None, 0.1)
     with pytest.raises(OverflowError):
         trainer.generate_dataset(-1)
-    assert vx.GNNTrainer.train.__doc__.startswith("Entraîne un GNNPredecoder et retourne la loss finale.\n\nArgs:\n")
     assert vx.GNNTrainer.generate_dataset.__doc__ == "Génère un dataset de training et retourne la taille."
+
+
+def test_docstrings():
+    args = ("Args:\n    gnn: GNNPredecoder à entraîner (modifié en place)\n"
+            "    n_samples: nombre d'exemples de training à générer\n    n_epochs: nombre d'epochs d'entraînement\n")
+    returns = "\nReturns:\n    Loss MSE moyenne sur le dernier epoch."
+    assert vx.GNNTrainer.train.__doc__ == (
+        "Entraîne un GNNPredecoder et retourne la loss finale.\n\n" + args + returns)
+    assert vx.GNNTrainer.train_bp.__doc__ == (
+        "Entraîne un GNNPredecoder avec cibles marginales BP et retourne la loss finale.\n\n" + args
+        + "    max_bp_iter: nombre d'itérations BP pour les marginales (défaut: 20)\n" + returns)
+
+
+def test_network_is_held_exclusively_for_the_whole_call():
+    trainer = vx.GNNTrainer([[0, 1], [1, 2]], 3, 0.1)
+    net = vx.GNNPredecoder(10, 8, 4, 1)
+    graph = vx.DetectorGraph([[0, 1], [1, 2]], [1, 0])
+
+    class ReadsTheNetwork:
+        def __index__(self):
+            net.forward(graph)
+            return 1
+
+    with pytest.raises(RuntimeError, match=r"^Already mutably borrowed"):
+        trainer.train(net, ReadsTheNetwork(), 1)
+    assert len(net.forward(graph)) == 1

@@ -88,3 +88,6 @@ def test_errors():
         net.predict([0, 0, 0, 0])
     with pytest.raises(TypeError):
         net.predict(np.zeros(4, np.int64))
+    # Matrices that together exceed memory are refused before any is built.
+    with pytest.raises(ValueError, match=r"^NeuralPredecoder sizes are too large to allocate$"):
+        vx.NeuralPredecoder(100000, 100000, None, None)
