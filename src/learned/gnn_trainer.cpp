@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "classical/bp_osd.h"
+#include "learned/gnn_layers.h"
 #include "matching/blossom.h"
 
 namespace vornex {
@@ -35,6 +37,12 @@ double matching_target(uint32_t q, const std::vector<uint8_t>& correction,
     return 0.0;
 }
 
+// Per-qubit tables of one dataset: the error bytes of a sample and the
+// neighbour lists; a qubit count beyond memory is refused before either.
+void require_qubit_tables(uint64_t n_qubits) {
+    if (!fits_in_memory(static_cast<double>(n_qubits) * (1 + sizeof(std::vector<uint32_t>)))) throw std::bad_alloc();
+}
+
 }  // namespace
 
 std::vector<uint8_t> GNNTrainer::sample_error(uint64_t sample) const {
@@ -63,6 +71,7 @@ Result<DetectorGraph> GNNTrainer::sample_graph(uint64_t sample, std::vector<uint
 }
 
 Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
+    require_qubit_tables(n_qubits_);
     const BlossomGraph blossom = build_blossom_graph(check_to_qubits_, n_qubits_, std::nullopt);
     const auto neighbours = qubit_neighbours(check_to_qubits_, n_qubits_);
     TrainingSet set;
@@ -85,6 +94,7 @@ Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
 }
 
 Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const {
+    require_qubit_tables(n_qubits_);
     auto bp = BpOsdDecoder::create(check_to_qubits_, n_qubits_, error_rate_);
     if (!bp) return bp.error();
     TrainingSet set;

@@ -59,6 +59,12 @@ def test_argument_errors_and_borrows():
         vx.GNNTrainer([[0, 1]], None, 0.1)
     with pytest.raises(OverflowError):
         trainer.generate_dataset(-1)
+    # A qubit count beyond memory fails cleanly for every dataset.
+    huge = vx.GNNTrainer([[0, 1]], 2**64 - 1, 0.1)
+    with pytest.raises(MemoryError):
+        huge.generate_dataset(1)
+    with pytest.raises(MemoryError):
+        huge.train_bp(vx.GNNPredecoder(10, 8, 4, 1), 1, 1, 5)
     assert vx.GNNTrainer.generate_dataset.__doc__ == "Génère un dataset de training et retourne la taille."
 
 
