@@ -45,6 +45,9 @@ auto boundary(Fail failure, Body&& body) noexcept -> decltype(body()) {
     } catch (const PythonError&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        // A container asked for more than it can ever hold: also out of memory.
+        PyErr_NoMemory();
     } catch (const std::exception& e) {
         PyErr_SetString(panic_exception_type(), e.what());
     } catch (...) {

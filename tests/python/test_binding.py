@@ -145,3 +145,10 @@ def test_array_conversion_failures_name_the_parameter(uf):
     with pytest.raises(TypeError) as info:
         uf.decode([1, 0, 0])
     assert info.value.__notes__ == ["while processing 'syndrome'"]
+
+
+def test_impossible_sizes_are_memory_errors_not_panics():
+    # A container asked for more than it can ever hold is reported as
+    # MemoryError at the boundary, whichever decoder asked.
+    with pytest.raises(MemoryError):
+        vx.SparseBlossomDecoder([[0, 1]], 2**64 - 1)
