@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -64,10 +65,19 @@ void require_owner_thread(const Instance<Native>* instance) {
 }
 
 // Parameter list of each bound callable, set when its class or function is
-// added to the module.
+// added to the module. One native function serves one signature: binding it
+// twice under different signatures would silently parse one caller's
+// arguments by the other's, so that fails the import instead.
 template <auto Fn>
 struct SignatureSlot {
     static inline const Signature* signature = nullptr;
+
+    static void publish(const Signature* s) {
+        if (signature != nullptr && signature != s)
+            throw std::logic_error("one native function bound under two signatures: " + signature->name + " and " +
+                                   s->name);
+        signature = s;
+    }
 };
 
 template <class F>
@@ -247,7 +257,7 @@ public:
         using Native = typename ConstructorTraits<decltype(Ctor)>::Native;
         ClassSpec spec;
         spec.constructor_ = {parse_signature(text_signature, description), nullptr, 0,
-                             [](const Signature* s) { SignatureSlot<Ctor>::signature = s; }};
+                             &SignatureSlot<Ctor>::publish};
         spec.basicsize_ = sizeof(Instance<Native>);
         spec.new_ = &entry::construct<Ctor>;
         spec.dealloc_ = &entry::dealloc<Native>;
@@ -261,7 +271,7 @@ public:
         methods_.push_back({parse_signature(text_signature, description),
                             reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::method<Fn>)),
                             METH_FASTCALL | METH_KEYWORDS,
-                            [](const Signature* s) { SignatureSlot<Fn>::signature = s; }});
+                            &SignatureSlot<Fn>::publish});
         return *this;
     }
 
@@ -271,7 +281,7 @@ public:
         methods_.push_back({parse_signature(text_signature, description),
                             reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::function<Fn>)),
                             METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-                            [](const Signature* s) { SignatureSlot<Fn>::signature = s; }});
+                            &SignatureSlot<Fn>::publish});
         return *this;
     }
 
@@ -329,7 +339,7 @@ public:
         spec.entry_ = {parse_signature(text_signature, description),
                        reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::function<Fn>)),
                        METH_FASTCALL | METH_KEYWORDS,
-                       [](const Signature* s) { SignatureSlot<Fn>::signature = s; }};
+                       &SignatureSlot<Fn>::publish};
         return spec;
     }
 
