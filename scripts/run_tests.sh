@@ -25,6 +25,16 @@ cmake --build build/asan -j"$JOBS"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/asan --output-on-failure
 
+echo "== Python tests against the module built with AddressSanitizer + UBSan"
+cmake -S . -B build/pyasan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=ON \
+    -DVORNEX_BUILD_TESTS=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
+cmake --build build/pyasan -j"$JOBS" --target vornex_decoder_v3
+# The interpreter itself is not instrumented, so the runtimes are preloaded;
+# leak checks stay off because the interpreter keeps memory until exit.
+(cd /tmp && LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)" \
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONPATH="$ROOT/build/pyasan" \
+    "$PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python")
+
 echo "== Python tests against the installed module"
 # Run from outside the source tree so that the installed module is imported.
 cd /tmp

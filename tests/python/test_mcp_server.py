@@ -146,6 +146,8 @@ def test_interrupt_stops_a_waiting_server(server):
     assert code != 0 and "KeyboardInterrupt" in err
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer cannot run under an address-space limit")
 def test_a_correction_too_large_to_answer_is_a_tool_error():
     # A declared qubit count of 10^9 decodes, but its text does not fit in a
     # 3 GiB address space: the answer is a tool error and the server goes on.
