@@ -30,8 +30,7 @@ Status FastUnionFindDecoder::check_syndrome_length(size_t length) const {
 
 std::vector<uint8_t> FastUnionFindDecoder::decode(std::span<const uint8_t> syndrome) const {
     std::vector<uint8_t> correction(graph_.n_qubits, 0);
-    UfWorkspace workspace;
-    decode_into(graph_, syndrome, workspace, correction);
+    decode_with_scratch(graph_, syndrome, correction);
     return correction;
 }
 
@@ -89,8 +88,7 @@ int32_t vornex_decode_fast(const VornexFastDecoder* handle, const uint8_t* syndr
     const vornex::CheckGraph& graph = handle->graph;
     if (syndrome_len != graph.n_checks || correction_len != graph.n_qubits) return -1;
     try {
-        vornex::UfWorkspace workspace;
-        vornex::decode_into(graph, {syndrome, syndrome_len}, workspace, {correction, correction_len});
+        vornex::decode_with_scratch(graph, {syndrome, syndrome_len}, {correction, correction_len});
         return 0;
     } catch (...) {
         // Only the workspace allocation can fail, before anything is written.

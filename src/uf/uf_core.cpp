@@ -259,10 +259,28 @@ void decode_into(const CheckGraph& graph, std::span<const uint8_t> syndrome, UfW
     peel(graph, s, syndrome, correction);
 }
 
+namespace {
+
+// Graphs up to this many nodes plus edges keep their scratch on the thread
+// between decodes; a larger one takes a fresh workspace, so that one huge
+// decode does not pin its memory to the thread for good.
+constexpr size_t kKeptWorkspaceSize = size_t{1} << 16;
+
+}  // namespace
+
+void decode_with_scratch(const CheckGraph& graph, std::span<const uint8_t> syndrome, std::span<uint8_t> correction) {
+    if (graph.n_nodes + graph.edges.size() <= kKeptWorkspaceSize) {
+        thread_local UfWorkspace kept;
+        decode_into(graph, syndrome, kept, correction);
+    } else {
+        UfWorkspace fresh;
+        decode_into(graph, syndrome, fresh, correction);
+    }
+}
+
 std::vector<uint8_t> decode(const CheckGraph& graph, std::span<const uint8_t> syndrome) {
     std::vector<uint8_t> correction(graph.n_qubits, 0);
-    UfWorkspace workspace;
-    decode_into(graph, syndrome, workspace, correction);
+    decode_with_scratch(graph, syndrome, correction);
     return correction;
 }
 

@@ -41,7 +41,12 @@ struct UfWorkspace {
 void decode_into(const CheckGraph& graph, std::span<const uint8_t> syndrome, UfWorkspace& workspace,
                  std::span<uint8_t> correction);
 
-// Allocating form: fresh workspace, new zeroed correction of n_qubits bytes.
+// decode_into with scratch of the calling thread's own: the same bytes as a
+// fresh workspace (a decode writes every entry it reads), without growing
+// fifteen arrays per shot. Same preconditions as decode_into.
+void decode_with_scratch(const CheckGraph& graph, std::span<const uint8_t> syndrome, std::span<uint8_t> correction);
+
+// Allocating form: a new zeroed correction of n_qubits bytes.
 std::vector<uint8_t> decode(const CheckGraph& graph, std::span<const uint8_t> syndrome);
 
 }  // namespace vornex

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "uf/uf_reference.h"
 
 namespace vornex {
@@ -129,6 +131,33 @@ TEST(UfCore, WorkspaceReuseAcrossGraphSizes) {
     // Grown once, never shrunk by the smaller graph.
     EXPECT_EQ(ws.parent.size(), big.graph.n_nodes);
     EXPECT_EQ(ws.adj_q.size(), 2 * big.graph.edges.size());
+}
+
+// The allocating form keeps scratch on the thread; interleaving graphs of
+// different sizes, one above the size it keeps scratch for, and decoding from
+// several threads must still give the bytes of a brand-new workspace.
+TEST(UfCore, AllocatingDecodeMatchesFreshWorkspaces) {
+    CheckList chain;
+    for (uint32_t i = 0; i + 1 < 40000; ++i) chain.push_back({i, i + 1});
+    const auto huge = make_code(chain, 40000);
+    const auto big = make_code(testing::rotated_sector_top_bottom(11), 121);
+    const auto small = make_code({{0, 1}, {1, 2}}, 3);
+    auto check = [&](uint64_t seed) {
+        Wyrand rng(seed);
+        for (int i = 0; i < 20; ++i) {
+            for (const auto* code : {&big, &huge, &small}) {
+                const Bytes s = testing::random_syndrome(rng, code->graph.n_checks, 0.01);
+                UfWorkspace fresh;
+                Bytes expected(code->graph.n_qubits, 1);
+                decode_into(code->graph, s, fresh, expected);
+                EXPECT_EQ(decode(code->graph, s), expected);
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (uint64_t t = 0; t < 3; ++t) threads.emplace_back(check, 100 + t);
+    check(99);
+    for (auto& thread : threads) thread.join();
 }
 
 }  // namespace
