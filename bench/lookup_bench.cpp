@@ -14,14 +14,14 @@
 #include <span>
 #include <vector>
 
-#include "bench_codes.h"
 #include "classical/lookup_table.h"
+#include "code/rotated_sector.h"
 #include "code/wyrand.h"
 #include "uf/uf_core.h"
 
 namespace {
 
-using vornex::bench::rotated_sector_checks;
+using vornex::rotated_sector_top_bottom;
 
 constexpr size_t kShots = 1024;
 
@@ -31,7 +31,7 @@ struct Setup {
 };
 
 Setup make_setup(uint32_t d) {
-    const auto checks = rotated_sector_checks(d);
+    const auto checks = rotated_sector_top_bottom(d);
     const size_t n = size_t{d} * d;
     Setup setup{vornex::LookupTable::create(checks, n).value(), {}};
     setup.table.build_table(1 + n + n * (n - 1) / 2);

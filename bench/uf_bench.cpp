@@ -12,8 +12,8 @@
 #include <new>
 #include <vector>
 
-#include "bench_codes.h"
 #include "code/check_graph.h"
+#include "code/rotated_sector.h"
 #include "code/wyrand.h"
 #include "uf/batch.h"
 #include "uf/cpu_batch.h"
@@ -41,7 +41,7 @@ namespace {
 
 using vornex::CheckGraph;
 using vornex::CheckList;
-using vornex::bench::rotated_sector_checks;
+using vornex::rotated_sector_top_bottom;
 
 constexpr size_t kShots = 8192;
 constexpr double kP = 0.05;
@@ -52,7 +52,7 @@ constexpr uint64_t kSeed = 0x5EED;
 // the boundary), a code of the same size and noise.
 CheckList plaquette_checks(uint32_t d) {
     CheckList checks;
-    for (auto& check : rotated_sector_checks(d))
+    for (auto& check : rotated_sector_top_bottom(d))
         if (check.size() == 4) checks.push_back(check);
     return checks;
 }
@@ -87,7 +87,7 @@ const Workload& workload(uint32_t d) {
     if (cache[d]) return *cache[d];
     auto* w = new Workload;
     const size_t n_qubits = size_t{d} * d;
-    const CheckList checks = rotated_sector_checks(d);
+    const CheckList checks = rotated_sector_top_bottom(d);
     w->graph = vornex::build_check_graph(checks, n_qubits).value();
     w->syndromes = draw_syndromes(checks, n_qubits, kSeed + d);
 
