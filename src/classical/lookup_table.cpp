@@ -4,6 +4,8 @@
 #include <array>
 #include <new>
 
+#include "code/shape.h"
+
 namespace vornex {
 
 Result<LookupTable> LookupTable::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
@@ -144,10 +146,7 @@ Result<std::vector<uint8_t>> LookupTable::decode(std::span<const uint8_t> syndro
 }
 
 std::vector<uint8_t> LookupTable::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
-    size_t bytes = 0;
-    // A wrapped product would under-allocate the rows written below.
-    if (__builtin_mul_overflow(n_shots, n_qubits_, &bytes)) throw std::bad_alloc();
-    std::vector<uint8_t> out(bytes);
+    std::vector<uint8_t> out(batch_bytes(n_shots, n_qubits_));
     UfWorkspace workspace;
     for (size_t row = 0; row < n_shots; ++row)
         decode_row(syndromes.subspan(row * n_checks_, n_checks_), workspace,

@@ -2,14 +2,12 @@
 #include "classical/sliding_window.h"
 #include "module/binding.h"
 #include "module/registry.h"
-#include "module/syndrome_arrays.h"
 
 namespace vornex::py {
 namespace {
 
 constexpr uint64_t kDefaultWindowSize = 10;
 constexpr double kDefaultDecayFactor = 0.8;
-constexpr const char* kInvalidSyndrome = "Invalid syndrome: ";
 
 std::unique_ptr<SlidingWindowDecoder> construct(const Args& args) {
     auto checks = args.get<CheckList>(0);
@@ -21,35 +19,21 @@ std::unique_ptr<SlidingWindowDecoder> construct(const Args& args) {
         unwrap(SlidingWindowDecoder::create(std::move(checks), n_qubits, window_size, decay_factor)));
 }
 
-PyObject* update(SlidingWindowDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 1);
-    return to_array(unwrap(decoder.update(syndrome_bytes(view, kInvalidSyndrome))));
-}
-
-PyObject* flush(SlidingWindowDecoder& decoder, const Args&) {
-    decoder.flush();
-    return py_none();
-}
-
-PyObject* decode(const SlidingWindowDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 1);
-    return to_array(unwrap(decoder.decode(syndrome_bytes(view, kInvalidSyndrome))));
-}
-
 }  // namespace
 
 ModuleItem& sliding_window_decoder_class() {
+    using D = SlidingWindowDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>(
             "SlidingWindowDecoder(check_to_qubits, n_qubits=None, window_size=10, decay_factor=0.8)")
-            .method<update>("update($self, round_syndrome)")
-            .method<flush>("flush($self)")
-            .method<decode>("decode($self, syndrome)")
-            .getter<&SlidingWindowDecoder::n_qubits>("n_qubits")
-            .getter<&SlidingWindowDecoder::n_checks>("n_checks")
-            .getter<&SlidingWindowDecoder::window_size>("window_size")
-            .getter<&SlidingWindowDecoder::decay_factor>("decay_factor")
-            .getter<&SlidingWindowDecoder::current_round>("current_round");
+            .method<decode_method<&D::update, "Invalid syndrome: ">>("update($self, round_syndrome)")
+            .method<plain_method<&D::flush>>("flush($self)")
+            .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
+            .getter<&D::n_qubits>("n_qubits")
+            .getter<&D::n_checks>("n_checks")
+            .getter<&D::window_size>("window_size")
+            .getter<&D::decay_factor>("decay_factor")
+            .getter<&D::current_round>("current_round");
     return spec;
 }
 

@@ -4,24 +4,11 @@
 #include "gpu/cuda_batch.h"
 #include "module/binding.h"
 #include "module/registry.h"
-#include "module/syndrome_arrays.h"
 
 namespace vornex::py {
 namespace {
 
 constexpr const char* kTypePath = "vornex_decoder_v3::cuda_python::PyCUDABatchDecoder";
-
-PyObject* batch_decode(const CudaBatchDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, -1);
-    const SyndromeRows rows = syndrome_rows(view, decoder.n_checks(), "Invalid syndromes: ");
-    return to_array(unwrap(decoder.batch_decode(rows.bytes, rows.n_shots)),
-                    {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(decoder.n_qubits())});
-}
-
-PyObject* reset(const CudaBatchDecoder& decoder, const Args&) {
-    decoder.reset();
-    return py_none();
-}
 
 PyObject* is_available(const Args&) { return py_bool(cuda_available()); }
 
@@ -36,9 +23,10 @@ ModuleItem& cuda_batch_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<CudaBatchDecoder>>("CUDABatchDecoder(check_to_qubits, n_qubits)")
             .bound_to_thread(kTypePath)
-            .method<batch_decode>("batch_decode($self, syndromes)")
+            .method<batch_method<&CudaBatchDecoder::batch_decode, "Invalid syndromes: ">>(
+                "batch_decode($self, syndromes)")
             .static_method<static_is_available>("is_available()")
-            .method<reset>("reset($self)")
+            .method<plain_method<&CudaBatchDecoder::reset>>("reset($self)")
             .getter<&CudaBatchDecoder::n_qubits>("n_qubits")
             .getter<&CudaBatchDecoder::n_checks>("n_checks")
             .getter<&CudaBatchDecoder::device_name>("device_name")

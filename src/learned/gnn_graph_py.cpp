@@ -17,11 +17,6 @@ std::unique_ptr<DetectorGraph> construct(const Args& args) {
     return std::make_unique<DetectorGraph>(unwrap(DetectorGraph::create(checks, syndrome, extras, n_qubits)));
 }
 
-PyObject* update_syndrome(DetectorGraph& graph, const Args& args) {
-    unwrap(graph.update_syndrome(args.get<std::vector<uint8_t>>(0)));
-    return py_none();
-}
-
 PyObject* node_feature_dim(const Args&) { return py_int(DetectorGraph::kNodeFeatureDim); }
 PyObject* edge_feature_dim(const Args&) { return py_int(DetectorGraph::kEdgeFeatureDim); }
 
@@ -35,7 +30,7 @@ ModuleItem& detector_graph_class() {
         ClassSpec::of<construct>(
             "DetectorGraph(check_to_qubits, syndrome, check_positions=None, check_types=None, base_weights=None, "
             "n_qubits=None)")
-            .method<update_syndrome>("update_syndrome($self, syndrome)")
+            .method<plain_method<&DetectorGraph::update_syndrome>>("update_syndrome($self, syndrome)")
             .static_method<node_feature_dim>("node_feature_dim()")
             .static_method<edge_feature_dim>("edge_feature_dim()")
             .getter<&DetectorGraph::n_nodes>("n_nodes")

@@ -13,21 +13,11 @@ std::unique_ptr<GNNTrainer> construct(const Args& args) {
     return std::make_unique<GNNTrainer>(std::move(checks), n_qubits, error_rate);
 }
 
-// The network argument, held exclusively for the whole call.
-struct NetworkArg {
-    Instance<GNNPredecoder>* instance;
-    BorrowGuard guard;
-    explicit NetworkArg(const Args& args)
-        : instance(instance_arg<GNNPredecoder>(args[0], args.name(0), "GNNPredecoder")),
-          guard(instance->borrow, Access::Exclusive) {}
-    GNNPredecoder& network() { return *instance->native; }
-};
-
 PyObject* train(const GNNTrainer& trainer, const Args& args) {
-    NetworkArg gnn(args);
+    Borrowed<GNNPredecoder> gnn(args, 0);
     const auto n_samples = args.get<uint64_t>(1);
     const auto n_epochs = args.get<uint64_t>(2);
-    return py_float(unwrap(trainer.train(gnn.network(), n_samples, n_epochs)));
+    return py_float(unwrap(trainer.train(*gnn, n_samples, n_epochs)));
 }
 
 PyObject* generate_dataset(const GNNTrainer& trainer, const Args& args) {
@@ -36,11 +26,11 @@ PyObject* generate_dataset(const GNNTrainer& trainer, const Args& args) {
 }
 
 PyObject* train_bp(const GNNTrainer& trainer, const Args& args) {
-    NetworkArg gnn(args);
+    Borrowed<GNNPredecoder> gnn(args, 0);
     const auto n_samples = args.get<uint64_t>(1);
     const auto n_epochs = args.get<uint64_t>(2);
     const auto max_bp_iter = args.get<uint64_t>(3);
-    return py_float(unwrap(trainer.train_bp(gnn.network(), n_samples, n_epochs, max_bp_iter)));
+    return py_float(unwrap(trainer.train_bp(*gnn, n_samples, n_epochs, max_bp_iter)));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include "learned/hybrid_decoder.h"
 #include "module/binding.h"
 #include "module/registry.h"
-#include "module/syndrome_arrays.h"
 
 namespace vornex::py {
 namespace {
@@ -20,63 +19,26 @@ std::unique_ptr<HybridDecoder> construct(const Args& args) {
         HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers));
 }
 
-using SingleDecode = Result<std::vector<uint8_t>> (HybridDecoder::*)(std::span<const uint8_t>);
-using BatchDecode = Result<std::vector<uint8_t>> (HybridDecoder::*)(std::span<const uint8_t>, size_t);
-
-template <SingleDecode Decode>
-PyObject* single(HybridDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, -1);
-    const auto syndrome = syndrome_bytes(view, "Invalid syndrome: ");
-    return to_array(unwrap((decoder.*Decode)(syndrome)));
-}
-
-template <BatchDecode Decode>
-PyObject* batch(HybridDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, -1);
-    const SyndromeRows rows = syndrome_rows(view, decoder.n_checks(), "Invalid syndromes: ");
-    return to_array(unwrap((decoder.*Decode)(rows.bytes, rows.n_shots)),
-                    {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(decoder.n_qubits())});
-}
-
-PyObject* save_weights(const HybridDecoder& decoder, const Args& args) {
-    unwrap(decoder.save_weights(args.get<std::string>(0)));
-    return py_none();
-}
-
-PyObject* load_weights(HybridDecoder& decoder, const Args& args) {
-    unwrap(decoder.load_weights(args.get<std::string>(0)));
-    return py_none();
-}
-
-PyObject* train(HybridDecoder& decoder, const Args& args) {
-    const auto n_samples = args.get<uint64_t>(0);
-    const auto n_epochs = args.get<uint64_t>(1);
-    const auto error_rate = args.get<double>(2);
-    return py_float(unwrap(decoder.train(n_samples, n_epochs, error_rate)));
-}
-
-PyObject* train_bp(HybridDecoder& decoder, const Args& args) {
-    const auto n_samples = args.get<uint64_t>(0);
-    const auto n_epochs = args.get<uint64_t>(1);
-    const auto error_rate = args.get<double>(2);
-    const auto max_bp_iter = args.get<uint64_t>(3);
-    return py_float(unwrap(decoder.train_bp(n_samples, n_epochs, error_rate, max_bp_iter)));
-}
+constexpr Prefix kSyndrome = "Invalid syndrome: ";
+constexpr Prefix kSyndromes = "Invalid syndromes: ";
 
 }  // namespace
 
 ModuleItem& hybrid_decoder_class() {
+    using D = HybridDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("HybridDecoder(check_to_qubits, n_qubits=None, check_positions=None, "
                                  "check_types=None, base_weights=None, gnn_hidden_size=None, gnn_n_layers=None)")
-            .method<single<&HybridDecoder::decode_hybrid>>("decode_hybrid($self, syndrome)")
-            .method<single<&HybridDecoder::decode_heuristic>>("decode_heuristic($self, syndrome)")
-            .method<single<&HybridDecoder::decode_standard>>("decode_standard($self, syndrome)")
-            .method<batch<&HybridDecoder::batch_decode_hybrid>>("batch_decode_hybrid($self, syndromes)")
-            .method<batch<&HybridDecoder::batch_decode_standard>>("batch_decode_standard($self, syndromes)")
-            .method<save_weights>("save_weights($self, path)")
-            .method<load_weights>("load_weights($self, path)")
-            .method<train>("train($self, n_samples, n_epochs, error_rate)",
+            .method<decode_method<&D::decode_hybrid, kSyndrome, Syndrome::AnyRank>>("decode_hybrid($self, syndrome)")
+            .method<decode_method<&D::decode_heuristic, kSyndrome, Syndrome::AnyRank>>(
+                "decode_heuristic($self, syndrome)")
+            .method<decode_method<&D::decode_standard, kSyndrome, Syndrome::AnyRank>>(
+                "decode_standard($self, syndrome)")
+            .method<batch_method<&D::batch_decode_hybrid, kSyndromes>>("batch_decode_hybrid($self, syndromes)")
+            .method<batch_method<&D::batch_decode_standard, kSyndromes>>("batch_decode_standard($self, syndromes)")
+            .method<plain_method<&D::save_weights>>("save_weights($self, path)")
+            .method<plain_method<&D::load_weights>>("load_weights($self, path)")
+            .method<plain_method<&D::train>>("train($self, n_samples, n_epochs, error_rate)",
                            "Entraîne le GNN interne avec un générateur de dataset intégré.\n"
                            "\n"
                            "Args:\n"
@@ -86,7 +48,7 @@ ModuleItem& hybrid_decoder_class() {
                            "\n"
                            "Returns:\n"
                            "    Loss MSE moyenne sur le dernier epoch.")
-            .method<train_bp>("train_bp($self, n_samples, n_epochs, error_rate, max_bp_iter)",
+            .method<plain_method<&D::train_bp>>("train_bp($self, n_samples, n_epochs, error_rate, max_bp_iter)",
                               "Entraîne le GNN avec des cibles marginales BP (Belief Propagation).\n"
                               "\n"
                               "Args:\n"
@@ -97,8 +59,8 @@ ModuleItem& hybrid_decoder_class() {
                               "\n"
                               "Returns:\n"
                               "    Loss MSE moyenne sur le dernier epoch.")
-            .getter<&HybridDecoder::n_qubits>("n_qubits")
-            .getter<&HybridDecoder::n_checks>("n_checks");
+            .getter<&D::n_qubits>("n_qubits")
+            .getter<&D::n_checks>("n_checks");
     return spec;
 }
 

@@ -2,7 +2,6 @@
 #include "learned/neural_predecoder.h"
 #include "module/binding.h"
 #include "module/registry.h"
-#include "module/syndrome_arrays.h"
 
 namespace vornex::py {
 namespace {
@@ -26,24 +25,16 @@ PyObject* train(NeuralPredecoder& net, const Args& args) {
     return py_none();
 }
 
-PyObject* predict(const NeuralPredecoder& net, const Args& args) {
-    auto view = args.u8_array(0, -1);
-    return to_array(unwrap(net.predict(syndrome_bytes(view, "Invalid syndrome: "))));
-}
-
-PyObject* decode(const NeuralPredecoder& net, const Args& args) {
-    auto view = args.u8_array(0, -1);
-    return to_array(unwrap(net.decode(syndrome_bytes(view, "Invalid syndrome: "))));
-}
-
 }  // namespace
 
 ModuleItem& neural_predecoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct>("NeuralPredecoder(n_input, n_output, n_hidden1, n_hidden2)")
             .method<train>("train($self, syndromes, corrections, n_epochs, learning_rate)")
-            .method<predict>("predict($self, syndrome)")
-            .method<decode>("decode($self, syndrome)")
+            .method<decode_method<&NeuralPredecoder::predict, "Invalid syndrome: ", Syndrome::AnyRank>>(
+                "predict($self, syndrome)")
+            .method<decode_method<&NeuralPredecoder::decode, "Invalid syndrome: ", Syndrome::AnyRank>>(
+                "decode($self, syndrome)")
             .getter<&NeuralPredecoder::n_input>("n_input")
             .getter<&NeuralPredecoder::n_output>("n_output")
             .getter<&NeuralPredecoder::n_hidden1>("n_hidden1")

@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "code/shape.h"
 #include "code/worker_pool.h"
 #include "matching/defect_search.h"
 #include "matching/mwpm.h"
@@ -579,17 +580,14 @@ Status BlossomDecoder::check_syndrome_length(size_t length) const {
 
 Status BlossomDecoder::check_batch_shape(std::span<const size_t> shape) const {
     if (shape.size() == 2 && shape[1] == graph_.n_checks) return ok_status();
-    std::string text = "[";
-    for (size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
-    return value_error("Forme attendue (batch, " + std::to_string(graph_.n_checks) + "), obtenue " + text + "]");
+    return value_error("Forme attendue (batch, " + std::to_string(graph_.n_checks) + "), obtenue " +
+                       shape_text(shape));
 }
 
 std::vector<uint8_t> BlossomDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
-    size_t total = 0;
-    if (__builtin_mul_overflow(n_shots, graph_.n_qubits, &total)) throw std::bad_alloc();
-    std::vector<uint8_t> out(total, 0);
+    std::vector<uint8_t> out(batch_bytes(n_shots, graph_.n_qubits), 0);
     // With no qubits every row is empty; there is nothing to decode.
-    if (total > 0) blossom_decode_batch(graph_, syndromes.data(), n_shots, out.data());
+    if (!out.empty()) blossom_decode_batch(graph_, syndromes.data(), n_shots, out.data());
     return out;
 }
 

@@ -2,7 +2,6 @@
 #include "matching/blossom.h"
 #include "module/binding.h"
 #include "module/registry.h"
-#include "module/syndrome_arrays.h"
 
 namespace vornex::py {
 namespace {
@@ -14,34 +13,21 @@ std::unique_ptr<BlossomDecoder> construct(const Args& args) {
     return std::make_unique<BlossomDecoder>(build_blossom_graph(std::move(checks), n_qubits, std::move(weights)));
 }
 
-PyObject* decode(const BlossomDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 1);
-    const auto syndrome = syndrome_bytes(view, "Tableau syndrome invalide: ");
-    unwrap(decoder.check_syndrome_length(syndrome.size()));
-    return to_array(unwrap(decoder.decode(syndrome)));
-}
-
-PyObject* batch_decode(const BlossomDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, -1);
-    const auto bytes = syndrome_bytes(view, "Tableau syndromes invalide: ");
-    std::vector<size_t> shape;
-    for (int axis = 0; axis < view.ndim(); ++axis) shape.push_back(view.dim(axis));
-    unwrap(decoder.check_batch_shape(shape));
-    return to_array(decoder.batch_decode(bytes, shape[0]),
-                    {static_cast<npy_intp>(shape[0]), static_cast<npy_intp>(decoder.n_qubits())});
-}
-
 PyObject* edges(const BlossomDecoder& decoder) { return py_value(decoder.edges()); }
 
 }  // namespace
 
 ModuleItem& blossom_decoder_class() {
-    static ClassSpec spec = ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
-                                .method<decode>("decode($self, syndrome)")
-                                .method<batch_decode>("batch_decode($self, syndromes)")
-                                .getter<&BlossomDecoder::n_qubits>("n_qubits")
-                                .getter<&BlossomDecoder::n_checks>("n_checks")
-                                .getter<edges>("edges");
+    using D = BlossomDecoder;
+    static ClassSpec spec =
+        ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
+            .method<decode_method<&D::decode, "Tableau syndrome invalide: ", Syndrome::LengthFirst>>(
+                "decode($self, syndrome)")
+            .method<batch_method<&D::batch_decode, "Tableau syndromes invalide: ", BatchShape::Native>>(
+                "batch_decode($self, syndromes)")
+            .getter<&D::n_qubits>("n_qubits")
+            .getter<&D::n_checks>("n_checks")
+            .getter<edges>("edges");
     return spec;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "code/shape.h"
 #include "code/worker_pool.h"
 #include "matching/mwpm.h"
 #include "matching/parity_check.h"
@@ -340,11 +341,9 @@ void SparseBlossomDecoder::batch_decode(const uint8_t* syndromes, size_t n_shots
 }
 
 std::vector<uint8_t> SparseBlossomDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
-    size_t total = 0;
-    if (__builtin_mul_overflow(n_shots, n_qubits_, &total)) throw std::bad_alloc();
-    std::vector<uint8_t> out(total, 0);
+    std::vector<uint8_t> out(batch_bytes(n_shots, n_qubits_), 0);
     // With no qubits every row is empty; there is nothing to decode.
-    if (total > 0) batch_decode(syndromes.data(), n_shots, out.data());
+    if (!out.empty()) batch_decode(syndromes.data(), n_shots, out.data());
     return out;
 }
 

@@ -40,10 +40,11 @@ void Args::bind(PyObject* const* positional, size_t npositional, PyObject* kwnam
                 PyObject* const* keyword_values, PyObject* kwargs) {
     const Signature& sig = *signature_;
     const size_t n = sig.parameters.size();
-    if (npositional > n) {
-        raise_call_error(sig, "takes " + std::to_string(n) + " positional argument" + (n == 1 ? "" : "s") +
-                                  " but " + std::to_string(npositional) + (npositional == 1 ? " was" : " were") +
-                                  " given");
+    const size_t n_positional = sig.positional();
+    if (npositional > n_positional) {
+        raise_call_error(sig, "takes " + std::to_string(n_positional) + " positional argument" +
+                                  (n_positional == 1 ? "" : "s") + " but " + std::to_string(npositional) +
+                                  (npositional == 1 ? " was" : " were") + " given");
     }
     for (size_t i = 0; i < npositional; ++i) values_[i] = positional[i];
 
@@ -65,9 +66,12 @@ void Args::bind(PyObject* const* positional, size_t npositional, PyObject* kwnam
         while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value);
     }
     for (size_t i = 0; i < n; ++i)
-        if (values_[i] == nullptr && !sig.parameters[i].optional)
+        if (values_[i] == nullptr && !sig.parameters[i].optional) {
+            if (sig.parameters[i].keyword_only)
+                raise_call_error(sig, "missing required keyword-only argument '" + sig.parameters[i].name + "'");
             raise_call_error(sig, "missing required argument '" + sig.parameters[i].name + "' (pos " +
                                       std::to_string(i + 1) + ")");
+        }
 }
 
 }  // namespace vornex::py

@@ -46,15 +46,6 @@ public:
         return (flags & NPY_ARRAY_ALIGNED) &&
                (flags & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS));
     }
-    // Shape as the bracketed list used in messages, e.g. "[4, 7]".
-    std::string shape_text() const {
-        std::string text = "[";
-        for (int axis = 0; axis < ndim(); ++axis) {
-            if (axis) text += ", ";
-            text += std::to_string(dim(axis));
-        }
-        return text + "]";
-    }
     // The elements in row-major order. A Fortran-ordered array (the only
     // other contiguous layout) is copied to row-major order first, so rows
     // are always read as the caller sees them. Requires contiguous().

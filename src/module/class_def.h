@@ -14,6 +14,7 @@
 //   }
 #pragma once
 
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <new>
@@ -127,17 +128,48 @@ struct ConstructorTraits<std::unique_ptr<N> (*)(const Args&)> {
     using Native = N;
 };
 
+// The Python class name of Native ("DetectorGraph"), for messages.
+template <class Native>
+const char* class_name_of() {
+    PyTypeObject* type = TypeSlot<Native>::type;
+    if (type == nullptr) return "?";
+    const char* dot = std::strrchr(type->tp_name, '.');
+    return dot != nullptr ? dot + 1 : type->tp_name;
+}
+
 // The native object behind `object` if it is an instance of Native's class;
 // TypeError naming the argument otherwise.
 template <class Native>
-Instance<Native>* instance_arg(PyObject* object, const char* argument, const char* class_name) {
+Instance<Native>* instance_arg(PyObject* object, const char* argument) {
     PyTypeObject* type = TypeSlot<Native>::type;
     if (type == nullptr || !PyObject_TypeCheck(object, type)) {
-        PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %.200s", argument, class_name,
+        PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %.200s", argument, class_name_of<Native>(),
                      Py_TYPE(object)->tp_name);
         throw_python_error();
     }
     return reinterpret_cast<Instance<Native>*>(object);
+}
+
+// A new Python object of `type` (Native's class or a subclass) taking over
+// `native`.
+template <class Native>
+PyObject* adopt_native(PyTypeObject* type, std::unique_ptr<Native> native) {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) throw_python_error();
+    auto* instance = reinterpret_cast<Instance<Native>*>(self);
+    new (&instance->borrow) BorrowFlag();
+    new (&instance->owner) std::thread::id(std::this_thread::get_id());
+    instance->native = native.release();
+    return self;
+}
+
+// A new object of Native's own class, for methods that return another
+// object of the module (a decoder built by a class method, say).
+template <class Native>
+PyObject* wrap_native(std::unique_ptr<Native> native) {
+    PyTypeObject* type = TypeSlot<Native>::type;
+    if (type == nullptr) throw std::logic_error("class not added to the module");
+    return adopt_native(type, std::move(native));
 }
 
 namespace entry {
@@ -189,16 +221,18 @@ int setter(PyObject* self, PyObject* value, void*) {
 template <auto Ctor>
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
-        using Native = typename ConstructorTraits<decltype(Ctor)>::Native;
         Args bound(*SignatureSlot<Ctor>::signature, args, kwargs);
-        std::unique_ptr<Native> native = Ctor(bound);
-        PyObject* self = type->tp_alloc(type, 0);
-        if (self == nullptr) throw_python_error();
-        auto* instance = reinterpret_cast<Instance<Native>*>(self);
-        new (&instance->borrow) BorrowFlag();
-        new (&instance->owner) std::thread::id(std::this_thread::get_id());
-        instance->native = native.release();
-        return self;
+        return adopt_native(type, Ctor(bound));
+    });
+}
+
+// A class method building a new object: `cls` is the class it was called on.
+template <auto Ctor>
+PyObject* class_method(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        Args bound(*SignatureSlot<Ctor>::signature, args, static_cast<size_t>(PyVectorcall_NARGS(nargs)),
+                   kwnames);
+        return adopt_native(reinterpret_cast<PyTypeObject*>(cls), Ctor(bound));
     });
 }
 
@@ -282,6 +316,19 @@ public:
                             reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::function<Fn>)),
                             METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
                             &SignatureSlot<Fn>::publish});
+        return *this;
+    }
+
+    // Alternative constructor called on the class, e.g.
+    // "from_detector_error_model($type, model, *, weights=None)": Ctor is
+    // std::unique_ptr<Native> (*)(const Args&), like the class's own
+    // constructor; the new object is of the class it was called on.
+    template <auto Ctor>
+    ClassSpec& class_method(const std::string& text_signature, const std::string& description = "") {
+        methods_.push_back({parse_signature(text_signature, description),
+                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::class_method<Ctor>)),
+                            METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+                            &SignatureSlot<Ctor>::publish});
         return *this;
     }
 

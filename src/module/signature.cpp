@@ -14,6 +14,12 @@ std::string trim(const std::string& text) {
 
 }  // namespace
 
+size_t Signature::positional() const {
+    size_t count = 0;
+    while (count < parameters.size() && !parameters[count].keyword_only) ++count;
+    return count;
+}
+
 size_t Signature::required() const {
     size_t count = 0;
     while (count < parameters.size() && !parameters[count].optional) ++count;
@@ -27,13 +33,19 @@ Signature parse_signature(const std::string& text_signature, const std::string& 
     sig.name = text_signature.substr(0, open);
     std::string inner = text_signature.substr(open + 1, close - open - 1);
     size_t start = 0;
+    bool keyword_only = false;
     while (start <= inner.size() && !inner.empty()) {
         auto comma = inner.find(',', start);
         if (comma == std::string::npos) comma = inner.size();
         std::string item = trim(inner.substr(start, comma - start));
         start = comma + 1;
         if (item.empty() || item[0] == '$') continue;
+        if (item == "*") {
+            keyword_only = true;
+            continue;
+        }
         Parameter parameter;
+        parameter.keyword_only = keyword_only;
         const auto equals = item.find('=');
         parameter.optional = equals != std::string::npos;
         parameter.name = trim(item.substr(0, equals));

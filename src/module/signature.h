@@ -1,5 +1,6 @@
 // Text signatures double as parameter lists: "decode($self, syndrome)" names
-// the method and its parameters, "x=None" marks an optional one. Binding
+// the method and its parameters, "x=None" marks an optional one and a bare
+// "*" makes the parameters after it keyword-only, as in Python. Binding
 // declarations therefore state each signature exactly once.
 #pragma once
 
@@ -14,6 +15,7 @@ inline constexpr size_t kMaxParameters = 12;
 struct Parameter {
     std::string name;
     bool optional = false;
+    bool keyword_only = false;  // after a bare "*"
 };
 
 struct Signature {
@@ -21,6 +23,8 @@ struct Signature {
     std::vector<Parameter> parameters;   // without $self / $type
     std::string docstring;               // "decode($self, syndrome)\n--\n\n" + description
     size_t required() const;
+    // How many leading parameters may be passed by position.
+    size_t positional() const;
 };
 
 // Parses "name(a, b=None)" and builds the docstring from it and `description`.

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "code/shape.h"
 #include "module/arrays.h"
 #include "module/errors.h"
-#include "uf/decoder.h"
 
 namespace vornex::py {
 
@@ -24,6 +24,14 @@ inline std::span<const uint8_t> syndrome_bytes(ArrayView<uint8_t>& view, const c
     return view.row_major();
 }
 
+// The array's dimensions, for the native shape checks and their messages.
+template <class T>
+std::vector<size_t> array_shape(const ArrayView<T>& view) {
+    std::vector<size_t> shape;
+    for (int axis = 0; axis < view.ndim(); ++axis) shape.push_back(view.dim(axis));
+    return shape;
+}
+
 struct SyndromeRows {
     std::span<const uint8_t> bytes;
     size_t n_shots = 0;
@@ -33,8 +41,7 @@ struct SyndromeRows {
 // with "Expected shape (batch, n_checks), got [..]", a layout failure in
 // between with the prefix as above.
 inline SyndromeRows syndrome_rows(ArrayView<uint8_t>& view, size_t n_checks, const char* prefix) {
-    std::vector<size_t> shape;
-    for (int axis = 0; axis < view.ndim(); ++axis) shape.push_back(view.dim(axis));
+    const std::vector<size_t> shape = array_shape(view);
     if (shape.empty()) unwrap(check_batch_shape(n_checks, shape));
     const std::span<const uint8_t> bytes = syndrome_bytes(view, prefix);
     unwrap(check_batch_shape(n_checks, shape));

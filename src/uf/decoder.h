@@ -12,20 +12,9 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "code/shape.h"
 
 namespace vornex {
-
-// "Expected shape (batch, n_checks), got [..]" unless `shape` is exactly
-// two-dimensional with n_checks columns. Shared by every batch method of the
-// Union-Find family.
-Status check_batch_shape(size_t n_checks, std::span<const size_t> shape);
-
-// A shape as the bracketed list used in messages, e.g. "[4, 7]".
-std::string shape_text(std::span<const size_t> shape);
-
-// n_shots * row_bytes, or std::bad_alloc when that does not fit in memory's
-// address range (a wrapped product would under-allocate the output).
-size_t batch_bytes(size_t n_shots, size_t row_bytes);
 
 // Decodes n_shots rows of graph.n_checks bytes into n_shots rows of
 // graph.n_qubits bytes on the worker pool. Each piece of the split reuses one
