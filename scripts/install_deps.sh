@@ -15,4 +15,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     libtbb-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev >/dev/null
 
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-    "numpy>=1.21" "pytest>=7" "networkx>=3" "scikit-build-core>=0.8"
+    "numpy>=1.21" "pytest>=7" "networkx>=3" "scikit-build-core>=0.8" \
+    "stim>=1.12" "sinter>=1.12" "matplotlib>=3.5" "pymatching>=2.1"

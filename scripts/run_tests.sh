@@ -56,10 +56,10 @@ PY310=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.10*/bin/python 2>/dev/nul
 [ -n "$PY310" ] || PY310=$(command -v python3.10 || true)
 if [ -n "$PY310" ] && "$PY310" -c 'import sys' 2>/dev/null; then
     echo "== Python tests under Python 3.10"
-    "$PY310" -m pip install -q --disable-pip-version-check numpy pytest networkx
+    "$PY310" -m pip install -q --disable-pip-version-check numpy pytest networkx stim sinter pymatching
     cmake -S "$ROOT" -B "$ROOT/build/py310" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="$PY310" \
         -DVORNEX_BUILD_TESTS=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
     cmake --build "$ROOT/build/py310" -j"$JOBS"
-    PYTHONPATH="$ROOT/build/py310" "$PY310" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" \
+    PYTHONPATH="$ROOT/build/py310:$ROOT/python" "$PY310" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" \
         --rootdir "$ROOT" "$ROOT/tests/python"
 fi

@@ -1,0 +1,128 @@
+"""The `vornex` command: predict observables, count mistakes, serve tools.
+
+Exit codes: 0 success, 1 bad input (unreadable or malformed files, widths
+that do not match), 2 bad command-line arguments.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import sys
+
+import numpy as np
+
+from . import decode_run
+from .families import available_families
+from .shot_data import FORMATS
+
+DEFAULT_DECODER = "blossom"
+EXIT_BAD_INPUT = 1
+
+
+def _add_model_arguments(parser: argparse.ArgumentParser, *, required: bool) -> None:
+    parser.add_argument("--dem", required=required, metavar="FILE",
+                        help="detector error model file (Stim's text format)")
+    parser.add_argument("--in", dest="input", required=required, metavar="FILE",
+                        help="detection events, one shot per record ('-' for standard input)")
+    parser.add_argument("--in-format", choices=FORMATS, default="01", help="format of --in (default: 01)")
+    parser.add_argument("--in-includes-appended-observables", action="store_true",
+                        help="each shot of --in ends with the actual observable flips")
+    families = list(available_families())
+    parser.add_argument("--decoder", choices=families,
+                        default=DEFAULT_DECODER if DEFAULT_DECODER in families else (families or [None])[0],
+                        help=f"decoder family (default: {DEFAULT_DECODER})")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="vornex", description="Quantum error correction decoding from the shell.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    predict = commands.add_parser("predict", help="predict observable flips from detection events",
+                                  description="Decode detection events and write the predicted observable flips.")
+    _add_model_arguments(predict, required=True)
+    predict.add_argument("--out", required=True, metavar="FILE", help="predictions ('-' for standard output)")
+    predict.add_argument("--out-format", choices=FORMATS, default="01", help="format of --out (default: 01)")
+    predict.set_defaults(run=run_predict)
+
+    count = commands.add_parser(
+        "count", help="count mistaken predictions",
+        description="Count shots whose predicted observable flips differ from the actual ones. Predictions come "
+                    "from --predictions, or are decoded here from --dem and --in.")
+    _add_model_arguments(count, required=False)
+    count.add_argument("--predictions", metavar="FILE", help="predicted observable flips")
+    count.add_argument("--predictions-format", choices=FORMATS, default="01",
+                       help="format of --predictions (default: 01)")
+    count.add_argument("--obs", metavar="FILE", help="actual observable flips")
+    count.add_argument("--obs-format", choices=FORMATS, default="01", help="format of --obs (default: 01)")
+    count.add_argument("--num-observables", type=int, metavar="N",
+                       help="observables per shot, when there is no --dem to tell")
+    count.add_argument("--json", action="store_true", help="print the counts as one JSON object")
+    count.set_defaults(run=run_count)
+
+    serve = commands.add_parser("serve", help="run the JSON-RPC tool server on standard input and output")
+    serve.set_defaults(run=run_serve)
+    return parser
+
+
+def run_predict(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    model = decode_run.load_model(args.dem)
+    events = decode_run.read_events(args.input, args.in_format, model,
+                                    appended_observables=args.in_includes_appended_observables)
+    predictions = decode_run.predict(model, args.decoder, events.packed_detectors, label="vornex predict")
+    decode_run.write_output(args.out, decode_run.encode_observables(predictions, args.out_format,
+                                                                    model.num_observables))
+
+
+def run_count(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    predictions, actual = _count_inputs(args, parser)
+    if predictions.shape != actual.shape:
+        raise ValueError(f"predictions have {predictions.shape[0]} shots of {predictions.shape[1]} observables "
+                         f"but the actual flips have {actual.shape[0]} shots of {actual.shape[1]}")
+    shots = predictions.shape[0]
+    errors = int(np.count_nonzero(np.any(predictions != actual, axis=1)))
+    rate = errors / shots if shots else 0.0
+    if args.json:
+        print(json.dumps({"shots": shots, "errors": errors, "logical_error_rate": rate}))
+    else:
+        print(f"{errors} mistakes in {shots} shots (logical error rate {rate:.6g})")
+
+
+def _count_inputs(args: argparse.Namespace, parser: argparse.ArgumentParser) -> tuple[np.ndarray, np.ndarray]:
+    """(predicted, actual) observable flips, each (shots, num_observables) uint8."""
+    if args.predictions is None and (args.dem is None or args.input is None):
+        parser.error("give --predictions, or --dem and --in to decode")
+    if args.obs is None and not (args.predictions is None and args.in_includes_appended_observables):
+        parser.error("give --obs, or --in with --in-includes-appended-observables")
+    if args.dem is None and args.num_observables is None:
+        parser.error("give --dem or --num-observables")
+    model = decode_run.load_model(args.dem) if args.dem is not None else None
+    num_observables = model.num_observables if model is not None else args.num_observables
+    if args.predictions is not None:
+        predictions = decode_run.read_observables(args.predictions, args.predictions_format, num_observables)
+        actual = None
+    else:
+        events = decode_run.read_events(args.input, args.in_format, model,
+                                        appended_observables=args.in_includes_appended_observables)
+        predictions = decode_run.predict(model, args.decoder, events.packed_detectors, label="vornex count")
+        actual = events.observables
+    if args.obs is not None:
+        actual = decode_run.read_observables(args.obs, args.obs_format, num_observables)
+    return predictions, actual
+
+
+def run_serve(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    import vornex_decoder_v3 as vx
+    vx.run_mcp_server()
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        args.run(args, parser)
+    except (ValueError, OSError) as e:
+        print(f"vornex: error: {e}", file=sys.stderr)
+        return EXIT_BAD_INPUT
+    except KeyboardInterrupt:
+        return 130
+    return 0
