@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "bench/chacha_rng.h"
+#include "code/rotated_surface.h"
 #include "learned/hybrid_decoder.h"
 #include "matching/blossom.h"
 
@@ -34,12 +35,15 @@ double rate(uint64_t failures, uint64_t shots) {
 CheckList rotated_surface_checks(uint32_t d) {
     CheckList checks;
     if (d < 2) return checks;
-    for (uint32_t j = 0; j + 1 < d; ++j)
-        for (uint32_t k = 0; k + 1 < d; ++k)
-            if ((j + k) % 2 == 0) checks.push_back({j * d + k, j * d + k + 1, (j + 1) * d + k, (j + 1) * d + k + 1});
-    for (uint32_t k = 0; k + 1 < d; ++k) {
-        if (k % 2 == 1) checks.push_back({k, k + 1});
-        if ((d + k) % 2 == 0) checks.push_back({d * (d - 1) + k, d * (d - 1) + k + 1});
+    const int64_t last = static_cast<int64_t>(d) - 1;
+    for (int64_t j = 0; j < last; ++j)
+        for (int64_t k = 0; k < last; ++k)
+            if ((j + k) % 2 == 0) checks.push_back(rotated_cell(d, j, k));
+    // The scenarios' own boundary order and parities (bottom pairs where d + k
+    // is even), not those of generate_rotated_surface_code.
+    for (int64_t k = 0; k < last; ++k) {
+        if (k % 2 == 1) checks.push_back(rotated_cell(d, -1, k));
+        if ((d + k) % 2 == 0) checks.push_back(rotated_cell(d, last, k));
     }
     return checks;
 }
