@@ -340,49 +340,58 @@ std::string layer_tensor(size_t layer, const char* field) {
     return "layers." + std::to_string(layer) + "." + field;
 }
 
-F64Tensor matrix_tensor(std::string name, const Matrix& m) {
-    return {std::move(name), {m.rows, m.cols}, m.data};
-}
-
-F64Tensor vector_tensor(std::string name, const std::vector<double>& v) {
-    return {std::move(name), {v.size()}, v};
+// Calls visit(name, shape, values) for every tensor of the weights file, in
+// the order a load checks and copies them: the layers in order, then the
+// readout. `Net` is GNNPredecoder or const GNNPredecoder.
+template <class Net, class Visit>
+void for_each_tensor(Net& net, Visit visit) {
+    const auto matrix = [&](std::string name, auto& m) { visit(std::move(name), {m.rows, m.cols}, std::span(m.data)); };
+    const auto vector = [&](std::string name, auto& v) { visit(std::move(name), {v.size()}, std::span(v)); };
+    for (size_t i = 0; i < net.layers().size(); ++i) {
+        auto& layer = net.layers()[i];
+        matrix(layer_tensor(i, "w_message"), layer.w_message);
+        vector(layer_tensor(i, "b_message"), layer.b_message);
+        matrix(layer_tensor(i, "w_update"), layer.w_update);
+        vector(layer_tensor(i, "b_update"), layer.b_update);
+    }
+    auto& readout = net.readout();
+    matrix("edge_readout.w1", readout.w1);
+    vector("edge_readout.b1", readout.b1);
+    matrix("edge_readout.w2", readout.w2);
+    vector("edge_readout.b2", readout.b2);
 }
 
 }  // namespace
 
 Status GNNPredecoder::save_weights(const std::string& path) const {
     std::vector<F64Tensor> tensors;
-    for (size_t i = 0; i < layers_.size(); ++i) {
-        const MessagePassingLayer& layer = layers_[i];
-        tensors.push_back(matrix_tensor(layer_tensor(i, "w_message"), layer.w_message));
-        tensors.push_back(vector_tensor(layer_tensor(i, "b_message"), layer.b_message));
-        tensors.push_back(matrix_tensor(layer_tensor(i, "w_update"), layer.w_update));
-        tensors.push_back(vector_tensor(layer_tensor(i, "b_update"), layer.b_update));
-    }
-    tensors.push_back(matrix_tensor("edge_readout.w1", readout_.w1));
-    tensors.push_back(vector_tensor("edge_readout.b1", readout_.b1));
-    tensors.push_back(matrix_tensor("edge_readout.w2", readout_.w2));
-    tensors.push_back(vector_tensor("edge_readout.b2", readout_.b2));
+    for_each_tensor(*this, [&](std::string name, std::vector<uint64_t> shape, std::span<const double> values) {
+        tensors.push_back({std::move(name), std::move(shape), values});
+    });
     return write_safetensors(path, std::move(tensors));
 }
 
 Status GNNPredecoder::load_weights(const std::string& path) {
     auto file = SafetensorsReader::open(path);
     if (!file) return file.error();
-    const SafetensorsReader& f = file.value();
-    for (size_t i = 0; i < layers_.size(); ++i) {
-        MessagePassingLayer& layer = layers_[i];
-        for (auto [field, values] : {std::pair<const char*, std::span<double>>{"w_message", layer.w_message.data},
-                                     {"b_message", layer.b_message},
-                                     {"w_update", layer.w_update.data},
-                                     {"b_update", layer.b_update}})
-            if (Status s = read_f64_tensor(f, layer_tensor(i, field), values); !s) return s;
-    }
-    for (auto [name, values] : {std::pair<const char*, std::span<double>>{"edge_readout.w1", readout_.w1.data},
-                                {"edge_readout.b1", readout_.b1},
-                                {"edge_readout.w2", readout_.w2.data},
-                                {"edge_readout.b2", readout_.b2}})
-        if (Status s = read_f64_tensor(f, name, values); !s) return s;
+    return load_weights(file.value());
+}
+
+Status GNNPredecoder::load_weights(const SafetensorsReader& file) {
+    // Every tensor is found and checked before the first value is copied,
+    // so a file that fails leaves the network exactly as it was.
+    std::vector<std::pair<const TensorEntry*, std::span<double>>> copies;
+    Status status = ok_status();
+    for_each_tensor(*this, [&](std::string name, std::vector<uint64_t>, std::span<double> values) {
+        if (!status) return;
+        auto tensor = find_f64_tensor(file, name, values.size());
+        if (tensor)
+            copies.emplace_back(tensor.value(), values);
+        else
+            status = tensor.error();
+    });
+    if (!status) return status;
+    for (const auto& [tensor, values] : copies) copy_f64_values(*tensor, values);
     return ok_status();
 }
 

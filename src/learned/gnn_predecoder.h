@@ -14,6 +14,7 @@
 #include "code/wyrand.h"
 #include "learned/gnn_graph.h"
 #include "learned/gnn_layers.h"
+#include "learned/gnn_weights.h"
 
 namespace vornex {
 
@@ -91,9 +92,11 @@ public:
 
     // Safetensors weights file; RuntimeError texts for IO and format faults.
     Status save_weights(const std::string& path) const;
-    // Tensors are copied into the live network as they are read, so a
-    // failure part-way leaves the earlier tensors loaded.
+    // Every tensor is checked before any is copied, so a failed load leaves
+    // the network unchanged.
     Status load_weights(const std::string& path);
+    // Same from a parsed file.
+    Status load_weights(const SafetensorsReader& file);
 
     std::vector<MessagePassingLayer>& layers() { return layers_; }
     const std::vector<MessagePassingLayer>& layers() const { return layers_; }

@@ -1,19 +1,13 @@
 #include "learned/gnn_weights.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
+
+#include "learned/whole_file.h"
 
 namespace vornex {
 namespace {
@@ -24,14 +18,9 @@ static_assert(std::endian::native == std::endian::little, "tensor data is copied
 // field must not make us parse the whole file as JSON).
 constexpr uint64_t kMaxHeaderSize = 100'000'000;
 
-Error io_error(int err) { return runtime_error(std::string("IO error: ") + std::strerror(err)); }
 Error format_error(const std::string& what) {
     return runtime_error("SafeTensors deserialization error: " + what);
 }
-
-// The system reads a path up to its first NUL byte; a path holding one
-// would name another file than the caller's, so it is refused instead.
-bool valid_path(const std::string& path) { return path.find('\0') == std::string::npos; }
 
 std::optional<uint64_t> dtype_size(const std::string& dtype) {
     static const std::pair<const char*, uint64_t> kSizes[] = {
@@ -84,68 +73,20 @@ std::vector<std::byte> serialize_safetensors(std::vector<F64Tensor> tensors) {
 }
 
 Status write_safetensors(const std::string& path, std::vector<F64Tensor> tensors) {
-    if (!valid_path(path)) return io_error(EINVAL);
-    const std::vector<std::byte> bytes = serialize_safetensors(std::move(tensors));
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file) return io_error(errno);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return io_error(errno);
-    // Close explicitly: a failed flush is a failed write.
-    if (std::fclose(file.release()) != 0) return io_error(errno);
-    return ok_status();
-}
-
-Result<MappedFile> MappedFile::open(const std::string& path) {
-    if (!valid_path(path)) return io_error(EINVAL);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return io_error(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return io_error(err);
-    }
-    MappedFile file;
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return io_error(EISDIR);
-    }
-    if (st.st_size > 0) {
-        void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (p == MAP_FAILED) {
-            const int err = errno;
-            ::close(fd);
-            return io_error(err);
-        }
-        file.data_ = static_cast<const std::byte*>(p);
-        file.size_ = static_cast<size_t>(st.st_size);
-    }
-    ::close(fd);  // the mapping keeps the file alive
-    return file;
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        if (data_) ::munmap(const_cast<std::byte*>(data_), size_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-MappedFile::~MappedFile() {
-    if (data_) ::munmap(const_cast<std::byte*>(data_), size_);
+    return replace_file(path, serialize_safetensors(std::move(tensors)));
 }
 
 Result<SafetensorsReader> SafetensorsReader::open(const std::string& path) {
-    auto file = MappedFile::open(path);
-    if (!file) return file.error();
-    auto reader = parse(file.value().bytes());
+    auto bytes = read_whole_file(path);
+    if (!bytes) return bytes.error();
+    return parse_owned(std::move(bytes).value());
+}
+
+Result<SafetensorsReader> SafetensorsReader::parse_owned(std::vector<std::byte> bytes) {
+    auto reader = parse(std::span<const std::byte>(bytes));
     if (!reader) return reader.error();
-    // The entries point into the mapping, which moves without relocating.
-    reader.value().file_ = std::move(file).value();
+    // The entries point into the buffer, which moves without relocating.
+    reader.value().owned_ = std::move(bytes);
     return reader;
 }
 
@@ -224,17 +165,20 @@ const TensorEntry* SafetensorsReader::find(std::string_view name) const {
     return (it != tensors_.end() && it->name == name) ? &*it : nullptr;
 }
 
-Status read_f64_tensor(const SafetensorsReader& file, const std::string& name, std::span<double> out) {
+Result<const TensorEntry*> find_f64_tensor(const SafetensorsReader& file, const std::string& name, size_t n_values) {
     const TensorEntry* entry = file.find(name);
     if (entry == nullptr) return runtime_error("Tensor not found: " + name);
     if (entry->dtype != "F64")
         return runtime_error("Dtype mismatch for '" + name + "': expected F64, got " + entry->dtype);
     const size_t available = entry->data.size() / sizeof(double);
-    if (available < out.size())
+    if (available < n_values)
         return runtime_error("Tensor size mismatch for '" + name + "': expected at least " +
-                             std::to_string(out.size()) + " values, got " + std::to_string(available));
-    if (!out.empty()) std::memcpy(out.data(), entry->data.data(), out.size() * sizeof(double));
-    return ok_status();
+                             std::to_string(n_values) + " values, got " + std::to_string(available));
+    return entry;
+}
+
+void copy_f64_values(const TensorEntry& tensor, std::span<double> out) {
+    if (!out.empty()) std::memcpy(out.data(), tensor.data.data(), out.size() * sizeof(double));
 }
 
 }  // namespace vornex

@@ -1,7 +1,7 @@
 // Safetensors files of float64 tensors: an 8-byte little-endian header
 // length, a JSON header naming each tensor's dtype, shape and byte range,
-// then the raw little-endian data. Files are read through a read-only memory
-// map that lives exactly as long as the reader object.
+// then the raw little-endian data. Files are read into memory whole and
+// written by replacing the file, so a reader and a writer may meet freely.
 #pragma once
 
 #include <cstddef>
@@ -23,31 +23,15 @@ struct F64Tensor {
 };
 
 // Writes the tensors (sorted by name, in the header and in the data area)
-// with an empty metadata map. RuntimeError "IO error: ..." on failure.
+// with an empty metadata map, replacing any file at `path` in one step (a
+// reader sees the old file or the new one). RuntimeError "IO error: ..." on
+// failure, with the old file left in place.
 Status write_safetensors(const std::string& path, std::vector<F64Tensor> tensors);
 
 // The serialised bytes of write_safetensors.
 std::vector<std::byte> serialize_safetensors(std::vector<F64Tensor> tensors);
 
-// Read-only mapping of a whole file; unmapped by the destructor.
-class MappedFile {
-public:
-    MappedFile() = default;
-    static Result<MappedFile> open(const std::string& path);
-    MappedFile(MappedFile&& other) noexcept;
-    MappedFile& operator=(MappedFile&& other) noexcept;
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    ~MappedFile();
-
-    std::span<const std::byte> bytes() const { return {data_, size_}; }
-
-private:
-    const std::byte* data_ = nullptr;
-    size_t size_ = 0;
-};
-
-// Header entry of one tensor; `data` points into the mapping.
+// Header entry of one tensor; `data` points into the reader's bytes.
 struct TensorEntry {
     std::string name;
     std::string dtype;
@@ -64,19 +48,23 @@ public:
     static Result<SafetensorsReader> open(const std::string& path);
     // Parses an in-memory image; `bytes` must outlive the reader.
     static Result<SafetensorsReader> parse(std::span<const std::byte> bytes);
+    // Parses an image the reader then owns.
+    static Result<SafetensorsReader> parse_owned(std::vector<std::byte> bytes);
 
     // The named tensor, or nullptr.
     const TensorEntry* find(std::string_view name) const;
     const std::vector<TensorEntry>& tensors() const { return tensors_; }
 
 private:
-    MappedFile file_;
+    std::vector<std::byte> owned_;      // the file's bytes when opened from a path
     std::vector<TensorEntry> tensors_;  // sorted by name
 };
 
-// Copies the values of a F64 tensor into `out` in row-major order; the
-// tensor must hold at least out.size() values. RuntimeError texts for a
-// missing tensor, another dtype or too few values.
-Status read_f64_tensor(const SafetensorsReader& file, const std::string& name, std::span<double> out);
+// The named F64 tensor holding at least `n_values` values. RuntimeError
+// texts for a missing tensor, another dtype or too few values.
+Result<const TensorEntry*> find_f64_tensor(const SafetensorsReader& file, const std::string& name, size_t n_values);
+
+// Copies the first out.size() values of a tensor found above into `out`.
+void copy_f64_values(const TensorEntry& tensor, std::span<double> out);
 
 }  // namespace vornex

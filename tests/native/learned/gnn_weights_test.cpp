@@ -100,28 +100,42 @@ TEST(GNNWeightsTest, LayerTenSortsBeforeLayerTwo) {
     std::remove(p.c_str());
 }
 
-TEST(GNNWeightsTest, DtypeMismatchLeavesEarlierTensorsLoaded) {
+// Every failing file, whichever tensor it fails on, leaves the network as
+// it was: the checks run before the first value is copied.
+TEST(GNNWeightsTest, FailedLoadChangesNothing) {
     Wyrand seeds(8);
     const GNNPredecoder source(10, 8, 2, 2, seeds);
     const std::string p = temp_path("f32");
     ASSERT_TRUE(source.save_weights(p).ok());
     const auto bytes = read_file(p);
-    auto header = nlohmann::ordered_json::parse(header_text(bytes));
-    header["edge_readout.b2"]["dtype"] = "F32";
-    header["edge_readout.b2"]["shape"] = {2};
-    write_file(p, with_header(bytes, header));
-
+    const auto header = nlohmann::ordered_json::parse(header_text(bytes));
     GNNPredecoder target(10, 8, 2, 2);
     const GNNPredecoder untouched = target;
+
+    auto last_as_f32 = header;
+    last_as_f32["edge_readout.b2"]["dtype"] = "F32";
+    last_as_f32["edge_readout.b2"]["shape"] = {2};
+    write_file(p, with_header(bytes, last_as_f32));
     auto status = target.load_weights(p);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().kind, ErrorKind::Runtime);
     EXPECT_EQ(status.error().message, "Dtype mismatch for 'edge_readout.b2': expected F64, got F32");
+    EXPECT_EQ(target, untouched);
+
+    // The last layer tensor is missing (renamed, so the data area still
+    // tiles): every tensor before it would have loaded.
+    auto without_last = header;
+    without_last["zz.spare"] = header["layers.1.b_update"];
+    without_last.erase("layers.1.b_update");
+    write_file(p, with_header(bytes, without_last));
+    status = target.load_weights(p);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().message, "Tensor not found: layers.1.b_update");
+    EXPECT_EQ(target, untouched);
+
+    ASSERT_TRUE(target.load_weights(SafetensorsReader::parse(bytes).value()).ok());
     EXPECT_EQ(target.layers(), source.layers());
-    EXPECT_EQ(target.readout().w1, source.readout().w1);
-    EXPECT_EQ(target.readout().b1, source.readout().b1);
-    EXPECT_EQ(target.readout().w2, source.readout().w2);
-    EXPECT_EQ(target.readout().b2, untouched.readout().b2);
+    EXPECT_EQ(target.readout(), source.readout());
     std::remove(p.c_str());
 }
 
