@@ -148,7 +148,7 @@ def test_weights_file_round_trip_and_failures(tmp_path):
         with pytest.raises(RuntimeError, match=r"^SafeTensors deserialization error: "):
             b.load_weights(p2)
 
-    # b2 stored as F32: everything before it is loaded, then the dtype error.
+    # b2 stored as F32: the dtype error, and nothing of the file is loaded.
     _, header, _ = read_safetensors(p1)
     header["edge_readout.b2"]["dtype"] = "F32"
     header["edge_readout.b2"]["shape"] = [2]
@@ -157,9 +157,11 @@ def test_weights_file_round_trip_and_failures(tmp_path):
     (n,) = struct.unpack("<Q", raw[:8])
     pathlib.Path(p2).write_bytes(struct.pack("<Q", len(text)) + text + raw[8 + n:])
     c = vx.GNNPredecoder(10, 8, 5, 2)
+    before = c.forward(g)
     with pytest.raises(RuntimeError) as e:
         c.load_weights(p2)
     assert str(e.value) == "Dtype mismatch for 'edge_readout.b2': expected F64, got F32"
+    assert c.forward(g) == before
     with pytest.raises(TypeError):
         c.load_weights(7)
     # A NUL would cut the path short and name another file.
