@@ -374,10 +374,10 @@ Status GNNPredecoder::save_weights(const std::string& path) const {
 Status GNNPredecoder::load_weights(const std::string& path) {
     auto file = SafetensorsReader::open(path);
     if (!file) return file.error();
-    return load_weights(file.value());
+    return load_weights_from(file.value());
 }
 
-Status GNNPredecoder::load_weights(const SafetensorsReader& file) {
+Status GNNPredecoder::load_weights_from(const SafetensorsReader& file) {
     // Every tensor is found and checked before the first value is copied,
     // so a file that fails leaves the network exactly as it was.
     std::vector<std::pair<const TensorEntry*, std::span<double>>> copies;

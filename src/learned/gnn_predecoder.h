@@ -96,7 +96,7 @@ public:
     // the network unchanged.
     Status load_weights(const std::string& path);
     // Same from a parsed file.
-    Status load_weights(const SafetensorsReader& file);
+    Status load_weights_from(const SafetensorsReader& file);
 
     std::vector<MessagePassingLayer>& layers() { return layers_; }
     const std::vector<MessagePassingLayer>& layers() const { return layers_; }

@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Wyrand seeds(5 + n_layers);
         GNNPredecoder net(3, 2, 2, n_layers, seeds);
         const GNNPredecoder before = net;
-        const Status status = net.load_weights(file);
+        const Status status = net.load_weights_from(file);
         if (status.ok()) {
             require(holds_file_values(net, file));
         } else {

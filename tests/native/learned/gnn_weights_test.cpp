@@ -133,7 +133,7 @@ TEST(GNNWeightsTest, FailedLoadChangesNothing) {
     EXPECT_EQ(status.error().message, "Tensor not found: layers.1.b_update");
     EXPECT_EQ(target, untouched);
 
-    ASSERT_TRUE(target.load_weights(SafetensorsReader::parse(bytes).value()).ok());
+    ASSERT_TRUE(target.load_weights_from(SafetensorsReader::parse(bytes).value()).ok());
     EXPECT_EQ(target.layers(), source.layers());
     EXPECT_EQ(target.readout(), source.readout());
     std::remove(p.c_str());
