@@ -1,6 +1,7 @@
 // The process-wide work-stealing worker pool.
 //
-// One oneTBB arena with one worker per hardware thread, created on first use
+// One oneTBB arena with one worker per CPU this process may run on (its
+// affinity mask, so a process pinned to one CPU runs one), created on first use
 // and kept for the life of the process. Index ranges are split by recursive
 // halving; the calling thread joins in and returns when every index is done.
 // Bodies must touch only native state: workers never see Python objects.
@@ -17,6 +18,10 @@ namespace vornex {
 // The shared arena. VORNEX_NUM_THREADS, read once on first use, overrides
 // the worker count (useful to check that results do not depend on it).
 tbb::task_arena& worker_arena();
+
+// Threads for the pool: `requested` (the VORNEX_NUM_THREADS text) when it is
+// a whole number in 1 .. 4096, otherwise the CPUs available (at least one).
+size_t choose_worker_count(const char* requested, size_t available_cpus);
 
 // Number of threads the pool runs on.
 size_t worker_count();
