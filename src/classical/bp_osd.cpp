@@ -196,17 +196,15 @@ double update_posterior(const BpOsdCode& code, double prior, const double* c2v, 
     return delta;
 }
 
-// Elapsed time in the same split the budget is defined by: whole seconds in
-// milliseconds plus the sub-second nanoseconds.
-double elapsed_ms(std::chrono::steady_clock::time_point start) {
+}  // namespace
+
+double bp_elapsed_ms(std::chrono::steady_clock::time_point start) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
                         .count();
     const int64_t secs = ns / 1'000'000'000;
     const int64_t sub = ns % 1'000'000'000;
     return static_cast<double>(secs) * 1000.0 + static_cast<double>(sub) / 1e6;
 }
-
-}  // namespace
 
 size_t bp_run(const BpOsdCode& code, std::span<const uint8_t> syndrome, size_t max_iterations,
               BpWorkspace& workspace, std::optional<BpBudget> budget) {
@@ -219,7 +217,7 @@ size_t bp_run(const BpOsdCode& code, std::span<const uint8_t> syndrome, size_t m
 
     size_t iterations = 0;
     while (iterations < max_iter) {
-        if (budget && budget->max_latency_ms <= elapsed_ms(start)) break;
+        if (budget && budget->max_latency_ms <= bp_elapsed_ms(start)) break;
         update_qubit_messages(code, prior, workspace.c2v.data(), workspace.v2c.data());
         update_check_messages(code, syndrome, workspace.v2c.data(), workspace.c2v.data());
         const double delta = update_posterior(code, prior, workspace.c2v.data(), workspace.posterior.data());
@@ -238,9 +236,11 @@ namespace {
 // can return a logical error where BP itself was right.
 double flip_rank(double llr) { return std::isnan(llr) ? std::numeric_limits<double>::infinity() : llr; }
 
+}  // namespace
+
 // Equal ranks keep ascending qubit order. The index tie-break gives the
 // stable order without stable_sort's scratch buffer.
-void order_by_reliability(std::span<const double> posterior, std::vector<uint32_t>& order) {
+void order_by_flip_likelihood(std::span<const double> posterior, std::vector<uint32_t>& order) {
     order.resize(posterior.size());
     for (size_t q = 0; q < order.size(); ++q) order[q] = static_cast<uint32_t>(q);
     std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
@@ -251,6 +251,8 @@ void order_by_reliability(std::span<const double> posterior, std::vector<uint32_
         return nx != ny ? ny : x < y;
     });
 }
+
+namespace {
 
 bool test_bit(const uint64_t* row, size_t bit) { return (row[bit >> 6] >> (bit & 63)) & 1; }
 
@@ -323,7 +325,7 @@ private:
 bool osd_decode(const BpOsdCode& code, std::span<const uint8_t> syndrome, std::span<const double> posterior,
                 OsdWorkspace& workspace, std::span<uint8_t> correction) {
     const size_t nq = code.n_qubits;
-    order_by_reliability(posterior, workspace.order);
+    order_by_flip_likelihood(posterior, workspace.order);
     const size_t words = (nq + 1 + 63) / 64;
     fill_augmented(code, syndrome, workspace, words);
     workspace.pivot_row.assign(nq, kNoIndex);

@@ -9,6 +9,7 @@
 // network trainer) need BP marginals without OSD.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -81,6 +82,10 @@ struct BpBudget {
     double max_latency_ms;
 };
 
+// Milliseconds since start in the split the budget is defined by: whole
+// seconds times 1000 plus the sub-second nanoseconds / 1e6.
+double bp_elapsed_ms(std::chrono::steady_clock::time_point start);
+
 // Runs min-sum BP for at most min(max_iterations, kBpMaxIterations)
 // iterations and leaves the posterior LLRs in workspace.posterior (exactly
 // n_qubits values). With a budget, the clock is checked before every
@@ -95,6 +100,10 @@ struct OsdWorkspace {
     std::vector<uint64_t> rows;      // n_checks rows of packed columns + syndrome bit
     std::vector<uint32_t> pivot_row; // per column position, the row it pivots or kNoIndex
 };
+
+// Qubit order of OSD: increasing posterior LLR (likeliest flips first), NaN
+// after every real value, equal values in ascending qubit order.
+void order_by_flip_likelihood(std::span<const double> posterior, std::vector<uint32_t>& order);
 
 // OSD-0 on the given posterior: fills `correction` (n_qubits bytes) with the
 // first GF(2) solution found on a growing column set taken in order of
