@@ -126,22 +126,18 @@ extern "C" __global__ void uf_decode_batch_cuda(const vx_u8* syndromes, const vx
         }
     }
 
-    // Adjacency of the edges whose ends share a cluster, grown or not. The
-    // roots wait in `cursor`, the internal flags in `support`.
-    vx_u32* root = cursor;
-    for (vx_u32 n = 0; n < n_nodes; ++n) root[n] = vx_root(parent, n);
+    // Adjacency of the fully grown edges only: an edge that never grew stays
+    // out even when its ends share a cluster, as in the CPU core.
     for (vx_u32 n = 0; n <= n_nodes; ++n) off[n] = 0;
     for (vx_u32 e = 0; e < n_edges; ++e) {
-        const vx_u8 internal = (vx_u8)(root[edge_a[e]] == root[edge_b[e]]);
-        support[e] = internal;
-        if (!internal) continue;
+        if (support[e] != 2) continue;
         off[edge_a[e] + 1] += 1;
         off[edge_b[e] + 1] += 1;
     }
     for (vx_u32 n = 0; n < n_nodes; ++n) off[n + 1] += off[n];
     for (vx_u32 n = 0; n < n_nodes; ++n) cursor[n] = off[n];
     for (vx_u32 e = 0; e < n_edges; ++e) {
-        if (!support[e]) continue;
+        if (support[e] != 2) continue;
         const vx_u32 a = edge_a[e];
         const vx_u32 b = edge_b[e];
         vx_u32 i = cursor[a]++;

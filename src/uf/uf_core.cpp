@@ -145,29 +145,25 @@ void grow_clusters(const CheckGraph& g, const Arrays& s, uint8_t* active) {
     }
 }
 
-// Compressed adjacency of the edges whose ends share a cluster, whether or
-// not they grew; a self-loop appears twice in its node's run.
+// Compressed adjacency of the fully grown edges, the erasure that peeling
+// explains; a self-loop appears twice in its node's run. An edge that never
+// grew must stay out even when its ends share a cluster: through it a defect
+// could be routed out by a boundary edge growth never reached, and the
+// residual error could then be a logical operator.
 void build_adjacency(const CheckGraph& g, const Arrays& s) {
     const auto n_nodes = static_cast<uint32_t>(g.n_nodes);
     const auto n_edges = static_cast<uint32_t>(g.edges.size());
     const CheckEdge* edges = g.edges.data();
-    // Each node's root, taken once; `cursor` holds it until the fill pass.
-    uint32_t* root = s.cursor;
-    for (uint32_t n = 0; n < n_nodes; ++n) root[n] = find(s.parent, n);
     std::memset(s.off, 0, (size_t{n_nodes} + 1) * sizeof(uint32_t));
     for (uint32_t e = 0; e < n_edges; ++e) {
-        const CheckEdge& ed = edges[e];
-        if (root[ed.a] != root[ed.b]) continue;
-        s.off[ed.a + 1] += 1;
-        s.off[ed.b + 1] += 1;
+        if (s.support[e] != 2) continue;
+        s.off[edges[e].a + 1] += 1;
+        s.off[edges[e].b + 1] += 1;
     }
-    // Growth is over, so `support` can remember which edges are internal
-    // for the fill pass once `cursor` no longer holds the roots.
-    for (uint32_t e = 0; e < n_edges; ++e) s.support[e] = root[edges[e].a] == root[edges[e].b];
     for (uint32_t n = 0; n < n_nodes; ++n) s.off[n + 1] += s.off[n];
     for (uint32_t n = 0; n < n_nodes; ++n) s.cursor[n] = s.off[n];
     for (uint32_t e = 0; e < n_edges; ++e) {
-        if (!s.support[e]) continue;
+        if (s.support[e] != 2) continue;
         const CheckEdge& ed = edges[e];
         uint32_t i = s.cursor[ed.a]++;
         s.adj_to[i] = ed.b;

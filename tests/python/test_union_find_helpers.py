@@ -69,8 +69,8 @@ def reference_decode(checks, n_qubits, syndrome):
             parity[root], boundary[root] = p, h
 
     adjacency = [[] for _ in range(n_nodes)]
-    for a, b, q in edges:
-        if find(a) == find(b):
+    for (a, b, q), grown in zip(edges, support):
+        if grown == 2:
             adjacency[a].append((b, q))
             adjacency[b].append((a, q))
     visited = [False] * n_nodes

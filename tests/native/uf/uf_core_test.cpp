@@ -26,6 +26,15 @@ TEST(UfCore, RepetitionCodeWorkedExamples) {
     EXPECT_EQ(run(code.graph, {3, 2}), (Bytes{1, 0, 0}));
 }
 
+// Errors on qubits 0 and 2: growth fully covers qubits 0 to 3 but never
+// the boundary edge of qubit 4, so peeling may not route a defect out
+// through it (that residual would be the logical operator).
+TEST(UfCore, PeelingStaysOnFullyGrownEdges) {
+    const auto rep = generate_repetition_code(5);
+    const auto code = make_code(rep.checks, rep.n_qubits);
+    EXPECT_EQ(run(code.graph, {1, 1, 1, 0}), (Bytes{1, 0, 1, 0, 0}));
+}
+
 TEST(UfCore, RingWithSingleDefectLeavesItUnexplained) {
     const auto ring = generate_ring_code(2).value();
     const auto code = make_code(ring.checks, ring.n_qubits);

@@ -91,11 +91,12 @@ inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<u
         }
     }
 
+    // Only fully grown edges carry the forest.
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> adj(N);
-    for (const CheckEdge& e : g.edges) {
-        if (find(e.a) != find(e.b)) continue;
-        adj[e.a].push_back({e.b, e.q});
-        adj[e.b].push_back({e.a, e.q});
+    for (size_t e = 0; e < E; ++e) {
+        if (support[e] != 2) continue;
+        adj[g.edges[e].a].push_back({g.edges[e].b, g.edges[e].q});
+        adj[g.edges[e].b].push_back({g.edges[e].a, g.edges[e].q});
     }
 
     std::vector<uint8_t> visited(N, 0), node_par(N, 0);
