@@ -15,11 +15,11 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "code/version.h"
 #include "matching/blossom.h"
 
 namespace vornex {
 
-inline constexpr const char* kLibraryVersion = "0.6.6";
 inline constexpr uint64_t kDefaultBenchmarkSamples = 10000;
 inline constexpr uint64_t kDefaultBenchmarkSeed = 42;
 

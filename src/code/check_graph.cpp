@@ -34,19 +34,17 @@ Result<CheckGraph> build_check_graph(CheckList check_to_qubits, std::optional<si
     if (check_to_qubits.empty()) return value_error("check_to_qubits must be non-empty");
     for (const auto& check : check_to_qubits)
         if (check.empty()) return value_error("All checks must be non-empty");
-    uint32_t largest = 0;
     size_t n_slots = 0;
     for (const auto& check : check_to_qubits) {
-        for (uint32_t q : check) {
+        for (uint32_t q : check)
             if (q == kNoIndex) return value_error("Invalid qubit index (u32::MAX)");
-            largest = std::max(largest, q);
-        }
         n_slots += check.size();
     }
-    if (n_qubits && largest >= *n_qubits)
-        return value_error("Qubit index " + std::to_string(largest) + " >= n_qubits " +
+    const size_t implied = derived_n_qubits(check_to_qubits);
+    if (n_qubits && implied > *n_qubits)
+        return value_error("Qubit index " + std::to_string(implied - 1) + " >= n_qubits " +
                            std::to_string(*n_qubits));
-    const size_t qubits = n_qubits ? *n_qubits : size_t{largest} + 1;
+    const size_t qubits = n_qubits ? *n_qubits : implied;
     // Node and qubit ids are 32-bit throughout the core.
     if (qubits > kNoIndex)
         return value_error("n_qubits " + std::to_string(qubits) + " exceeds the 32-bit index range");
@@ -75,6 +73,17 @@ Result<CheckGraph> build_check_graph(CheckList check_to_qubits, std::optional<si
         i = j;
     }
     return graph;
+}
+
+size_t derived_n_qubits(const CheckList& check_to_qubits) {
+    bool any = false;
+    uint32_t largest = 0;
+    for (const auto& check : check_to_qubits)
+        for (uint32_t q : check) {
+            any = true;
+            largest = std::max(largest, q);
+        }
+    return any ? size_t{largest} + 1 : 1;
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> check_to_edges(const CheckList& check_to_qubits) {

@@ -39,6 +39,10 @@ struct CheckGraph {
 // user-facing error text. n_qubits == nullopt derives it from the largest index.
 Result<CheckGraph> build_check_graph(CheckList check_to_qubits, std::optional<size_t> n_qubits);
 
+// The n_qubits a check list implies when none is given: one past its largest
+// qubit index, or 1 when it lists no qubit at all.
+size_t derived_n_qubits(const CheckList& check_to_qubits);
+
 // Consecutive qubit pairs of each check; unrelated to the check graph.
 std::vector<std::pair<uint32_t, uint32_t>> check_to_edges(const CheckList& check_to_qubits);
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "code/utf8.h"
+
 namespace vornex {
 namespace {
 
@@ -17,34 +19,6 @@ constexpr const char kKernelSource[] =
 
 constexpr uint64_t kU32Max = std::numeric_limits<uint32_t>::max();
 
-// Texts from the driver or compiler may hold anything; invalid UTF-8 becomes
-// U+FFFD so the Python side can always decode them.
-std::string utf8_lossy(std::string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    size_t i = 0;
-    while (i < in.size()) {
-        const auto c = static_cast<unsigned char>(in[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        bool valid = len > 0 && i + len <= in.size();
-        for (size_t k = 1; valid && k < len; ++k) valid = (static_cast<unsigned char>(in[i + k]) >> 6) == 0x2;
-        if (valid && len > 1) {
-            // Overlong forms, surrogates and values past U+10FFFF.
-            uint32_t cp = c & (0x7F >> len);
-            for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
-            const uint32_t min[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = cp >= min[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        }
-        if (valid) {
-            out.append(in.substr(i, len));
-            i += len;
-        } else {
-            out += "\xEF\xBF\xBD";
-            i += 1;
-        }
-    }
-    return out;
-}
 
 // The user-level checks that precede any driver call.
 Status validate_code(const CheckList& checks, std::optional<size_t> n_qubits) {

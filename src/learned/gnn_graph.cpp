@@ -46,19 +46,7 @@ Result<DetectorGraph> DetectorGraph::create(const CheckList& checks, std::span<c
     if (n_checks >= std::numeric_limits<uint32_t>::max())
         return value_error("n_checks " + std::to_string(n_checks) + " exceeds the 32-bit node id range");
 
-    uint64_t n_qubits = 1;
-    if (n_qubits_arg) {
-        n_qubits = *n_qubits_arg;
-    } else {
-        bool any = false;
-        uint64_t largest = 0;
-        for (const auto& check : checks)
-            for (uint32_t q : check) {
-                any = true;
-                largest = std::max<uint64_t>(largest, q);
-            }
-        if (any) n_qubits = largest + 1;
-    }
+    const uint64_t n_qubits = n_qubits_arg ? *n_qubits_arg : derived_n_qubits(checks);
 
     // Occurrences grouped by qubit (stable, so each group keeps scan order).
     // Sorting the listed occurrences instead of keeping one list per qubit

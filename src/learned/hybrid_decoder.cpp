@@ -9,13 +9,6 @@
 namespace vornex {
 namespace {
 
-size_t derived_n_qubits(const CheckList& checks) {
-    size_t n = 0;
-    for (const auto& check : checks)
-        for (uint32_t q : check) n = std::max(n, static_cast<size_t>(q) + 1);
-    return n == 0 ? 1 : n;
-}
-
 // Heuristic weight of a qubit from the number of its checks that fired.
 double heuristic_weight(size_t active_checks) {
     if (active_checks == 0) return 1.0;

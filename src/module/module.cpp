@@ -2,13 +2,12 @@
 #define VORNEX_IMPORT_NUMPY
 #include "module/python.h"
 
+#include "code/version.h"
 #include "module/errors.h"
 #include "module/registry.h"
 
 namespace vornex::py {
 namespace {
-
-constexpr const char* kVersion = "0.6.6";
 
 constexpr const char* kModuleDoc =
     "Quantum error correction decoders over NumPy arrays.\n\n"
@@ -65,7 +64,7 @@ int add_panic_exception(PyObject* module) {
 int exec_module(PyObject* module) {
     return boundary<int>(-1, [&]() -> int {
         if (PyArray_ImportNumPyAPI() < 0) return -1;
-        if (PyModule_AddStringConstant(module, "__version__", kVersion) < 0) return -1;
+        if (PyModule_AddStringConstant(module, "__version__", kLibraryVersion) < 0) return -1;
         for (ItemFactory item : kRegistry)
             if (item().add_to(module) < 0) return -1;
         return add_panic_exception(module);

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "code/result.h"
+#include "code/utf8.h"
 
 namespace vornex {
 
@@ -40,9 +41,6 @@ nlohmann::ordered_json dispatch_request(const JsonRpcRequest& request);
 // The compact response text for one input line (without its line feed), or
 // nothing for a line that is empty or all white space.
 std::optional<std::string> answer_line(std::string_view line);
-
-// True when the text is valid UTF-8.
-bool is_valid_utf8(std::string_view text);
 
 // True when every character of the (valid UTF-8) text is Unicode white space.
 bool is_blank(std::string_view text);

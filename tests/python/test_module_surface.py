@@ -9,8 +9,10 @@ the surface, regenerate it with
 
     PYTHONPATH=build/dev python3 tests/python/test_module_surface.py --write
 """
+import os
 import pathlib
 import sys
+import tempfile
 
 import numpy as np
 
@@ -138,6 +140,18 @@ def class_lines(name, cls):
 
 
 def surface_lines():
+    # save_weights/load_weights take the str candidate as a path: keep it in
+    # a fresh directory.
+    previous = os.getcwd()
+    with tempfile.TemporaryDirectory() as scratch:
+        os.chdir(scratch)
+        try:
+            return module_lines()
+        finally:
+            os.chdir(previous)
+
+
+def module_lines():
     lines = [f"module doc {vx.__doc__!r}", f"module version {vx.__version__!r}"]
     public = [name for name in vars(vx) if not name.startswith("__")]
     lines.append(f"module names {public!r}")
