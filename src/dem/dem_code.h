@@ -1,0 +1,32 @@
+// The graph view of a detector error model as a code for the decoders that
+// take check lists (Union-Find, weighted matching, the lookup table).
+//
+// Check d is detector d; column ("qubit") e is graph edge e, in one check for
+// a boundary edge and in two otherwise. A detector that no edge touches gets
+// a placeholder column listed twice in its check: a self-loop, which no
+// decoder ever flips, so the check is not empty as the code model requires
+// and the syndrome keeps one byte per detector.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "code/result.h"
+#include "dem/dem_graph.h"
+#include "dem/observable_map.h"
+
+namespace vornex {
+
+struct DemCode {
+    CheckList check_to_qubits;  // one check per detector
+    size_t n_qubits = 0;        // edges, then placeholders
+    std::vector<double> weights;  // per column; placeholders take the first edge's weight so
+                                  // that equal edge weights still read as uniform
+    ObservableMap observables;
+};
+
+// Fails only for a model without detectors, which no check-list decoder takes.
+Result<DemCode> dem_code_from_graph(const DemGraph& graph);
+
+}  // namespace vornex
