@@ -1,0 +1,220 @@
+#include "matching/belief_matching.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "code/worker_pool.h"
+
+namespace vornex {
+
+namespace {
+
+// Items listed an odd number of times, sorted.
+std::vector<uint32_t> odd_set(std::vector<uint32_t> items) {
+    std::sort(items.begin(), items.end());
+    std::vector<uint32_t> odd;
+    for (size_t i = 0; i < items.size();) {
+        size_t j = i;
+        while (j < items.size() && items[j] == items[i]) ++j;
+        if ((j - i) % 2) odd.push_back(items[i]);
+        i = j;
+    }
+    return odd;
+}
+
+// Detectors an edge set flips.
+std::vector<uint32_t> flipped_detectors(const MatchingModel& m, const std::vector<uint32_t>& edges) {
+    std::vector<uint32_t> ends;
+    for (uint32_t e : edges)
+        for (uint32_t d : {m.edge_ends[e].first, m.edge_ends[e].second})
+            if (d != kNoIndex) ends.push_back(d);
+    return odd_set(std::move(ends));
+}
+
+Status validate_model(const MatchingModel& m) {
+    const size_t n_edges = m.edge_ends.size();
+    const size_t n_columns = m.column_probability.size();
+    if (m.n_detectors >= kNoIndex || n_edges >= kNoIndex || n_columns >= kNoIndex)
+        return value_error("Model too large for 32-bit ids");
+    if (m.edge_observables.size() != n_edges)
+        return value_error("edge_observables has " + std::to_string(m.edge_observables.size()) +
+                           " entries, expected one per edge (" + std::to_string(n_edges) + ")");
+    if (m.column_detectors.size() != n_columns || m.column_edges.size() != n_columns)
+        return value_error("column_detectors and column_edges need one entry per column (" +
+                           std::to_string(n_columns) + ")");
+    for (size_t e = 0; e < n_edges; ++e) {
+        const auto [u, v] = m.edge_ends[e];
+        if (u >= m.n_detectors || (v != kNoIndex && v >= m.n_detectors))
+            return value_error("edge " + std::to_string(e) + " has an end beyond the " +
+                               std::to_string(m.n_detectors) + " detectors");
+        for (uint32_t o : m.edge_observables[e])
+            if (o >= m.n_observables) return value_error("edge " + std::to_string(e) + " names observable " +
+                                                         std::to_string(o) + " of " + std::to_string(m.n_observables));
+    }
+    for (size_t j = 0; j < n_columns; ++j) {
+        const double p = m.column_probability[j];
+        if (!(p >= 0.0 && p <= 1.0))
+            return value_error("column " + std::to_string(j) + " has a probability outside [0, 1]");
+        for (uint32_t e : m.column_edges[j])
+            if (e >= n_edges) return value_error("column " + std::to_string(j) + " names edge " + std::to_string(e) +
+                                                 " of " + std::to_string(n_edges));
+        for (uint32_t d : m.column_detectors[j])
+            if (d >= m.n_detectors) return value_error("column " + std::to_string(j) + " names detector " +
+                                                       std::to_string(d) + " of " + std::to_string(m.n_detectors));
+        if (flipped_detectors(m, m.column_edges[j]) != odd_set(m.column_detectors[j]))
+            return value_error("column " + std::to_string(j) + ": its edges flip other detectors than the column");
+    }
+    return ok_status();
+}
+
+}  // namespace
+
+double matching_weight(double probability) {
+    const double p = std::clamp(probability, 1e-15, 0.5);
+    return std::log((1.0 - p) / p);
+}
+
+BlossomEdgeMatcher::BlossomEdgeMatcher(size_t n_detectors,
+                                       const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends)
+    : detector_edges_(n_detectors), n_edges_(edge_ends.size()) {
+    for (size_t e = 0; e < edge_ends.size(); ++e)
+        for (uint32_t d : {edge_ends[e].first, edge_ends[e].second})
+            if (d != kNoIndex) detector_edges_[d].push_back(static_cast<uint32_t>(e));
+}
+
+void BlossomEdgeMatcher::match(std::span<const uint8_t> syndrome, std::span<const double> weights,
+                               std::span<uint8_t> edge_flips) const {
+    const BlossomGraph graph = build_blossom_graph(detector_edges_, n_edges_,
+                                                   std::vector<double>(weights.begin(), weights.end()), 0);
+    // The blossom decoder takes the byte 1 as a defect; the caller's bytes
+    // arrive already reduced to bit 0.
+    (void)blossom_decode_into(graph, syndrome, edge_flips);
+}
+
+Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp) {
+    // The matcher indexes detectors by the edge ends, so they are checked first.
+    if (auto st = validate_model(model); !st) return st.error();
+    auto matcher = std::make_shared<BlossomEdgeMatcher>(model.n_detectors, model.edge_ends);
+    return create(std::move(model), bp, std::move(matcher));
+}
+
+Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp,
+                                                            std::shared_ptr<const EdgeMatcher> matcher) {
+    if (auto st = validate_model(model); !st) return st.error();
+    if (auto st = validate_bp_settings(bp); !st) return st.error();
+    BeliefMatchingDecoder d;
+    const size_t n_columns = model.column_probability.size();
+    CheckList detector_columns(model.n_detectors);
+    for (size_t j = 0; j < n_columns; ++j)
+        for (uint32_t det : odd_set(model.column_detectors[j])) detector_columns[det].push_back(static_cast<uint32_t>(j));
+    auto graph = build_tanner_graph(detector_columns, n_columns);
+    if (!graph) return graph.error();
+    d.columns_ = std::move(graph).value();
+    d.prior_llr_.resize(n_columns);
+    for (size_t j = 0; j < n_columns; ++j) d.prior_llr_[j] = bp_prior_llr(model.column_probability[j]);
+
+    const size_t n_edges = model.edge_ends.size();
+    d.edge_column_begin_.assign(n_edges + 1, 0);
+    for (const auto& edges : model.column_edges)
+        for (uint32_t e : edges) ++d.edge_column_begin_[e + 1];
+    for (size_t e = 0; e < n_edges; ++e) d.edge_column_begin_[e + 1] += d.edge_column_begin_[e];
+    d.edge_columns_.resize(d.edge_column_begin_[n_edges]);
+    std::vector<uint32_t> fill(d.edge_column_begin_.begin(), d.edge_column_begin_.end() - 1);
+    for (size_t j = 0; j < n_columns; ++j)
+        for (uint32_t e : model.column_edges[j]) d.edge_columns_[fill[e]++] = static_cast<uint32_t>(j);
+
+    d.prior_weights_.resize(n_edges);
+    d.model_ = std::move(model);
+    d.edge_probabilities(d.model_.column_probability, d.prior_weights_);
+    for (double& w : d.prior_weights_) w = matching_weight(w);
+    d.bp_settings_ = bp;
+    d.matcher_ = std::move(matcher);
+    return d;
+}
+
+void BeliefMatchingDecoder::edge_probabilities(std::span<const double> column_probability,
+                                               std::span<double> out) const {
+    for (size_t e = 0; e + 1 < edge_column_begin_.size(); ++e) {
+        double p = 0.0;
+        for (uint32_t k = edge_column_begin_[e]; k < edge_column_begin_[e + 1]; ++k) {
+            const double q = column_probability[edge_columns_[k]];
+            p = p * (1.0 - q) + q * (1.0 - p);
+        }
+        out[e] = p;
+    }
+}
+
+bool BeliefMatchingDecoder::explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips) const {
+    std::vector<uint8_t> fired(model_.n_detectors, 0);
+    for (size_t e = 0; e < edge_flips.size(); ++e)
+        if (edge_flips[e] & 1)
+            for (uint32_t d : {model_.edge_ends[e].first, model_.edge_ends[e].second})
+                if (d != kNoIndex) fired[d] ^= 1;
+    for (size_t d = 0; d < fired.size(); ++d)
+        if (fired[d] != (syndrome[d] & 1)) return false;
+    return true;
+}
+
+void BeliefMatchingDecoder::observables_of(std::span<const uint8_t> edge_flips, std::span<uint8_t> observables) const {
+    std::fill(observables.begin(), observables.end(), uint8_t{0});
+    for (size_t e = 0; e < edge_flips.size(); ++e)
+        if (edge_flips[e] & 1)
+            for (uint32_t o : model_.edge_observables[e]) observables[o] ^= 1;
+}
+
+void BeliefMatchingDecoder::decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
+                                              std::span<uint8_t> observables, Workspace& ws) const {
+    ws.bit_syndrome.resize(syndrome.size());
+    for (size_t d = 0; d < syndrome.size(); ++d) ws.bit_syndrome[d] = syndrome[d] & 1;
+    matcher_->match(ws.bit_syndrome, prior_weights_, edge_flips);
+    observables_of(edge_flips, observables);
+}
+
+BeliefMatchingDecoder::Outcome BeliefMatchingDecoder::decode_into(std::span<const uint8_t> syndrome,
+                                                                  std::span<uint8_t> edge_flips,
+                                                                  std::span<uint8_t> observables,
+                                                                  Workspace& ws) const {
+    Outcome outcome;
+    ws.bit_syndrome.resize(syndrome.size());
+    bool any = false;
+    for (size_t d = 0; d < syndrome.size(); ++d) any |= (ws.bit_syndrome[d] = syndrome[d] & 1) != 0;
+    if (!any) {
+        std::fill(edge_flips.begin(), edge_flips.end(), uint8_t{0});
+        std::fill(observables.begin(), observables.end(), uint8_t{0});
+        return outcome;
+    }
+    outcome.bp_iterations =
+        run_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_, ws.bp).iterations;
+    // Posterior LLRs become probabilities in place, then edge weights.
+    for (double& l : ws.bp.posterior) l = 1.0 / (1.0 + std::exp(l));
+    ws.weights.resize(n_edges());
+    edge_probabilities(ws.bp.posterior, ws.weights);
+    for (double& w : ws.weights) w = matching_weight(w);
+    matcher_->match(ws.bit_syndrome, ws.weights, edge_flips);
+    if (!explains(ws.bit_syndrome, edge_flips)) {
+        outcome.used_belief_weights = false;
+        matcher_->match(ws.bit_syndrome, prior_weights_, edge_flips);
+    }
+    observables_of(edge_flips, observables);
+    return outcome;
+}
+
+void BeliefMatchingDecoder::predict_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* observables,
+                                          bool plain) const {
+    const size_t nd = n_detectors(), no = n_observables();
+    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
+        Workspace ws;
+        std::vector<uint8_t> flips(n_edges());
+        for (size_t i = begin; i < end; ++i) {
+            const std::span<const uint8_t> s{syndromes + i * nd, nd};
+            const std::span<uint8_t> out{observables + i * no, no};
+            if (plain)
+                decode_plain_into(s, flips, out, ws);
+            else
+                decode_into(s, flips, out, ws);
+        }
+    });
+}
+
+}  // namespace vornex

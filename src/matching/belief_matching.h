@@ -1,0 +1,131 @@
+// Belief-matching (Higgott, Bohdanowicz, Kubica, Flammia, Campbell 2023):
+// belief propagation on the full error model, hyperedges included, then
+// minimum-weight matching on its graph view with every edge weight re-derived
+// from BP's posteriors instead of the priors.
+//
+// Input is a narrow model: the model's columns (error mechanisms with prior
+// probability and the detectors they flip) for BP, the graph edges for
+// matching, and for each column the graph edges its error decomposes into.
+// An edge's probability is the chance that an odd number of the columns
+// containing it fired, each independently with its posterior probability.
+//
+// Matching runs behind EdgeMatcher, so another exact engine can replace the
+// weighted blossom decoder without touching this unit. If the belief-weighted
+// matching does not reproduce the syndrome, the plain (prior-weighted)
+// matching result is returned instead, so belief-matching never fails where
+// plain matching succeeds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "classical/belief_propagation.h"
+#include "classical/bp_settings.h"
+#include "classical/tanner_graph.h"
+#include "code/check_graph.h"
+#include "code/result.h"
+#include "matching/blossom.h"
+
+namespace vornex {
+
+// The model as belief-matching reads it. An edge end of kNoIndex is the boundary.
+struct MatchingModel {
+    size_t n_detectors = 0;
+    size_t n_observables = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> edge_ends;
+    CheckList edge_observables;        // observables each edge flips
+    std::vector<double> column_probability;
+    CheckList column_detectors;        // detectors each column flips (any number)
+    CheckList column_edges;            // graph edges each column decomposes into
+};
+
+// One matching engine on a fixed edge set with weights given per call.
+class EdgeMatcher {
+public:
+    virtual ~EdgeMatcher() = default;
+    // Fills edge_flips (one byte per edge) with a matching of the fired
+    // detectors (bit 0 of each syndrome byte) under `weights`.
+    virtual void match(std::span<const uint8_t> syndrome, std::span<const double> weights,
+                       std::span<uint8_t> edge_flips) const = 0;
+};
+
+// EdgeMatcher on the weighted blossom decoder: a graph built per call.
+class BlossomEdgeMatcher final : public EdgeMatcher {
+public:
+    BlossomEdgeMatcher(size_t n_detectors, const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends);
+    void match(std::span<const uint8_t> syndrome, std::span<const double> weights,
+               std::span<uint8_t> edge_flips) const override;
+
+private:
+    CheckList detector_edges_;  // per detector: the edges touching it
+    size_t n_edges_;
+};
+
+// Matching weight ln((1-p)/p) of an edge probability, with p held in
+// [1e-15, 0.5] so weights stay finite and non-negative (the matching engines
+// take no negative weights).
+double matching_weight(double probability);
+
+class BeliefMatchingDecoder {
+public:
+    // Per-call state; reuse it across calls of one thread.
+    struct Workspace {
+        BpMessages bp;
+        std::vector<double> weights;      // per edge: this shot's matching weight
+        std::vector<uint8_t> bit_syndrome;
+    };
+
+    struct Outcome {
+        bool used_belief_weights = true;  // false when the plain matching result was returned
+        size_t bp_iterations = 0;
+    };
+
+    static Result<BeliefMatchingDecoder> create(MatchingModel model, const BpSettings& bp);
+    // As create, with another matching engine (tests, other engines).
+    static Result<BeliefMatchingDecoder> create(MatchingModel model, const BpSettings& bp,
+                                                std::shared_ptr<const EdgeMatcher> matcher);
+
+    size_t n_detectors() const { return model_.n_detectors; }
+    size_t n_observables() const { return model_.n_observables; }
+    size_t n_edges() const { return model_.edge_ends.size(); }
+    size_t n_columns() const { return model_.column_probability.size(); }
+    std::span<const double> prior_weights() const { return prior_weights_; }
+
+    // Edge probabilities from per-column probabilities (the priors or BP's
+    // posteriors), combined as independent flips.
+    void edge_probabilities(std::span<const double> column_probability, std::span<double> out) const;
+
+    // Decodes one syndrome of n_detectors bytes into edge flips (n_edges
+    // bytes) and observable flips (n_observables bytes).
+    Outcome decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
+                        std::span<uint8_t> observables, Workspace& ws) const;
+    // Plain matching with the prior weights.
+    void decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
+                           std::span<uint8_t> observables, Workspace& ws) const;
+
+    // Rows of n_detectors bytes in, rows of n_observables bytes out, on the
+    // worker pool; `plain` selects prior-weighted matching.
+    void predict_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* observables, bool plain = false) const;
+
+    // True when the edge flips fire exactly the detectors of the syndrome.
+    bool explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips) const;
+
+private:
+    BeliefMatchingDecoder() = default;
+    void observables_of(std::span<const uint8_t> edge_flips, std::span<uint8_t> observables) const;
+
+    MatchingModel model_;
+    BpSettings bp_settings_;
+    TannerGraph columns_;                 // detectors x columns, for BP
+    std::vector<double> prior_llr_;       // per column
+    std::vector<uint32_t> edge_column_begin_; // CSR edge -> columns containing it
+    std::vector<uint32_t> edge_columns_;
+    std::vector<double> prior_weights_;   // per edge
+    std::shared_ptr<const EdgeMatcher> matcher_;
+};
+
+}  // namespace vornex
