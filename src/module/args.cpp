@@ -65,13 +65,16 @@ void Args::bind(PyObject* const* positional, size_t npositional, PyObject* kwnam
         PyObject *key = nullptr, *value = nullptr;
         while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value);
     }
-    for (size_t i = 0; i < n; ++i)
-        if (values_[i] == nullptr && !sig.parameters[i].optional) {
+    for (size_t i = 0; i < n; ++i) {
+        if (values_[i] != nullptr) continue;
+        values_[i] = sig.parameters[i].default_value;
+        if (!sig.parameters[i].optional) {
             if (sig.parameters[i].keyword_only)
                 raise_call_error(sig, "missing required keyword-only argument '" + sig.parameters[i].name + "'");
             raise_call_error(sig, "missing required argument '" + sig.parameters[i].name + "' (pos " +
                                       std::to_string(i + 1) + ")");
         }
+    }
 }
 
 }  // namespace vornex::py

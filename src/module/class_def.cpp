@@ -7,7 +7,8 @@ namespace {
 
 constexpr const char* kModuleName = "vornex_decoder_v3";
 
-PyMethodDef method_def(const CallableEntry& entry) {
+PyMethodDef method_def(CallableEntry& entry) {
+    make_defaults(entry.signature);
     entry.publish(&entry.signature);
     return {entry.signature.name.c_str(), entry.function, entry.flags, entry.signature.docstring.c_str()};
 }
@@ -15,12 +16,13 @@ PyMethodDef method_def(const CallableEntry& entry) {
 }  // namespace
 
 int ClassSpec::add_to(PyObject* module) {
+    make_defaults(constructor_.signature);
     constructor_.publish(&constructor_.signature);
     publish_binding_(bind_thread_);
     qualified_name_ = std::string(kModuleName) + "." + constructor_.signature.name;
 
     method_defs_.clear();
-    for (const auto& entry : methods_) method_defs_.push_back(method_def(entry));
+    for (auto& entry : methods_) method_defs_.push_back(method_def(entry));
     method_defs_.push_back({nullptr, nullptr, 0, nullptr});
     getset_defs_ = getset_;
     getset_defs_.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});

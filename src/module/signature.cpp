@@ -49,12 +49,45 @@ Signature parse_signature(const std::string& text_signature, const std::string& 
         const auto equals = item.find('=');
         parameter.optional = equals != std::string::npos;
         parameter.name = trim(item.substr(0, equals));
+        if (parameter.optional) parameter.default_text = trim(item.substr(equals + 1));
         sig.parameters.push_back(parameter);
     }
     if (sig.parameters.size() > kMaxParameters)
         throw std::length_error("too many parameters in text signature " + text_signature);
     sig.docstring = text_signature + "\n--\n\n" + description;
     return sig;
+}
+
+namespace {
+
+PyObject* default_object(const std::string& text) {
+    if (text == "None") return Py_NewRef(Py_None);
+    if (text == "True") return Py_NewRef(Py_True);
+    if (text == "False") return Py_NewRef(Py_False);
+    const bool is_float = text.find_first_of(".eE") != std::string::npos;
+    PyObject* value = nullptr;
+    if (is_float) {
+        char* end = nullptr;
+        const double number = PyOS_string_to_double(text.c_str(), &end, nullptr);
+        if (end != nullptr && *end == '\0' && !PyErr_Occurred()) value = PyFloat_FromDouble(number);
+    } else {
+        char* end = nullptr;
+        value = PyLong_FromString(text.c_str(), &end, 10);
+        if (value != nullptr && (end == nullptr || *end != '\0')) Py_CLEAR(value);
+    }
+    if (value == nullptr) {
+        PyErr_Clear();
+        throw std::logic_error("unsupported default in text signature: " + text);
+    }
+    return value;
+}
+
+}  // namespace
+
+void make_defaults(Signature& signature) {
+    for (Parameter& parameter : signature.parameters)
+        if (parameter.optional && parameter.default_value == nullptr)
+            parameter.default_value = default_object(parameter.default_text);
 }
 
 }  // namespace vornex::py

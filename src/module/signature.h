@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "module/python.h"
+
 namespace vornex::py {
 
 // The most parameters any bound callable takes.
@@ -16,6 +18,11 @@ struct Parameter {
     std::string name;
     bool optional = false;
     bool keyword_only = false;  // after a bare "*"
+    std::string default_text;   // "False" in "bit_packed=False"; empty when required
+    // The default as an object, made when the callable is added to the
+    // module and kept for the life of the process; the call sees it in
+    // place of an omitted argument.
+    PyObject* default_value = nullptr;
 };
 
 struct Signature {
@@ -30,5 +37,10 @@ struct Signature {
 // Parses "name(a, b=None)" and builds the docstring from it and `description`.
 // Throws std::length_error beyond kMaxParameters parameters.
 Signature parse_signature(const std::string& text_signature, const std::string& description);
+
+// Makes the default objects of `signature` (None, True, False, int and float
+// literals); std::logic_error for any other default text. Needs the
+// interpreter, so it runs when the callable is added to the module.
+void make_defaults(Signature& signature);
 
 }  // namespace vornex::py

@@ -28,6 +28,8 @@ def test_keyword_only_parameters_bind_by_name_only():
     assert raised(lambda: m.decode(syndrome))[:2] == (
         TypeError, "decode() missing required keyword-only argument 'invert'")
     assert m.scaled(3, scale=4) == 12
+    assert m.scaled(3) == 6  # an omitted argument takes the default of the text signature
+    assert inspect.signature(Mirror.scaled).parameters["scale"].default == 2
     parameters = inspect.signature(Mirror.decode).parameters
     assert [(p.name, p.kind) for p in parameters.values()][1:] == [
         ("syndrome", inspect.Parameter.POSITIONAL_OR_KEYWORD),

@@ -70,7 +70,7 @@ ModuleItem& mirror_class() {
             .method<decode_method<&Mirror::decode, "Bad syndrome: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome, *, invert)")
             .method<batch_method<&Mirror::batch_decode, "Bad syndromes: ">>("batch_decode($self, syndromes)")
-            .method<plain_method<&Mirror::scaled>>("scaled($self, value, *, scale)")
+            .method<plain_method<&Mirror::scaled>>("scaled($self, value, *, scale=2)")
             .method<same_size>("same_size($self, other)")
             .method<all_same_size>("all_same_size($self, others)")
             .getter<&Mirror::n_checks>("n_checks");
