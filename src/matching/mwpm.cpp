@@ -36,21 +36,30 @@ public:
     }
 
 private:
-    size_t n_ = 0;
-    size_t n_x_ = 0;
-    size_t stride_ = 0;  // N = 2n + 1
+    // Sizes of the current call, set by reset().
+    size_t n_ = 0;       // vertices
+    size_t n_x_ = 0;     // highest id in use: n plus blossoms made so far (freed ids are reused)
+    size_t stride_ = 0;  // N = 2n + 1, the row length of g_
+    // N x N edge records between ids; a blossom's row holds its best edge
+    // to every other id. Vertex rows are rewritten by reset() and load(),
+    // a blossom's row when the blossom is made.
     std::vector<DenseEdge> g_;
-    std::vector<int64_t> lab_;
-    std::vector<uint32_t> match_;
-    std::vector<uint32_t> slack_;
-    std::vector<uint32_t> st_;
-    std::vector<uint32_t> pa_;
-    std::vector<uint32_t> flower_from_;  // N rows of n + 1
-    std::vector<int8_t> s_;              // -1 free, 0 outer, 1 inner
-    std::vector<uint32_t> vis_;
-    uint32_t stamp_ = 0;
-    std::vector<std::vector<uint32_t>> flower_;
-    std::vector<std::vector<uint32_t>> adj_;
+    // Per id, valid for the whole call (reset() clears the first N):
+    std::vector<int64_t> lab_;          // dual: a vertex's label or a blossom's z, against weights counted twice
+    std::vector<uint32_t> match_;       // vertex at the far end of the id's matched edge, 0 when exposed
+    std::vector<uint32_t> slack_;       // outer id with the least slack edge to this id, 0 when none;
+                                        // stale after a blossom changes until recomputed from its members
+    std::vector<uint32_t> st_;          // outermost blossom containing the id (itself at top level);
+                                        // 0 for a freed blossom id
+    std::vector<uint32_t> pa_;          // inner id's tree parent in the current search (a vertex)
+    std::vector<uint32_t> flower_from_;  // N rows of n + 1: child of blossom b containing vertex x
+    std::vector<int8_t> s_;              // search label: -1 free, 0 outer, 1 inner; reset per phase
+    std::vector<uint32_t> vis_;          // stamp of the last lowest-common-ancestor walk that passed here
+    uint32_t stamp_ = 0;                 // current walk's stamp; vis_ entries below it are stale
+    std::vector<std::vector<uint32_t>> flower_;  // per blossom: its children around the cycle, base first
+    std::vector<std::vector<uint32_t>> adj_;     // per id: ids with an edge record of positive weight
+    // Outer vertices waiting to be scanned in the current phase;
+    // entries before queue_head_ are done.
     std::vector<uint32_t> queue_;
     size_t queue_head_ = 0;
 

@@ -19,23 +19,35 @@ namespace vornex {
 // reads is written by that decode first, so one workspace serves any number
 // of decodes on graphs of any size without clearing.
 struct UfWorkspace {
-    std::vector<uint32_t> parent;
-    std::vector<uint8_t> rnk;
-    std::vector<uint8_t> parity;
-    std::vector<uint8_t> has_bnd;
+    // Per node (N = n_checks + 1, the boundary last), reset at the start of
+    // every decode and valid through growth:
+    std::vector<uint32_t> parent;   // union-find parent; a root is its own parent
+    std::vector<uint8_t> rnk;       // union-by-rank rank, meaningful at roots only
+    std::vector<uint8_t> parity;    // at a root: odd number of defects in its cluster
+    std::vector<uint8_t> has_bnd;   // at a root: the cluster holds the boundary node
+    // Per edge (E, in graph edge order): growth in half-edges, 0..2; 2 is
+    // fully grown. Zeroed per decode; final once growth ends.
     std::vector<uint8_t> support;
+    // Per node: the defect still to be pushed up the peeling forest; written
+    // from the syndrome when peeling starts.
     std::vector<uint8_t> node_par;
-    std::vector<uint32_t> off;
-    std::vector<uint32_t> cursor;
-    std::vector<uint32_t> adj_to;
-    std::vector<uint32_t> adj_q;
+    // Compressed adjacency of the fully grown edges, built after growth:
+    std::vector<uint32_t> off;      // N + 1 offsets into adj_to/adj_q per node
+    std::vector<uint32_t> cursor;   // per node: next free slot while filling
+    std::vector<uint32_t> adj_to;   // 2E: neighbour of each slot; during growth it
+                                    // holds the edges that filled up in the round
+    std::vector<uint32_t> adj_q;    // 2E: qubit of each slot's edge
+    // Per node: during growth the round's activity flags (odd cluster without
+    // boundary), then the forest search's visited marks.
     std::vector<uint8_t> visited;
-    std::vector<uint32_t> tparent;
-    std::vector<uint32_t> tqubit;
-    std::vector<uint32_t> order;
+    // Peeling forest, valid after the forest search:
+    std::vector<uint32_t> tparent;  // per node: tree parent; a tree root is its own
+    std::vector<uint32_t> tqubit;   // per node: qubit of the edge to tparent, or none at a root
+    std::vector<uint32_t> order;    // N: nodes in breadth-first order, doubling as the queue
+    // Unused: kept at N entries so every workspace keeps its layout; the
+    // forest search queues in `order`.
     std::vector<uint32_t> queue;
 };
-
 // Decodes one syndrome into `correction`. Preconditions, checked by every
 // caller: syndrome.size() == graph.n_checks, correction.size() == graph.n_qubits.
 void decode_into(const CheckGraph& graph, std::span<const uint8_t> syndrome, UfWorkspace& workspace,
