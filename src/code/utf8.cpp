@@ -1,6 +1,16 @@
 #include "code/utf8.h"
 
 namespace vornex {
+namespace {
+
+bool is_unicode_space(uint32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+}  // namespace
+
 
 size_t utf8_char(std::string_view text, size_t i, uint32_t& cp) {
     const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
@@ -53,6 +63,16 @@ std::string utf8_lossy(std::string_view text) {
         }
     }
     return out;
+}
+
+bool is_blank(std::string_view text) {
+    uint32_t cp = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = utf8_char(text, i, cp);
+        if (len == 0 || !is_unicode_space(cp)) return false;
+        i += len;
+    }
+    return true;
 }
 
 }  // namespace vornex

@@ -18,6 +18,9 @@ size_t utf8_char(std::string_view text, size_t i, uint32_t& code_point);
 // True when the text is valid UTF-8.
 bool is_valid_utf8(std::string_view text);
 
+// True when every character of the (valid UTF-8) text is Unicode white space.
+bool is_blank(std::string_view text);
+
 // The text with every byte that does not start a valid sequence replaced by
 // U+FFFD, so that Python can always decode it.
 std::string utf8_lossy(std::string_view text);

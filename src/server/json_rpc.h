@@ -1,0 +1,43 @@
+// JSON-RPC 2.0 framing: one request parsed from one line, and the response
+// objects and their compact text. Knows nothing of the methods served.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "code/result.h"
+
+namespace vornex {
+
+inline constexpr int kParseError = -32700;
+inline constexpr int kMethodNotFound = -32601;
+inline constexpr int kInvalidParams = -32602;
+
+// Nesting deeper than this is refused while parsing, so that echoing an id
+// can never recurse without bound.
+inline constexpr int kMaxRequestDepth = 128;
+
+struct JsonRpcRequest {
+    std::string jsonrpc;
+    nlohmann::ordered_json id;  // null when absent
+    std::string method;
+    nlohmann::ordered_json params;  // null when absent
+};
+
+// One request from a line holding exactly one JSON value: an object with the
+// request's members, or an array of its four values in order. The error is
+// the description that follows "Parse error: ".
+Result<JsonRpcRequest> parse_request(std::string_view line);
+
+// {"jsonrpc":"2.0","id":id,"error":{"code":code,"message":message}}
+nlohmann::ordered_json error_response(const nlohmann::ordered_json& id, int code, std::string message);
+
+// {"jsonrpc":"2.0","id":id,"result":result}, the result's members sorted by key.
+nlohmann::ordered_json result_response(const nlohmann::ordered_json& id, const nlohmann::json& result);
+
+// The response on one line, without its line feed.
+std::string compact(const nlohmann::ordered_json& response);
+
+}  // namespace vornex
