@@ -79,7 +79,21 @@ public:
     std::vector<std::vector<double>> node_feature_rows() const;
     std::vector<std::vector<double>> edge_feature_rows() const;
 
+    // One listed occurrence of a qubit: the check it sits in, in scan order.
+    struct Occurrence {
+        uint64_t qubit;
+        uint32_t check;
+    };
+
 private:
+    // Construction steps, in order. Adds every edge (each pair of a qubit's
+    // checks) and returns which checks hold a qubit of their own (boundary).
+    std::vector<uint8_t> add_edges(const std::vector<Occurrence>& occurrences, uint64_t n_edges);
+    void build_adjacency();
+    void write_node_features(const GraphExtras& extras, const std::vector<uint64_t>& boundary_distance,
+                             const std::vector<uint8_t>& boundary);
+    void write_edge_features(const GraphExtras& extras);
+
     // Number of nodes within two hops (itself included) whose syndrome is exactly 1.
     void compute_activity(std::span<const uint8_t> syndrome, std::vector<uint32_t>& activity) const;
     void write_activity(std::span<const uint8_t> syndrome);
