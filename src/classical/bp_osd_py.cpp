@@ -1,31 +1,88 @@
-// BPOSDDecoder: min-sum BP with OSD post-processing. Every method reuses the
-// object's BP and OSD workspaces, so each holds the object exclusively.
-#include "classical/bp_osd.h"
+// BPOSDDecoder: min-sum BP with OSD post-processing, and with keyword-only
+// settings the configurable engine. Decodes reuse the object's workspaces,
+// so they hold the object exclusively; batches and predictions share it.
+#include "classical/bp_osd_family.h"
+#include "classical/model_argument_py.h"
 #include "module/binding.h"
 #include "module/registry.h"
 
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<BpOsdDecoder> construct(const Args& args) {
+// Keyword settings shared by the constructor and the class method, starting
+// at argument `first`: max_iter, bp_method, ms_scaling_factor, schedule,
+// stop, osd_method, osd_order.
+BpOsdSettings settings_from(const Args& args, size_t first) {
+    BpOsdSettings s = BpOsdOptions::defined_bp_osd_settings();
+    if (auto v = args.get<std::optional<uint64_t>>(first)) s.bp.max_iterations = *v;
+    if (auto v = args.get<std::optional<std::string>>(first + 1)) s.bp.method = unwrap(parse_bp_method(*v));
+    if (auto v = args.get<std::optional<double>>(first + 2)) s.bp.ms_scaling_factor = *v;
+    if (auto v = args.get<std::optional<std::string>>(first + 3)) s.bp.schedule = unwrap(parse_bp_schedule(*v));
+    if (auto v = args.get<std::optional<std::string>>(first + 4)) s.bp.stop = unwrap(parse_bp_stop(*v));
+    if (auto v = args.get<std::optional<std::string>>(first + 5)) s.osd.method = unwrap(parse_osd_method(*v));
+    if (auto v = args.get<std::optional<uint64_t>>(first + 6)) s.osd.order = *v;
+    return s;
+}
+
+std::unique_ptr<BpOsdFamily> construct(const Args& args) {
     auto checks = args.get<CheckList>(0);
     auto n_qubits = args.get<std::optional<uint64_t>>(1);
     const double error_rate = args.get<double>(2);
-    return std::make_unique<BpOsdDecoder>(unwrap(BpOsdDecoder::create(std::move(checks), n_qubits, error_rate)));
+    BpOsdOptions options;
+    options.error_channel = args.get<std::optional<std::vector<double>>>(3);
+    options.settings = settings_from(args, 4);
+    return std::make_unique<BpOsdFamily>(
+        unwrap(BpOsdFamily::create(std::move(checks), n_qubits, error_rate, std::move(options))));
+}
+
+std::unique_ptr<BpOsdFamily> from_detector_error_model(const Args& args) {
+    const std::string text = model_text_argument(args[0]);
+    return std::make_unique<BpOsdFamily>(unwrap(BpOsdFamily::from_detector_error_model(text, settings_from(args, 1))));
+}
+
+// One shot of detection events: a 1-D array of num_detectors bytes (or the
+// packed bytes); the prediction as a 1-D array.
+PyObject* predict_observables(const BpOsdFamily& decoder, const Args& args) {
+    auto view = args.u8_array(0, 1);
+    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
+    const auto events = syndrome_bytes(view, "Invalid detection events: ");
+    return to_array(unwrap(decoder.predict_observables(events, 1, packed, false)));
+}
+
+// A (shots, num_detectors) array (or packed rows) in, (shots, width) out.
+PyObject* predict_observables_batch(const BpOsdFamily& decoder, const Args& args) {
+    auto view = args.u8_array(0, 2);
+    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
+    const auto events = syndrome_bytes(view, "Invalid detection events: ");
+    const size_t n_shots = array_shape(view)[0];
+    const size_t width = packed ? (decoder.num_observables() + 7) / 8 : decoder.num_observables();
+    auto rows = unwrap(decoder.predict_observables(events, n_shots, packed, true));
+    return to_array(std::move(rows), {static_cast<npy_intp>(n_shots), static_cast<npy_intp>(width)});
 }
 
 }  // namespace
 
 ModuleItem& bp_osd_decoder_class() {
-    using D = BpOsdDecoder;
+    using D = BpOsdFamily;
     static ClassSpec spec =
-        ClassSpec::of<construct>("BPOSDDecoder(check_to_qubits, n_qubits, error_rate)")
+        ClassSpec::of<construct>(
+            "BPOSDDecoder(check_to_qubits, n_qubits, error_rate, *, error_channel=None, max_iter=50, "
+            "bp_method='minimum_sum', ms_scaling_factor=1.0, schedule='parallel', stop='posterior', "
+            "osd_method='osd_0', osd_order=0)")
+            .class_method<from_detector_error_model>(
+                "from_detector_error_model($type, model, *, max_iter=50, bp_method='minimum_sum', "
+                "ms_scaling_factor=1.0, schedule='parallel', stop='posterior', osd_method='osd_0', osd_order=0)")
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
             .method<decode_method<&D::decode_timed, "Invalid syndrome: ">>(
                 "decode_timed($self, syndrome, max_latency_ms)")
             .method<decode_method<&D::bp_decode, "Invalid syndrome: ">>("bp_decode($self, syndrome, max_iterations)")
+            .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")
+            .method<predict_observables>("predict_observables($self, detection_events, *, bit_packed=False)")
+            .method<predict_observables_batch>(
+                "predict_observables_batch($self, detection_events, *, bit_packed=False)")
             .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks");
+            .getter<&D::n_checks>("n_checks")
+            .getter<&D::num_observables>("num_observables");
     return spec;
 }
 

@@ -16,7 +16,10 @@ def u8(values):
 
 
 def test_signatures_and_attributes():
-    assert vx.BPOSDDecoder.__text_signature__ == "(check_to_qubits, n_qubits, error_rate)"
+    assert vx.BPOSDDecoder.__text_signature__ == (
+        "(check_to_qubits, n_qubits, error_rate, *, error_channel=None, max_iter=50, bp_method='minimum_sum', "
+        "ms_scaling_factor=1.0, schedule='parallel', stop='posterior', osd_method='osd_0', osd_order=0)"
+    )
     assert vx.BPOSDDecoder.decode.__text_signature__ == "($self, syndrome)"
     assert vx.BPOSDDecoder.decode_timed.__text_signature__ == "($self, syndrome, max_latency_ms)"
     assert vx.BPOSDDecoder.bp_decode.__text_signature__ == "($self, syndrome, max_iterations)"

@@ -1,0 +1,73 @@
+// The object behind the Python class BPOSDDecoder: the defined decoder when
+// every setting keeps its default, the configurable engine otherwise, and
+// always the engine when built from a detector error model (with the model's
+// per-column priors and its observables for predictions).
+//
+// Defaults of the settings are the defined decoder's behaviour: min-sum
+// without scaling, parallel schedule, the posterior stop, 50 iterations,
+// OSD-0. With any other value the engine runs, with BP iterations capped by
+// max_iterations rather than 50, and a check read as fired by bit 0 of its
+// byte in both BP and OSD.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "classical/bp_osd.h"
+#include "classical/bp_osd_engine.h"
+#include "code/check_graph.h"
+#include "code/result.h"
+#include "dem/observable_map.h"
+
+namespace vornex {
+
+// The keyword settings of BPOSDDecoder.
+struct BpOsdOptions {
+    std::optional<std::vector<double>> error_channel;  // one flip probability per qubit
+    BpOsdSettings settings = defined_bp_osd_settings();
+
+    static BpOsdSettings defined_bp_osd_settings();
+    // True when nothing differs from the defined decoder's behaviour.
+    bool is_defined() const;
+};
+
+class BpOsdFamily {
+public:
+    static Result<BpOsdFamily> create(CheckList check_to_qubits, std::optional<size_t> n_qubits, double error_rate,
+                                      BpOsdOptions options);
+    // Columns are the model's error mechanisms, checks its detectors.
+    static Result<BpOsdFamily> from_detector_error_model(std::string_view model_text, BpOsdSettings settings);
+
+    size_t n_qubits() const;
+    size_t n_checks() const;
+    bool has_observables() const { return observables_.has_value(); }
+    size_t num_observables() const { return observables_ ? observables_->num_observables() : 0; }
+
+    Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome);
+    Result<std::vector<uint8_t>> decode_timed(std::span<const uint8_t> syndrome, double max_latency_ms);
+    Result<std::vector<double>> bp_decode(std::span<const uint8_t> syndrome, uint64_t max_iterations);
+    // Rows of n_checks bytes in, (n_shots, n_qubits) out, on the worker pool.
+    std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
+
+    // Observable flips of n_shots rows of detection events (0/1 bytes, or
+    // bits packed little-endian when bit_packed); rows of num_observables
+    // bytes, or packed likewise.
+    Result<std::vector<uint8_t>> predict_observables(std::span<const uint8_t> events, size_t n_shots,
+                                                     bool bit_packed, bool parallel) const;
+
+private:
+    BpOsdFamily() = default;
+    Status check_syndrome(size_t length) const;
+
+    std::optional<BpOsdDecoder> defined_;
+    std::shared_ptr<const BpOsdEngine> engine_;
+    BpOsdEngine::Workspace workspace_;
+    std::optional<ObservableMap> observables_;
+};
+
+}  // namespace vornex
