@@ -64,6 +64,11 @@ PyObject* default_object(const std::string& text) {
     if (text == "None") return Py_NewRef(Py_None);
     if (text == "True") return Py_NewRef(Py_True);
     if (text == "False") return Py_NewRef(Py_False);
+    // A quoted literal without escapes: 'minimum_sum'.
+    if (text.size() >= 2 && (text.front() == '\'' || text.front() == '"') && text.back() == text.front()) {
+        PyObject* value = PyUnicode_FromStringAndSize(text.data() + 1, static_cast<Py_ssize_t>(text.size() - 2));
+        if (value != nullptr) return value;
+    }
     const bool is_float = text.find_first_of(".eE") != std::string::npos;
     PyObject* value = nullptr;
     if (is_float) {
