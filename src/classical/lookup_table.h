@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,8 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "dem/dem_model.h"
+#include "dem/model_prediction.h"
 #include "uf/uf_core.h"
 
 namespace vornex {
@@ -57,6 +60,21 @@ public:
     // True when the syndrome's key is in the table.
     bool contains(std::span<const uint8_t> syndrome) const;
 
+    // A table on the graph view of a model (checks = detectors, qubits =
+    // edges) that predicts the model's observables; fails on hyperedges.
+    static Result<LookupTable> from_model(const DetectorErrorModel& model);
+
+    // Observable prediction (dem/model_prediction.h); model() is nullptr
+    // for a table built from check lists.
+    const ModelObservables* model() const { return model_.get(); }
+    auto make_predictor() const {
+        return correction_predictor(*model_, n_qubits_,
+                                    [this, workspace = UfWorkspace{}](std::span<const uint8_t> events,
+                                                                      std::span<uint8_t> correction) mutable {
+                                        decode_row(events, workspace, correction);
+                                    });
+    }
+
 private:
     struct BytesHash {
         using is_transparent = void;
@@ -91,6 +109,7 @@ private:
     std::unordered_map<uint64_t, size_t> packed_table_;
     std::unordered_map<std::string, size_t, BytesHash, std::equal_to<>> byte_table_;
     std::vector<uint8_t> corrections_;
+    std::shared_ptr<const ModelObservables> model_;
 };
 
 }  // namespace vornex

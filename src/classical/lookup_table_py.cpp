@@ -4,16 +4,28 @@
 #include "module/registry.h"
 
 namespace vornex::py {
+namespace {
+
+std::unique_ptr<LookupTable> from_model(const Args& args) {
+    ModelArg model(args, 0);
+    return std::make_unique<LookupTable>(unwrap(LookupTable::from_model(*model)));
+}
+
+}  // namespace
+
 ModuleItem& lookup_table_decoder_class() {
     using D = LookupTable;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("LookupTableDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<plain_method<&D::build_table>>("build_table($self, max_entries)",
                                               "Build the lookup table by enumerating errors up to `max_entries`.")
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)",
                                                                      "Decode a single syndrome (NumPy array).")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>(
                 "batch_decode($self, syndromes)", "Batch decode (NumPy 2D array, shape (batch, n_checks)).")
+            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
+            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
             .getter<&D::n_qubits>("n_qubits")
             .getter<&D::n_checks>("n_checks")
             .getter<&D::table_size>("table_size");

@@ -20,8 +20,18 @@ Result<DemCode> dem_code_from_graph(const DemGraph& graph) {
         code.weights.push_back(placeholder_weight);
     }
     code.n_qubits = code.weights.size();
-    code.observables = ObservableMap::from_graph(graph, code.n_qubits);
+    code.observables = std::make_shared<const ModelObservables>(
+        ModelObservables{graph.num_detectors, ObservableMap::from_graph(graph, code.n_qubits)});
     return code;
+}
+
+Result<DemCode> dem_code_from_model(const DetectorErrorModel& model, const char* weighted_decoder) {
+    auto graph = build_dem_graph(model);
+    if (!graph) return graph.error();
+    if (weighted_decoder != nullptr) {
+        if (auto status = require_non_negative_weights(graph.value(), weighted_decoder); !status) return status.error();
+    }
+    return dem_code_from_graph(graph.value());
 }
 
 }  // namespace vornex

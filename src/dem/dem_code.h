@@ -9,24 +9,39 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "code/check_graph.h"
 #include "code/result.h"
 #include "dem/dem_graph.h"
+#include "dem/dem_model.h"
 #include "dem/observable_map.h"
 
 namespace vornex {
+
+// What a decoder built from a model keeps besides its engine: the width of
+// a shot and the observables each of its columns flips.
+struct ModelObservables {
+    uint32_t num_detectors = 0;
+    ObservableMap map;
+
+    uint32_t num_observables() const { return map.num_observables(); }
+};
 
 struct DemCode {
     CheckList check_to_qubits;  // one check per detector
     size_t n_qubits = 0;        // edges, then placeholders
     std::vector<double> weights;  // per column; placeholders take the first edge's weight so
                                   // that equal edge weights still read as uniform
-    ObservableMap observables;
+    std::shared_ptr<const ModelObservables> observables;
 };
 
 // Fails only for a model without detectors, which no check-list decoder takes.
 Result<DemCode> dem_code_from_graph(const DemGraph& graph);
+
+// Graph view and code in one step. With `weighted_decoder` (its name, for
+// the message) edges of probability above 0.5 are refused.
+Result<DemCode> dem_code_from_model(const DetectorErrorModel& model, const char* weighted_decoder = nullptr);
 
 }  // namespace vornex

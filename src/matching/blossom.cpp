@@ -591,4 +591,14 @@ std::vector<uint8_t> BlossomDecoder::batch_decode(std::span<const uint8_t> syndr
     return out;
 }
 
+Result<BlossomDecoder> BlossomDecoder::from_model(const DetectorErrorModel& model) {
+    auto code = dem_code_from_model(model, "BlossomDecoder");
+    if (!code) return code.error();
+    DemCode& c = code.value();
+    Result<BlossomDecoder> decoder(
+        BlossomDecoder(build_blossom_graph(std::move(c.check_to_qubits), c.n_qubits, std::move(c.weights))));
+    decoder.value().model_ = std::move(c.observables);
+    return decoder;
+}
+
 }  // namespace vornex

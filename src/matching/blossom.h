@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -18,6 +19,8 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "dem/dem_model.h"
+#include "dem/model_prediction.h"
 #include "matching/parity_check.h"
 
 namespace vornex {
@@ -115,8 +118,25 @@ public:
     // Rows of n_checks bytes in, (n_shots, n_qubits) bytes out.
     std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
 
+    // A decoder on the graph view of a model, weighted ln((1 - p) / p), that
+    // predicts the model's observables. Fails on hyperedges and on edges of
+    // probability above 0.5 (negative weights break its shortest paths).
+    static Result<BlossomDecoder> from_model(const DetectorErrorModel& model);
+
+    // Observable prediction (dem/model_prediction.h); model() is nullptr
+    // for a decoder built from check lists.
+    const ModelObservables* model() const { return model_.get(); }
+    auto make_predictor() const {
+        return correction_predictor(*model_, graph_.n_qubits,
+                                    [this](std::span<const uint8_t> events, std::span<uint8_t> correction) {
+                                        // Lengths fit by construction, so the decode cannot fail.
+                                        (void)blossom_decode_into(graph_, events, correction);
+                                    });
+    }
+
 private:
     BlossomGraph graph_;
+    std::shared_ptr<const ModelObservables> model_;
 };
 
 }  // namespace vornex

@@ -15,16 +15,24 @@ std::unique_ptr<BlossomDecoder> construct(const Args& args) {
 
 PyObject* edges(const BlossomDecoder& decoder) { return py_value(decoder.edges()); }
 
+std::unique_ptr<BlossomDecoder> from_model(const Args& args) {
+    ModelArg model(args, 0);
+    return std::make_unique<BlossomDecoder>(unwrap(BlossomDecoder::from_model(*model)));
+}
+
 }  // namespace
 
 ModuleItem& blossom_decoder_class() {
     using D = BlossomDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
+            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Tableau syndrome invalide: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Tableau syndromes invalide: ", BatchShape::Native>>(
                 "batch_decode($self, syndromes)")
+            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
+            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
             .getter<&D::n_qubits>("n_qubits")
             .getter<&D::n_checks>("n_checks")
             .getter<edges>("edges");

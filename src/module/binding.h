@@ -20,6 +20,8 @@
 #include "module/code_constructor.h"
 #include "module/convert.h"
 #include "module/decoder_methods.h"
+#include "module/model_arg.h"
+#include "module/predict_methods.h"
 #include "module/errors.h"
 #include "module/python.h"
 #include "module/ref.h"

@@ -39,6 +39,7 @@ ItemFactory const kRegistry[] = {
     gnn_predecoder_class,
     gnn_trainer_class,
     hybrid_decoder_class,
+    detector_error_model_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

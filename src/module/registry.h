@@ -25,6 +25,7 @@ ModuleItem& detector_graph_class();
 ModuleItem& gnn_predecoder_class();
 ModuleItem& gnn_trainer_class();
 ModuleItem& hybrid_decoder_class();
+ModuleItem& detector_error_model_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();

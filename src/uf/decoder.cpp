@@ -39,6 +39,15 @@ Status UnionFindDecoder::check_syndrome_length(size_t length) const {
                        std::to_string(graph_.n_checks) + ")");
 }
 
+Result<UnionFindDecoder> UnionFindDecoder::from_model(const DetectorErrorModel& model) {
+    auto code = dem_code_from_model(model);
+    if (!code) return code.error();
+    auto decoder = create(std::move(code.value().check_to_qubits), code.value().n_qubits);
+    if (!decoder) return decoder.error();
+    decoder.value().model_ = std::move(code.value().observables);
+    return decoder;
+}
+
 std::vector<uint8_t> UnionFindDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
     std::vector<uint8_t> out(batch_bytes(n_shots, graph_.n_qubits), 0);
     decode_rows(graph_, syndromes.data(), n_shots, out.data());

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,9 @@
 #include "code/check_graph.h"
 #include "code/result.h"
 #include "code/shape.h"
+#include "dem/dem_model.h"
+#include "dem/model_prediction.h"
+#include "uf/uf_core.h"
 
 namespace vornex {
 
@@ -42,8 +46,24 @@ public:
     // Shape already checked: syndromes holds n_shots * n_checks bytes.
     std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
 
+    // A decoder on the graph view of a model (checks = detectors, qubits =
+    // edges) that predicts the model's observables; fails on hyperedges.
+    static Result<UnionFindDecoder> from_model(const DetectorErrorModel& model);
+
+    // Observable prediction (dem/model_prediction.h); model() is nullptr
+    // for a decoder built from check lists.
+    const ModelObservables* model() const { return model_.get(); }
+    auto make_predictor() const {
+        return correction_predictor(*model_, graph_.n_qubits,
+                                    [this, workspace = UfWorkspace{}](std::span<const uint8_t> events,
+                                                                      std::span<uint8_t> correction) mutable {
+                                        decode_into(graph_, events, workspace, correction);
+                                    });
+    }
+
 private:
     CheckGraph graph_;
+    std::shared_ptr<const ModelObservables> model_;
 };
 
 }  // namespace vornex

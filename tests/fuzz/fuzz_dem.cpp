@@ -126,14 +126,14 @@ void exercise(std::string_view text, fuzz::Input& shots) {
     auto checks = build_check_graph(c.check_to_qubits, c.n_qubits);
     require(checks.ok());
     const size_t n_det = c.check_to_qubits.size();
-    const uint32_t n_obs = c.observables.num_observables();
+    const uint32_t n_obs = c.observables->num_observables();
     std::vector<uint8_t> events(n_det), packed((n_obs + 7) / 8);
     for (auto& e : events) e = shots.byte() & 1;
     const Status status = predict_observable_rows(events.data(), {n_det, false}, 1, packed.data(), {n_obs, true}, false, [&] {
         return [&, ws = UfWorkspace{}, correction = std::vector<uint8_t>(c.n_qubits)](
                    std::span<const uint8_t> ev, std::span<uint8_t> obs) mutable {
             decode_into(checks.value(), ev, ws, correction);
-            c.observables.apply(correction, obs);
+            c.observables->map.apply(correction, obs);
         };
     });
     require(status.ok());

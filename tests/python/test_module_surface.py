@@ -43,6 +43,7 @@ INSTANCES = {
                                               vx.DetectorGraph.edge_feature_dim(), 8, 1),
     "GNNTrainer": lambda: vx.GNNTrainer(CHECKS, N_QUBITS, 0.1),
     "HybridDecoder": lambda: vx.HybridDecoder(CHECKS, N_QUBITS),
+    "DetectorErrorModel": lambda: vx.DetectorErrorModel("error(0.1) D0 D1 L0\ndetector(1, 2) D0\n"),
 }
 
 # Candidate first arguments: wrong kinds, wrong dtypes, wrong shapes, bad

@@ -42,7 +42,7 @@ TEST(DemCode, ChecksPerDetectorWithPlaceholdersForUntouchedDetectors) {
     EXPECT_EQ(code.check_to_qubits, (CheckList{{0}, {2, 2}, {0, 1}, {3, 3}}));
     EXPECT_EQ(code.n_qubits, 4u);
     EXPECT_EQ(code.weights[2], code.weights[0]);
-    EXPECT_EQ(code.observables.num_columns(), 4u);
+    EXPECT_EQ(code.observables->map.num_columns(), 4u);
     EXPECT_TRUE(build_check_graph(code.check_to_qubits, code.n_qubits).ok());
     auto none = dem_code_from_graph(build_dem_graph(read_detector_error_model("error(0.1) L0").value()).value());
     EXPECT_EQ(none.error().message, "the model has no detectors; there is nothing to decode");
@@ -87,7 +87,7 @@ TEST(ShotRows, UnionFindPredictionsAgreeAcrossLayoutsAndThreads) {
         return [&, workspace = UfWorkspace{}, correction = std::vector<uint8_t>(code.n_qubits)](
                    std::span<const uint8_t> events, std::span<uint8_t> observables) mutable {
             decode_into(graph, events, workspace, correction);
-            code.observables.apply(correction, observables);
+            code.observables->map.apply(correction, observables);
         };
     };
     // Random sparse shots plus every single edge flip.

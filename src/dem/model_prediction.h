@@ -1,0 +1,52 @@
+// Observable predictions of any decoder built from a detector error model.
+//
+// A decoder family opts in with two members:
+//   const ModelObservables* model() const;  // nullptr when built from check lists
+//   auto make_predictor() const;            // a predictor as described in shot_rows.h
+// Families whose engine corrects columns build their predictor with
+// correction_predictor; an engine that finds the observable flips itself
+// (a matching engine tracking them along its paths) writes them directly.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "code/result.h"
+#include "code/shape.h"
+#include "dem/dem_code.h"
+#include "dem/shot_rows.h"
+
+namespace vornex {
+
+// A predictor for an engine that writes per-column corrections:
+// decode_into(events, correction) fills one byte per column, and the columns'
+// observables are read off it. The correction row is the predictor's own.
+template <class DecodeInto>
+auto correction_predictor(const ModelObservables& model, size_t n_columns, DecodeInto decode_into) {
+    return [&map = model.map, decode_into = std::move(decode_into), correction = std::vector<uint8_t>(n_columns)](
+               std::span<const uint8_t> events, std::span<uint8_t> observables) mutable {
+        decode_into(events, std::span<uint8_t>(correction));
+        map.apply(correction, observables);
+    };
+}
+
+// Predictions for n_shots rows of detection events (num_detectors bytes per
+// row, or ceil(num_detectors / 8) when bit_packed), as rows of
+// num_observables bytes (or packed likewise). The caller has checked that
+// the decoder has a model and that `events` holds the rows.
+template <class Decoder>
+Result<std::vector<uint8_t>> predict_observables(const Decoder& decoder, std::span<const uint8_t> events,
+                                                 size_t n_shots, bool bit_packed, bool parallel) {
+    const ModelObservables& model = *decoder.model();
+    const BitRows in{model.num_detectors, bit_packed};
+    const BitRows out{model.num_observables(), bit_packed};
+    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
+    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel,
+                                          [&] { return decoder.make_predictor(); });
+    if (!status) return status.error();
+    return predictions;
+}
+
+}  // namespace vornex

@@ -1,0 +1,37 @@
+// A detector error model passed to a method: the module's own
+// DetectorErrorModel (borrowed), model text (str), a path (os.PathLike), or
+// a stim.DetectorErrorModel (read through its text). Every family's
+// from_detector_error_model takes its model this way.
+#pragma once
+
+#include <optional>
+
+#include "dem/dem_model.h"
+#include "module/args.h"
+#include "module/borrowed_arg.h"
+
+namespace vornex::py {
+
+class ModelArg {
+public:
+    // TypeError naming the argument for any other object; ValueError with the
+    // reader's line-numbered text for malformed text; OSError for a path that
+    // cannot be read.
+    ModelArg(const Args& args, size_t i);
+
+    const DetectorErrorModel& operator*() const { return borrowed_ ? **borrowed_ : owned_; }
+    const DetectorErrorModel* operator->() const { return &**this; }
+
+private:
+    std::optional<Borrowed<const DetectorErrorModel>> borrowed_;
+    DetectorErrorModel owned_;
+};
+
+// Reads and flattens the model in a file; OSError (with the path) when the
+// file cannot be read, ValueError for its content.
+DetectorErrorModel read_model_file(PyObject* path);
+
+// Flattens model text; ValueError with the reader's text.
+DetectorErrorModel read_model_text(PyObject* text);
+
+}  // namespace vornex::py
