@@ -8,12 +8,11 @@ namespace {
 
 std::unique_ptr<LERBenchmark> construct(const Args&) { return std::make_unique<LERBenchmark>(); }
 
-PyObject* run_all(const LERBenchmark& bench, const Args&) { return py_str(unwrap(bench.run_all())); }
-
 }  // namespace
 
 ModuleItem& ler_benchmark_class() {
-    static ClassSpec spec = ClassSpec::of<construct>("LERBenchmark()").method<run_all>("run_all($self)");
+    static ClassSpec spec =
+        ClassSpec::of<construct>("LERBenchmark()").method<plain_method<&LERBenchmark::run_all>>("run_all($self)");
     return spec;
 }
 

@@ -26,40 +26,34 @@ PyObject* repetition_code_py(const Args& args) {
 }  // namespace
 
 ModuleItem& py_check_to_edges_function() {
-    static FunctionSpec spec = FunctionSpec::of<check_to_edges_py>(
-        "py_check_to_edges(check_to_qubits)", "Convert check_to_qubits to edge list (Python-exposed).");
-    return spec;
+    return function_item<check_to_edges_py>("py_check_to_edges(check_to_qubits)",
+                                            "Convert check_to_qubits to edge list (Python-exposed).");
 }
 
 ModuleItem& py_generate_surface_code_checks_function() {
-    static FunctionSpec spec = FunctionSpec::of<surface_code_py>(
+    return function_item<surface_code_py>(
         "py_generate_surface_code_checks(distance)",
         "Generate the compact periodic surface-code-style layout used by the Python API.\n\n"
         "The public contract is `d*d` data qubits arranged on a periodic square grid and\n"
         "`2*d*d` four-body checks.  Indices are always in `0..d*d`, so downstream\n"
         "decoders can safely trust the returned `n_qubits`.");
-    return spec;
 }
 
 ModuleItem& py_generate_toy_code_checks_function() {
-    static FunctionSpec spec = FunctionSpec::of<toy_code_py>(
+    return function_item<toy_code_py>(
         "py_generate_toy_code_checks(distance)",
         "Generate a toy code (not a proper quantum code) for backward compatibility.\n"
         "Kept for reference; prefer py_generate_surface_code_checks for real tests.");
-    return spec;
 }
 
 ModuleItem& py_generate_ring_code_checks_function() {
-    static FunctionSpec spec = FunctionSpec::of<ring_code_py>(
-        "py_generate_ring_code_checks(distance)", "Generate a simple ring code for testing (Python-exposed).");
-    return spec;
+    return function_item<ring_code_py>("py_generate_ring_code_checks(distance)",
+                                       "Generate a simple ring code for testing (Python-exposed).");
 }
 
 ModuleItem& py_generate_repetition_code_checks_function() {
-    static FunctionSpec spec = FunctionSpec::of<repetition_code_py>(
-        "py_generate_repetition_code_checks(distance)",
-        "Generate a repetition/chain code for testing (Python-exposed).");
-    return spec;
+    return function_item<repetition_code_py>("py_generate_repetition_code_checks(distance)",
+                                             "Generate a repetition/chain code for testing (Python-exposed).");
 }
 
 }  // namespace vornex::py

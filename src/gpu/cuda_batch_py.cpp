@@ -38,9 +38,6 @@ ModuleItem& cuda_batch_decoder_class() {
     return spec;
 }
 
-ModuleItem& cuda_is_available_function() {
-    static FunctionSpec spec = FunctionSpec::of<is_available>("cuda_is_available()");
-    return spec;
-}
+ModuleItem& cuda_is_available_function() { return function_item<is_available>("cuda_is_available()"); }
 
 }  // namespace vornex::py

@@ -1,5 +1,6 @@
 // DetectorGraph: the graph-network input built from a code and a syndrome.
 #include "learned/gnn_graph.h"
+#include "learned/graph_extras_py.h"
 #include "module/binding.h"
 #include "module/registry.h"
 
@@ -9,10 +10,7 @@ namespace {
 std::unique_ptr<DetectorGraph> construct(const Args& args) {
     const auto checks = args.get<CheckList>(0);
     const auto syndrome = args.get<std::vector<uint8_t>>(1);
-    GraphExtras extras;
-    extras.check_positions = args.get<std::optional<std::vector<std::pair<double, double>>>>(2);
-    extras.check_types = args.get<std::optional<std::vector<bool>>>(3);
-    extras.base_weights = args.get<std::optional<std::vector<double>>>(4);
+    const GraphExtras extras = graph_extras_arg(args, 2);
     const auto n_qubits = args.get<std::optional<uint64_t>>(5);
     return std::make_unique<DetectorGraph>(unwrap(DetectorGraph::create(checks, syndrome, extras, n_qubits)));
 }

@@ -1,4 +1,5 @@
 // HybridDecoder: graph-network weights fed to sparse matching.
+#include "learned/graph_extras_py.h"
 #include "learned/hybrid_decoder.h"
 #include "module/binding.h"
 #include "module/registry.h"
@@ -9,10 +10,7 @@ namespace {
 std::unique_ptr<HybridDecoder> construct(const Args& args) {
     auto checks = args.get<CheckList>(0);
     const auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    GraphExtras extras;
-    extras.check_positions = args.get<std::optional<std::vector<std::pair<double, double>>>>(2);
-    extras.check_types = args.get<std::optional<std::vector<bool>>>(3);
-    extras.base_weights = args.get<std::optional<std::vector<double>>>(4);
+    GraphExtras extras = graph_extras_arg(args, 2);
     const auto hidden = args.get<std::optional<uint64_t>>(5);
     const auto layers = args.get<std::optional<uint64_t>>(6);
     return std::make_unique<HybridDecoder>(

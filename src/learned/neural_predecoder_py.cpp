@@ -6,14 +6,6 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<NeuralPredecoder> construct(const Args& args) {
-    const auto n_input = args.get<uint64_t>(0);
-    const auto n_output = args.get<uint64_t>(1);
-    const auto n_hidden1 = args.get<std::optional<uint64_t>>(2);
-    const auto n_hidden2 = args.get<std::optional<uint64_t>>(3);
-    return std::make_unique<NeuralPredecoder>(unwrap(NeuralPredecoder::create(n_input, n_output, n_hidden1, n_hidden2)));
-}
-
 PyObject* train(NeuralPredecoder& net, const Args& args) {
     auto syndromes = args.u8_array(0, -1);
     auto corrections = args.u8_array(1, -1);
@@ -29,7 +21,8 @@ PyObject* train(NeuralPredecoder& net, const Args& args) {
 
 ModuleItem& neural_predecoder_class() {
     static ClassSpec spec =
-        ClassSpec::of<construct>("NeuralPredecoder(n_input, n_output, n_hidden1, n_hidden2)")
+        ClassSpec::of<construct_with<NeuralPredecoder, &NeuralPredecoder::create>>(
+            "NeuralPredecoder(n_input, n_output, n_hidden1, n_hidden2)")
             .method<train>("train($self, syndromes, corrections, n_epochs, learning_rate)")
             .method<decode_method<&NeuralPredecoder::predict, "Invalid syndrome: ", Syndrome::AnyRank>>(
                 "predict($self, syndrome)")

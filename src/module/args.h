@@ -24,6 +24,8 @@ public:
     PyObject* operator[](size_t i) const { return values_[i]; }
     bool given(size_t i) const { return values_[i] != nullptr && values_[i] != Py_None; }
     const char* name(size_t i) const { return signature_->parameters[i].name.c_str(); }
+    // Number of parameters of the signature.
+    size_t size() const { return signature_->parameters.size(); }
 
     // Parameter i converted to T; optional parameters convert to nullopt when omitted.
     template <class T>

@@ -275,6 +275,9 @@ public:
     virtual int add_to(PyObject* module) = 0;
 };
 
+// Entry points of methods: (self or class, arguments, count, keyword names).
+using VectorCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
 // A callable's signature and how to reach it, kept until the module adds it.
 struct CallableEntry {
     Signature signature;
@@ -302,21 +305,14 @@ public:
 
     template <auto Fn>
     ClassSpec& method(const std::string& text_signature, const std::string& description = "") {
-        methods_.push_back({parse_signature(text_signature, description),
-                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::method<Fn>)),
-                            METH_FASTCALL | METH_KEYWORDS,
-                            &SignatureSlot<Fn>::publish});
-        return *this;
+        return add_method(text_signature, description, &entry::method<Fn>, 0, &SignatureSlot<Fn>::publish);
     }
 
     // Fn: PyObject* (*)(const Args&); called on the class, no instance.
     template <auto Fn>
     ClassSpec& static_method(const std::string& text_signature, const std::string& description = "") {
-        methods_.push_back({parse_signature(text_signature, description),
-                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::function<Fn>)),
-                            METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-                            &SignatureSlot<Fn>::publish});
-        return *this;
+        return add_method(text_signature, description, &entry::function<Fn>, METH_STATIC,
+                          &SignatureSlot<Fn>::publish);
     }
 
     // Alternative constructor called on the class, e.g.
@@ -325,11 +321,8 @@ public:
     // constructor; the new object is of the class it was called on.
     template <auto Ctor>
     ClassSpec& class_method(const std::string& text_signature, const std::string& description = "") {
-        methods_.push_back({parse_signature(text_signature, description),
-                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry::class_method<Ctor>)),
-                            METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-                            &SignatureSlot<Ctor>::publish});
-        return *this;
+        return add_method(text_signature, description, &entry::class_method<Ctor>, METH_CLASS,
+                          &SignatureSlot<Ctor>::publish);
     }
 
     // Read-only attribute: Fn is PyObject* (*)(const Native&) or a const
@@ -358,6 +351,16 @@ public:
 
 private:
     ClassSpec() = default;
+
+    // A vectorcall entry point taking keywords; `binding` adds
+    // METH_STATIC or METH_CLASS.
+    ClassSpec& add_method(const std::string& text_signature, const std::string& description,
+                          VectorCall function, int binding, void (*publish)(const Signature*)) {
+        methods_.push_back({parse_signature(text_signature, description),
+                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+                            METH_FASTCALL | METH_KEYWORDS | binding, publish});
+        return *this;
+    }
 
     CallableEntry constructor_;
     const char* bind_thread_ = nullptr;
@@ -397,5 +400,13 @@ private:
     CallableEntry entry_;
     PyMethodDef defs_[2]{};
 };
+
+// The module function Fn as its registry item, made once:
+//   ModuleItem& cuda_is_available_function() { return function_item<is_available>("cuda_is_available()"); }
+template <auto Fn>
+ModuleItem& function_item(const char* text_signature, const char* description = "") {
+    static FunctionSpec spec = FunctionSpec::of<Fn>(text_signature, description);
+    return spec;
+}
 
 }  // namespace vornex::py

@@ -1,24 +1,32 @@
-// Constructor of the classes built from (check_to_qubits, n_qubits): both
-// arguments converted, then Native::create, whose error text becomes the
-// class's ValueError unchanged.
+// Constructors that take their arguments straight from a native factory's
+// parameter list: each parameter is converted from the call's argument at
+// the same position, by its declared type, in order; the factory's result
+// (the object, a Result of it, or a value the object is built from) becomes
+// the new object, and an error text becomes the class's exception unchanged.
+//
+//   ClassSpec::of<construct_with<BpOsdDecoder, &BpOsdDecoder::create>>(
+//       "BPOSDDecoder(check_to_qubits, n_qubits, error_rate)")
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <optional>
+#include <tuple>
 #include <utility>
 
-#include "code/check_graph.h"
 #include "module/args.h"
-#include "module/errors.h"
+#include "module/decoder_methods.h"
 
 namespace vornex::py {
 
+template <class Native, auto Create>
+std::unique_ptr<Native> construct_with(const Args& args) {
+    auto converted = detail::trailing_arguments<Create, 0>(args);
+    return std::make_unique<Native>(detail::take(std::apply(Create, std::move(converted))));
+}
+
+// The classes built from (check_to_qubits, n_qubits) by Native::create.
 template <class Native>
 std::unique_ptr<Native> construct_from_code(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    return std::make_unique<Native>(unwrap(Native::create(std::move(checks), n_qubits)));
+    return construct_with<Native, &Native::create>(args);
 }
 
 }  // namespace vornex::py

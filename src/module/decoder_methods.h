@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <stdexcept>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -77,6 +78,12 @@ struct NativeOperation<R (*)(C&, A...)> {
     using Parameters = std::tuple<A...>;
 };
 
+// A factory (a free or static function): its parameters are all arguments.
+template <class R, class... A>
+struct NativeOperation<R (*)(A...)> {
+    using Parameters = std::tuple<A...>;
+};
+
 template <auto Op>
 using SelfOf = typename NativeOperation<decltype(Op)>::Self;
 
@@ -110,6 +117,10 @@ using ConvertedParameter =
 // [First, size), in order.
 template <auto Op, size_t First, size_t... I>
 auto converted_arguments(const Args& args, std::index_sequence<I...>) {
+    // A native parameter beyond the text signature (one with a C++ default,
+    // say) has no argument to come from.
+    if (First + sizeof...(I) > args.size())
+        throw std::logic_error("native operation takes more parameters than its text signature names");
     return std::tuple<ConvertedParameter<Op, First + I>...>{
         args.get<ConvertedParameter<Op, First + I>>(First + I)...};
 }
@@ -140,6 +151,11 @@ PyObject* decode_method(detail::SelfOf<Op>& decoder, const Args& args) {
     return to_array(detail::take(std::apply(
         [&](auto&&... rest) { return std::invoke(Op, decoder, syndrome, std::move(rest)...); }, std::move(extra))));
 }
+
+// The batch form of an overloaded member, e.g.
+// RowsDecode<D>(&D::batch_decode) picks batch_decode(span, n_shots) const.
+template <class Native>
+using RowsDecode = std::vector<uint8_t> (Native::*)(std::span<const uint8_t>, size_t) const;
 
 // `name($self, syndromes)`: a (batch, n_checks) uint8 array in, a
 // (batch, n_qubits) array out. Op takes the row-major bytes and the number

@@ -29,9 +29,8 @@ PyObject* run_mcp_server(const Args&) {
 }  // namespace
 
 ModuleItem& run_mcp_server_function() {
-    static FunctionSpec spec = FunctionSpec::of<run_mcp_server>(
-        "run_mcp_server()", "Run the MCP server reading JSON-RPC 2.0 from stdin and writing to stdout.");
-    return spec;
+    return function_item<run_mcp_server>("run_mcp_server()",
+                                         "Run the MCP server reading JSON-RPC 2.0 from stdin and writing to stdout.");
 }
 
 }  // namespace vornex::py

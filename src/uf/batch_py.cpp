@@ -6,10 +6,9 @@
 namespace vornex::py {
 namespace {
 
-// batch_decode is its own entry point (not parallel_batch_decode's) so that
-// call errors name the method actually called.
-std::vector<uint8_t> batch_decode(const BatchDecoder& decoder, std::span<const uint8_t> syndromes, size_t n_shots) {
-    return decoder.parallel_batch_decode(syndromes, n_shots);
+// Its own entry point, so that call errors name the method actually called.
+std::vector<uint8_t> batch_decode(const BatchDecoder& decoder, std::span<const uint8_t> rows, size_t n_shots) {
+    return decoder.parallel_batch_decode(rows, n_shots);
 }
 
 }  // namespace

@@ -6,12 +6,10 @@
 namespace vornex::py {
 namespace {
 
-// The batch entry points without their native tuning arguments.
-std::vector<uint8_t> simd(const CPUBatchDecoder& d, std::span<const uint8_t> s, size_t n) {
-    return d.batch_decode_simd(s, n);
-}
-std::vector<uint8_t> pooled(const CPUBatchDecoder& d, std::span<const uint8_t> s, size_t n) {
-    return d.batch_decode_pooled(s, n);
+// The blocked and pooled forms with their default lane copies.
+template <auto Member>
+std::vector<uint8_t> default_lanes(const CPUBatchDecoder& decoder, std::span<const uint8_t> rows, size_t n_shots) {
+    return (decoder.*Member)(rows, n_shots, lane_copies());
 }
 
 }  // namespace
@@ -22,9 +20,9 @@ ModuleItem& cpu_batch_decoder_class() {
         ClassSpec::of<construct_from_code<D>>("CPUBatchDecoder(check_to_qubits, n_qubits)")
             .method<decode_method<&D::decode, "Invalid syndrome: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)", "`decode(syndrome: np.ndarray) -> np.ndarray` \u2014 single-syndrome decode.")
-            .method<batch_method<simd, "Invalid syndromes: ">>(
+            .method<batch_method<default_lanes<&D::batch_decode_simd>, "Invalid syndromes: ">>(
                 "batch_decode_simd($self, syndromes)", "`batch_decode_simd(syndromes: np.ndarray) -> np.ndarray`")
-            .method<batch_method<pooled, "Invalid syndromes: ">>(
+            .method<batch_method<default_lanes<&D::batch_decode_pooled>, "Invalid syndromes: ">>(
                 "batch_decode_pooled($self, syndromes)",
                 "`batch_decode_pooled(syndromes: np.ndarray) -> np.ndarray`\n"
                 "Internally allocates the buffer pool and output \u2014 convenient Python API.")

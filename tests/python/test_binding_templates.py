@@ -67,6 +67,10 @@ def test_standard_methods_check_in_the_family_order():
         ValueError, "Bad syndromes: The given array is not contiguous or is misaligned.")
     # A native error result becomes its exception.
     assert raised(lambda: m.batch_decode(np.zeros((3, 2), np.uint8)))[:2] == (RuntimeError, "three shots refused")
+    # A binding naming fewer parameters than its native operation is refused
+    # at the call, never read past its arguments.
+    assert raised(lambda: m.offset(1))[:2] == (
+        RuntimeError, "native operation takes more parameters than its text signature names")
     assert raised(lambda: m.scaled("x", scale=1)) == (
         TypeError, "'str' object cannot be interpreted as an integer", ["while processing 'value'"])
 

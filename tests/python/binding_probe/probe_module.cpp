@@ -37,6 +37,7 @@ struct Mirror {
         return std::vector<uint8_t>(rows.begin(), rows.end());
     }
     uint64_t scaled(uint64_t value, uint64_t scale) const { return value * scale; }
+    uint64_t offset(uint64_t value, uint64_t by = 1) const { return value + by; }
     bool same_size(const Mirror& other) const { return other.n_checks_ == n_checks_; }
 };
 
@@ -71,6 +72,8 @@ ModuleItem& mirror_class() {
                 "decode($self, syndrome, *, invert)")
             .method<batch_method<&Mirror::batch_decode, "Bad syndromes: ">>("batch_decode($self, syndromes)")
             .method<plain_method<&Mirror::scaled>>("scaled($self, value, *, scale=2)")
+            // Bound with fewer parameters than the native call takes.
+            .method<plain_method<&Mirror::offset>>("offset($self, value)")
             .method<same_size>("same_size($self, other)")
             .method<all_same_size>("all_same_size($self, others)")
             .getter<&Mirror::n_checks>("n_checks");
