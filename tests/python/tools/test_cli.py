@@ -1,0 +1,168 @@
+"""The `vornex` command end to end in a subprocess, on files written and read by stim."""
+import io
+import json
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from vornex_tools import build_decoder
+from vornex_tools.progress import Progress
+
+stim = pytest.importorskip("stim")
+
+
+def vornex(*args, stdin=b""):
+    return subprocess.run([sys.executable, "-m", "vornex_tools", *map(str, args)], input=stdin,
+                          capture_output=True, timeout=300)
+
+
+@pytest.fixture(scope="module")
+def experiment(tmp_path_factory):
+    """A distance-3 surface-code memory experiment: model file, sampled detection events and observables."""
+    circuit = stim.Circuit.generated("surface_code:rotated_memory_z", distance=3, rounds=3,
+                                     after_clifford_depolarization=0.02, before_measure_flip_probability=0.02)
+    dem = circuit.detector_error_model(decompose_errors=True)
+    folder = tmp_path_factory.mktemp("experiment")
+    dem.to_file(folder / "model.dem")
+    dets, obs = circuit.compile_detector_sampler(seed=11).sample(2000, separate_observables=True)
+    return folder, dem, dets, obs
+
+
+@pytest.mark.parametrize("in_format, out_format", [("b8", "01"), ("01", "b8"), ("r8", "r8"), ("dets", "dets")])
+def test_predict_reads_and_writes_stim_files(experiment, in_format, out_format):
+    folder, dem, dets, _ = experiment
+    stim.write_shot_data_file(data=dets, path=str(folder / "dets"), format=in_format,
+                              num_detectors=dem.num_detectors)
+    result = vornex("predict", "--dem", folder / "model.dem", "--in", folder / "dets", "--in-format", in_format,
+                    "--out", folder / "pred", "--out-format", out_format, "--decoder", "uf")
+    assert result.returncode == 0 and result.stderr == b"" and result.stdout == b""
+    predicted = stim.read_shot_data_file(path=str(folder / "pred"), format=out_format,
+                                         num_observables=dem.num_observables)
+    expected = build_decoder("uf", dem).predict_observables_batch(dets)
+    assert np.array_equal(predicted, expected.astype(bool))
+
+
+def test_predict_through_standard_streams(experiment):
+    folder, dem, dets, _ = experiment
+    ones = "".join("".join("01"[b] for b in row) + "\n" for row in dets[:50].astype(int))
+    result = vornex("predict", "--dem", folder / "model.dem", "--in", "-", "--out", "-", stdin=ones.encode())
+    assert result.returncode == 0
+    expected = build_decoder("blossom", dem).predict_observables_batch(dets[:50])
+    assert result.stdout.decode() == "".join(f"{row[0]}\n" for row in expected)
+
+
+def test_count_decodes_appended_observables(experiment):
+    folder, dem, dets, obs = experiment
+    stim.write_shot_data_file(data=np.hstack([dets, obs]), path=str(folder / "both.b8"), format="b8",
+                              num_detectors=dem.num_detectors, num_observables=dem.num_observables)
+    result = vornex("count", "--dem", folder / "model.dem", "--in", folder / "both.b8", "--in-format", "b8",
+                    "--in-includes-appended-observables", "--decoder", "blossom", "--json")
+    assert result.returncode == 0, result.stderr
+    predicted = build_decoder("blossom", dem).predict_observables_batch(dets)
+    errors = int(np.count_nonzero(np.any(predicted != obs, axis=1)))
+    assert 0 < errors < 2000
+    assert json.loads(result.stdout) == {"shots": 2000, "errors": errors, "logical_error_rate": errors / 2000}
+
+
+def test_count_compares_prediction_and_observable_files(tmp_path):
+    predicted = np.array([[0, 1], [1, 1], [0, 0], [1, 0]], dtype=bool)
+    actual = np.array([[0, 1], [1, 0], [0, 0], [0, 1]], dtype=bool)
+    stim.write_shot_data_file(data=predicted, path=str(tmp_path / "p.01"), format="01", num_observables=2)
+    stim.write_shot_data_file(data=actual, path=str(tmp_path / "o.r8"), format="r8", num_observables=2)
+    result = vornex("count", "--predictions", tmp_path / "p.01", "--obs", tmp_path / "o.r8", "--obs-format", "r8",
+                    "--num-observables", 2)
+    assert result.returncode == 0
+    assert result.stdout == b"2 mistakes in 4 shots (logical error rate 0.5)\n"
+
+
+def test_bad_files_exit_with_one_line(experiment, tmp_path):
+    folder, dem, _, _ = experiment
+    (tmp_path / "short.01").write_bytes(b"0101\n")
+    result = vornex("predict", "--dem", folder / "model.dem", "--in", tmp_path / "short.01", "--out", "-")
+    assert result.returncode == 1
+    assert result.stderr.decode() == (f"vornex: error: 01 data ended in the middle of a shot: 5 bytes is not a "
+                                      f"multiple of {dem.num_detectors + 1} ({dem.num_detectors} bits and a "
+                                      f"newline per shot)\n")
+
+    result = vornex("predict", "--dem", tmp_path / "missing.dem", "--in", tmp_path / "short.01", "--out", "-")
+    assert result.returncode == 1 and result.stderr.startswith(b"vornex: error: ")
+    assert b"missing.dem" in result.stderr and b"Traceback" not in result.stderr
+
+    (tmp_path / "bad.dem").write_text("error(0.1) D0\nerror(oops) D1\n")
+    result = vornex("predict", "--dem", tmp_path / "bad.dem", "--in", tmp_path / "short.01", "--out", "-")
+    assert result.returncode == 1 and result.stderr.startswith(b"vornex: error: ")
+    assert b"Traceback" not in result.stderr
+
+    (tmp_path / "p.01").write_bytes(b"0\n1\n")
+    (tmp_path / "o.01").write_bytes(b"0\n")
+    result = vornex("count", "--predictions", tmp_path / "p.01", "--obs", tmp_path / "o.01", "--num-observables", 1)
+    assert result.returncode == 1
+    assert result.stderr == (b"vornex: error: predictions have 2 shots of 1 observables but the actual flips "
+                             b"have 1 shots of 1\n")
+
+    (tmp_path / "empty.01").write_bytes(b"")
+    result = vornex("predict", "--dem", folder / "model.dem", "--in", tmp_path / "empty.01",
+                    "--out", tmp_path / "no" / "such" / "dir")
+    assert result.returncode == 1 and b"cannot write" in result.stderr
+
+
+@pytest.mark.parametrize("args, message", [
+    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--decoder", "nope"], b"argument --decoder: invalid choice"),
+    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--in-format", "csv"], b"argument --in-format: invalid"),
+    (["predict", "--dem", "m"], b"the following arguments are required: --in, --out"),
+    (["count", "--obs", "o"], b"give --predictions, or --dem and --in to decode"),
+    (["count", "--predictions", "p"], b"give --obs, or --in with --in-includes-appended-observables"),
+    (["count", "--predictions", "p", "--obs", "o"], b"give --dem or --num-observables"),
+    ([], b"the following arguments are required: COMMAND"),
+])
+def test_bad_arguments_exit_with_usage(args, message):
+    result = vornex(*args)
+    assert result.returncode == 2
+    assert result.stderr.startswith(b"usage: vornex") and message in result.stderr
+
+
+def test_serve_answers_on_standard_streams():
+    result = vornex("serve", stdin=b'{"jsonrpc":"2.0","id":1,"method":"tools/list"}\n')
+    assert result.returncode == 0
+    reply = json.loads(result.stdout.splitlines()[0])
+    assert reply["id"] == 1 and reply["result"]["tools"]
+
+
+def test_installed_console_command_runs_the_tool():
+    command = pathlib.Path(sys.executable).with_name("vornex")
+    if not command.exists():
+        pytest.skip("the package is not installed for this interpreter (developer route)")
+    result = subprocess.run([str(command), "--help"], capture_output=True, timeout=60)
+    assert result.returncode == 0 and b"predict" in result.stdout and b"serve" in result.stdout
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+def test_progress_is_drawn_only_on_terminals_and_only_for_long_runs():
+    now = [0.0]
+    clock = lambda: now[0]  # noqa: E731
+    pipe = io.StringIO()
+    for stream in (pipe, Terminal()):
+        progress = Progress("vornex predict", 300, stream=stream, clock=clock)
+        now[0] = 0.5
+        progress.update(100)    # too early: short runs stay quiet
+        now[0] = 2.0
+        progress.update(200)
+        now[0] = 2.1
+        progress.update(250)    # too soon after the last line
+        now[0] = 3.0
+        progress.finish()
+        now[0] = 0.0
+    assert pipe.getvalue() == ""
+    assert stream.getvalue() == ("\rvornex predict: 200/300 shots (100 shots/s)"
+                                 "\rvornex predict: 300/300 shots in 3.0 s\n")
+    quiet = Progress("x", 10, stream=Terminal(), clock=clock)
+    quiet.update(10)
+    quiet.finish()
+    assert quiet.stream.getvalue() == ""
