@@ -22,7 +22,7 @@ import stim  # noqa: E402
 import vornex_tools  # noqa: E402
 
 DISTANCES = (3, 5, 7)
-NOISE = (0.004, 0.006, 0.008, 0.010, 0.012, 0.014)
+NOISE = (0.003, 0.005, 0.007, 0.009, 0.011, 0.013)
 # Preferred decoder first: the sparse matching engine where this build has it.
 DECODER_PREFERENCE = ("vornex_matching", "vornex_blossom")
 
@@ -72,8 +72,8 @@ def plot(stats, decoder, path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--plot", default="threshold.png", help="where to write the plot (PNG)")
-    parser.add_argument("--max-shots", type=int, default=20_000)
-    parser.add_argument("--max-errors", type=int, default=400)
+    parser.add_argument("--max-shots", type=int, default=100_000)
+    parser.add_argument("--max-errors", type=int, default=1000)
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1)
     args = parser.parse_args()
 

@@ -166,3 +166,13 @@ def test_progress_is_drawn_only_on_terminals_and_only_for_long_runs():
     quiet.update(10)
     quiet.finish()
     assert quiet.stream.getvalue() == ""
+
+
+def test_predictions_are_the_same_across_chunks(experiment, monkeypatch):
+    from vornex_tools import decode_run
+    _, dem, dets, _ = experiment
+    packed = np.packbits(dets, axis=1, bitorder="little")
+    whole = decode_run.predict(dem, "uf", packed, label="test")
+    monkeypatch.setattr(decode_run, "CHUNK_SHOTS", 300)
+    assert np.array_equal(decode_run.predict(dem, "uf", packed, label="test"), whole)
+    assert np.array_equal(whole, build_decoder("uf", dem).predict_observables_batch(dets.view(np.uint8)))
