@@ -1,9 +1,13 @@
-"""Code layouts and parity helpers shared by the Python tests (no tests here).
+"""Code layouts, parity helpers and shared texts of the Python tests (no tests here).
 
 The rotated sector comes in two orientations that are different codes (the
 qubit numbering and the check order differ, and so do the logical operators),
 so each is kept under its own name."""
 import numpy as np
+import pytest
+
+# Appended to each method's own prefix when an array is refused for its layout.
+NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
 
 
 def rotated_sector_top_bottom(d):
@@ -44,3 +48,10 @@ def parity_matrix(checks, n_qubits):
 def syndrome_of(checks, error):
     """Syndrome of one error pattern; qubits beyond the pattern's length are ignored."""
     return np.array([int(sum(error[q] for q in check if q < len(error)) % 2) for check in checks], dtype=np.uint8)
+
+
+def error_text(exception_type, call):
+    """The text of the exception_type that call() raises."""
+    with pytest.raises(exception_type) as info:
+        call()
+    return str(info.value)

@@ -1,12 +1,11 @@
 """BlossomDecoder: exact minimum weight where guaranteed, consistent corrections, errors."""
-import json
 
 import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
 from codes import rotated_sector_left_right, syndrome_of
-from test_blossom_codes import min_correction_weight, reproduces, run_with_workers
+from test_blossom_codes import assert_batch_rows_equal_single_decodes, min_correction_weight, reproduces
 
 
 def u8(values):
@@ -76,21 +75,8 @@ def test_edges_and_sizes():
 
 
 def test_batch_rows_equal_single_decodes_with_one_and_two_workers():
-    code = """
-import json, numpy as np, vornex_decoder_v3 as vx
-from codes import rotated_sector_left_right, syndrome_of
-checks, _ = rotated_sector_left_right(11)
-rng = np.random.default_rng(5)
-rows = np.array([syndrome_of(checks, (rng.random(121) < p).astype(np.uint8))
-                 for p in np.linspace(0, 0.45, 120)])
-dec = vx.BlossomDecoder(checks, 121, (0.5 + rng.random(121)).tolist())
-batch = dec.batch_decode(rows)
-assert all(np.array_equal(batch[i], dec.decode(rows[i])) for i in range(len(rows)))
-print(json.dumps(batch.tolist()))
-"""
-    one = run_with_workers(code, 1)
-    assert one == run_with_workers(code, 2)
-    assert len(json.loads(one)) == 120
+    assert_batch_rows_equal_single_decodes("vx.BlossomDecoder(checks, 121, (0.5 + rng.random(121)).tolist())",
+                                           distance=11, seed=5, p_max=0.45, n_rows=120)
 
 
 def test_batch_shapes():

@@ -1,4 +1,5 @@
 """An independent minimum-weight reference and a worker-count runner for the matching tests (no tests here)."""
+import json
 import os
 import subprocess
 import sys
@@ -53,3 +54,29 @@ def run_with_workers(code, workers):
     env = dict(os.environ, VORNEX_NUM_THREADS=str(workers), PYTHONPATH=path)
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     return out.stdout
+
+
+BATCH_AGAINST_SINGLE = """
+import json, numpy as np, vornex_decoder_v3 as vx
+from codes import rotated_sector_left_right, syndrome_of
+checks, _ = rotated_sector_left_right({distance})
+rng = np.random.default_rng({seed})
+rows = np.array([syndrome_of(checks, (rng.random({n}) < p).astype(np.uint8))
+                 for p in np.linspace(0, {p_max}, {n_rows})])
+dec = {decoder}
+batch = dec.batch_decode(rows)
+assert all(np.array_equal(batch[i], dec.decode(rows[i])) for i in range(len(rows)))
+print(json.dumps(batch.tolist()))
+"""
+
+
+def assert_batch_rows_equal_single_decodes(decoder, distance, seed, p_max, n_rows):
+    """In child interpreters with one and with two workers: the batch of n_rows
+    syndromes of the distance-d sector (noise rising to p_max) equals the
+    single decodes row by row, and both runs give the same rows. `decoder`
+    is the constructor call, with `checks`, `rng` and `np` in scope."""
+    code = BATCH_AGAINST_SINGLE.format(distance=distance, seed=seed, n=distance * distance, p_max=p_max,
+                                       n_rows=n_rows, decoder=decoder)
+    one = run_with_workers(code, 1)
+    assert one == run_with_workers(code, 2)
+    assert len(json.loads(one)) == n_rows

@@ -5,9 +5,8 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from codes import parity_matrix
+from codes import NOT_CONTIGUOUS, parity_matrix
 
-NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
 CHAIN = [[0, 1], [1, 2], [2, 3]]
 
 

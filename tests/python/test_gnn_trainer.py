@@ -4,6 +4,7 @@ import os
 import pytest
 
 import vornex_decoder_v3 as vx
+from training_docs import training_doc
 
 
 def sector(d):
@@ -69,14 +70,12 @@ def test_argument_errors_and_borrows():
 
 
 def test_docstrings():
-    args = ("Args:\n    gnn: GNNPredecoder à entraîner (modifié en place)\n"
-            "    n_samples: nombre d'exemples de training à générer\n    n_epochs: nombre d'epochs d'entraînement\n")
-    returns = "\nReturns:\n    Loss MSE moyenne sur le dernier epoch."
-    assert vx.GNNTrainer.train.__doc__ == (
-        "Entraîne un GNNPredecoder et retourne la loss finale.\n\n" + args + returns)
-    assert vx.GNNTrainer.train_bp.__doc__ == (
-        "Entraîne un GNNPredecoder avec cibles marginales BP et retourne la loss finale.\n\n" + args
-        + "    max_bp_iter: nombre d'itérations BP pour les marginales (défaut: 20)\n" + returns)
+    args = ("gnn: GNNPredecoder à entraîner (modifié en place)", "n_samples: nombre d'exemples de training à générer",
+            "n_epochs: nombre d'epochs d'entraînement")
+    assert vx.GNNTrainer.train.__doc__ == training_doc("Entraîne un GNNPredecoder et retourne la loss finale.", *args)
+    assert vx.GNNTrainer.train_bp.__doc__ == training_doc(
+        "Entraîne un GNNPredecoder avec cibles marginales BP et retourne la loss finale.", *args,
+        "max_bp_iter: nombre d'itérations BP pour les marginales (défaut: 20)")
 
 
 def test_network_is_held_exclusively_for_the_whole_call():

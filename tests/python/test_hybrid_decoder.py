@@ -4,6 +4,7 @@ import pytest
 
 import vornex_decoder_v3 as vx
 from test_gnn_trainer import sector
+from training_docs import training_doc
 
 
 def syndrome_of(checks, error):
@@ -60,15 +61,13 @@ def test_messages():
         dec.load_weights("/nonexistent/dir/weights.safetensors")
     with pytest.raises(MemoryError):
         vx.HybridDecoder(sector(5), gnn_hidden_size=2**32)
-    args = ("Args:\n    n_samples: nombre d'exemples de training à générer\n"
-            "    n_epochs: nombre d'epochs d'entraînement\n"
-            "    error_rate: taux d'erreur pour la génération de syndromes (défaut: 0.1)\n")
-    returns = "\nReturns:\n    Loss MSE moyenne sur le dernier epoch."
-    assert vx.HybridDecoder.train.__doc__ == (
-        "Entraîne le GNN interne avec un générateur de dataset intégré.\n\n" + args + returns)
-    assert vx.HybridDecoder.train_bp.__doc__ == (
-        "Entraîne le GNN avec des cibles marginales BP (Belief Propagation).\n\n" + args
-        + "    max_bp_iter: nombre d'itérations BP (défaut: 20)\n" + returns)
+    args = ("n_samples: nombre d'exemples de training à générer", "n_epochs: nombre d'epochs d'entraînement",
+            "error_rate: taux d'erreur pour la génération de syndromes (défaut: 0.1)")
+    assert vx.HybridDecoder.train.__doc__ == training_doc(
+        "Entraîne le GNN interne avec un générateur de dataset intégré.", *args)
+    assert vx.HybridDecoder.train_bp.__doc__ == training_doc(
+        "Entraîne le GNN avec des cibles marginales BP (Belief Propagation).", *args,
+        "max_bp_iter: nombre d'itérations BP (défaut: 20)")
 
 
 def test_training_and_weights_round_trip(tmp_path):

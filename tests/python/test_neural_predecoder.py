@@ -3,8 +3,7 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-
-NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
+from codes import NOT_CONTIGUOUS, error_text
 
 
 def test_sizes_defaults_and_signatures():
@@ -69,15 +68,12 @@ def test_errors():
         net.predict(np.zeros(3, np.uint8))
     with pytest.raises(ValueError, match=r"^Syndrome length 5 != n_input 4$"):
         net.decode(np.zeros(5, np.uint8))
-    with pytest.raises(ValueError) as e:
-        net.predict(np.zeros(8, np.uint8)[::2])
-    assert str(e.value) == "Invalid syndrome: " + NOT_CONTIGUOUS
-    with pytest.raises(ValueError) as e:
-        net.train(np.zeros(16, np.uint8)[::2], np.zeros(4, np.uint8), 1, 0.1)
-    assert str(e.value) == "Invalid syndromes: " + NOT_CONTIGUOUS
-    with pytest.raises(ValueError) as e:
-        net.train(np.zeros(8, np.uint8), np.zeros(8, np.uint8)[::2], 1, 0.1)
-    assert str(e.value) == "Invalid corrections: " + NOT_CONTIGUOUS
+    assert error_text(ValueError, lambda: net.predict(np.zeros(8, np.uint8)[::2])) == (
+        "Invalid syndrome: " + NOT_CONTIGUOUS)
+    assert error_text(ValueError, lambda: net.train(np.zeros(16, np.uint8)[::2], np.zeros(4, np.uint8), 1, 0.1)) == (
+        "Invalid syndromes: " + NOT_CONTIGUOUS)
+    assert error_text(ValueError, lambda: net.train(np.zeros(8, np.uint8), np.zeros(8, np.uint8)[::2], 1, 0.1)) == (
+        "Invalid corrections: " + NOT_CONTIGUOUS)
     before = net.predict(np.ones(4, np.uint8))
     with pytest.raises(vx.PanicException):
         net.train(np.zeros(8, np.uint8), np.zeros(3, np.uint8), 1, 0.1)

@@ -1,12 +1,11 @@
 """SparseBlossomDecoder: consistent corrections, weight overrides, borrows, errors."""
-import json
 
 import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
 from codes import rotated_sector_left_right, syndrome_of
-from test_blossom_codes import reproduces, run_with_workers
+from test_blossom_codes import assert_batch_rows_equal_single_decodes, reproduces
 
 
 def u8(values):
@@ -81,21 +80,8 @@ def test_decode_with_weights_holds_the_decoder_exclusively():
 
 
 def test_batch_rows_equal_single_decodes_with_one_and_two_workers():
-    code = """
-import json, numpy as np, vornex_decoder_v3 as vx
-from codes import rotated_sector_left_right, syndrome_of
-checks, _ = rotated_sector_left_right(9)
-rng = np.random.default_rng(9)
-rows = np.array([syndrome_of(checks, (rng.random(81) < p).astype(np.uint8))
-                 for p in np.linspace(0, 0.3, 100)])
-dec = vx.SparseBlossomDecoder(checks, 81)
-batch = dec.batch_decode(rows)
-assert all(np.array_equal(batch[i], dec.decode(rows[i])) for i in range(len(rows)))
-print(json.dumps(batch.tolist()))
-"""
-    one = run_with_workers(code, 1)
-    assert one == run_with_workers(code, 2)
-    assert len(json.loads(one)) == 100
+    assert_batch_rows_equal_single_decodes("vx.SparseBlossomDecoder(checks, 81)", distance=9, seed=9,
+                                           p_max=0.3, n_rows=100)
 
 
 def test_error_texts_and_argument_kinds():

@@ -9,10 +9,9 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from codes import rotated_sector_top_bottom
+from codes import NOT_CONTIGUOUS, rotated_sector_top_bottom
 from test_union_find_helpers import random_code, reference_decode, standard_codes, syndromes
 
-NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
 CLASSES = [vx.UnionFindDecoder, vx.FastUnionFindDecoder, vx.BatchDecoder, vx.CPUBatchDecoder]
 BATCH_METHODS = [
     (vx.UnionFindDecoder, "batch_decode"),
