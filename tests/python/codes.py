@@ -4,7 +4,6 @@ The rotated sector comes in two orientations that are different codes (the
 qubit numbering and the check order differ, and so do the logical operators),
 so each is kept under its own name."""
 import numpy as np
-import pytest
 
 # Appended to each method's own prefix when an array is refused for its layout.
 NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
@@ -52,6 +51,8 @@ def syndrome_of(checks, error):
 
 def error_text(exception_type, call):
     """The text of the exception_type that call() raises."""
+    import pytest  # only the tests need it; the benchmarks share the layouts above
+
     with pytest.raises(exception_type) as info:
         call()
     return str(info.value)
