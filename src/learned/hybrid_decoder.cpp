@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "code/wyrand.h"
 #include "learned/gnn_trainer.h"
 #include "uf/decoder.h"
 
@@ -30,9 +31,12 @@ HybridDecoder::HybridDecoder(CheckList check_to_qubits, size_t n_qubits, GraphEx
 }
 
 HybridDecoder HybridDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
-                                    std::optional<size_t> hidden_size, std::optional<size_t> n_layers) {
+                                    std::optional<size_t> hidden_size, std::optional<size_t> n_layers,
+                                    std::optional<uint64_t> seed) {
+    Wyrand seed_source = seed ? Wyrand(*seed) : derive_rng();
     GNNPredecoder network(DetectorGraph::kNodeFeatureDim, DetectorGraph::kEdgeFeatureDim,
-                          hidden_size.value_or(kHybridDefaultHidden), n_layers.value_or(kHybridDefaultLayers));
+                          hidden_size.value_or(kHybridDefaultHidden), n_layers.value_or(kHybridDefaultLayers),
+                          seed_source);
     return create(std::move(check_to_qubits), n_qubits, std::move(extras), std::move(network));
 }
 

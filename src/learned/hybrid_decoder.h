@@ -26,9 +26,11 @@ inline constexpr size_t kHybridDefaultLayers = 3;
 class HybridDecoder {
 public:
     // n_qubits defaults to the largest listed index + 1 (1 without any); the
-    // network gets 10 node and 8 edge features and thread-seeded weights.
+    // network gets 10 node and 8 edge features and weights drawn from `seed`
+    // (thread-seeded without one).
     static HybridDecoder create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
-                                std::optional<size_t> hidden_size, std::optional<size_t> n_layers);
+                                std::optional<size_t> hidden_size, std::optional<size_t> n_layers,
+                                std::optional<uint64_t> seed = std::nullopt);
     // Same with a given network.
     static HybridDecoder create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
                                 GNNPredecoder network);

@@ -43,6 +43,19 @@ TEST(HybridDecoder, ZeroSyndromeAndLengthMessage) {
     EXPECT_EQ(HybridDecoder::create({}, std::nullopt, {}, 4, 1).n_qubits(), 1u);
 }
 
+TEST(HybridDecoder, SeedFixesTheStartingNetwork) {
+    const CheckList checks = rotated_surface_checks(5);
+    Wyrand rng(8);
+    const Bytes s = random_syndrome(checks, 25, rng, 0.1);
+    const DetectorGraph graph = DetectorGraph::create(checks, s, {}, 25).value();
+    auto weights = [&](std::optional<uint64_t> seed) {
+        return HybridDecoder::create(checks, 25, {}, 8, 2, seed).network().forward(graph).value();
+    };
+    EXPECT_EQ(weights(5), weights(5));
+    EXPECT_NE(weights(5), weights(6));
+    EXPECT_NE(weights(std::nullopt), weights(std::nullopt));
+}
+
 TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
     const CheckList checks = rotated_surface_checks(7);
     const size_t nq = 49;
