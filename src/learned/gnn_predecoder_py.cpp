@@ -1,5 +1,6 @@
 // GNNPredecoder: edge weights of a graph network over DetectorGraph inputs.
 #include "learned/gnn_predecoder.h"
+#include "code/wyrand.h"
 #include "module/binding.h"
 #include "module/registry.h"
 
@@ -11,6 +12,10 @@ std::unique_ptr<GNNPredecoder> construct(const Args& args) {
     const auto edge_feat_dim = args.get<uint64_t>(1);
     const auto hidden_size = args.get<uint64_t>(2);
     const auto n_layers = args.get<uint64_t>(3);
+    if (const auto seed = args.get<std::optional<uint64_t>>(4)) {
+        Wyrand seed_source(*seed);
+        return std::make_unique<GNNPredecoder>(node_feat_dim, edge_feat_dim, hidden_size, n_layers, seed_source);
+    }
     return std::make_unique<GNNPredecoder>(node_feat_dim, edge_feat_dim, hidden_size, n_layers);
 }
 
@@ -49,7 +54,7 @@ void set_l2_lambda(GNNPredecoder& net, PyObject* value) { net.set_l2_lambda(floa
 
 ModuleItem& gnn_predecoder_class() {
     static ClassSpec spec =
-        ClassSpec::of<construct>("GNNPredecoder(node_feat_dim, edge_feat_dim, hidden_size, n_layers)")
+        ClassSpec::of<construct>("GNNPredecoder(node_feat_dim, edge_feat_dim, hidden_size, n_layers, *, seed=None)")
             .method<plain_method<&GNNPredecoder::save_weights>>("save_weights($self, path)")
             .method<plain_method<&GNNPredecoder::load_weights>>("load_weights($self, path)")
             .method<forward>("forward($self, graph)")

@@ -13,8 +13,9 @@ std::unique_ptr<HybridDecoder> construct(const Args& args) {
     GraphExtras extras = graph_extras_arg(args, 2);
     const auto hidden = args.get<std::optional<uint64_t>>(5);
     const auto layers = args.get<std::optional<uint64_t>>(6);
+    const auto seed = args.get<std::optional<uint64_t>>(7);
     return std::make_unique<HybridDecoder>(
-        HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers));
+        HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers, seed));
 }
 
 constexpr Prefix kSyndrome = "Invalid syndrome: ";
@@ -26,7 +27,8 @@ ModuleItem& hybrid_decoder_class() {
     using D = HybridDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("HybridDecoder(check_to_qubits, n_qubits=None, check_positions=None, "
-                                 "check_types=None, base_weights=None, gnn_hidden_size=None, gnn_n_layers=None)")
+                                 "check_types=None, base_weights=None, gnn_hidden_size=None, gnn_n_layers=None, *, "
+                                 "seed=None)")
             .method<decode_method<&D::decode_hybrid, kSyndrome, Syndrome::AnyRank>>("decode_hybrid($self, syndrome)")
             .method<decode_method<&D::decode_heuristic, kSyndrome, Syndrome::AnyRank>>(
                 "decode_heuristic($self, syndrome)")

@@ -40,6 +40,7 @@ ItemFactory const kRegistry[] = {
     gnn_trainer_class,
     hybrid_decoder_class,
     detector_error_model_class,
+    rotated_surface_code_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

@@ -26,6 +26,7 @@ ModuleItem& gnn_predecoder_class();
 ModuleItem& gnn_trainer_class();
 ModuleItem& hybrid_decoder_class();
 ModuleItem& detector_error_model_class();
+ModuleItem& rotated_surface_code_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();

@@ -44,6 +44,7 @@ INSTANCES = {
     "GNNTrainer": lambda: vx.GNNTrainer(CHECKS, N_QUBITS, 0.1),
     "HybridDecoder": lambda: vx.HybridDecoder(CHECKS, N_QUBITS),
     "DetectorErrorModel": lambda: vx.DetectorErrorModel("error(0.1) D0 D1 L0\ndetector(1, 2) D0\n"),
+    "RotatedSurfaceCode": lambda: vx.RotatedSurfaceCode(3),
 }
 
 # Candidate first arguments: wrong kinds, wrong dtypes, wrong shapes, bad
