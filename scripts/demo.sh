@@ -6,8 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-PYTHON=${PYTHON:-python3}
 scripts/install_deps.sh
+source scripts/venv.sh
 scripts/build_module.sh
 mkdir -p build
 # Run from outside the source tree so that the installed package is imported.

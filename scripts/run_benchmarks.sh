@@ -4,9 +4,9 @@
 # standard output; nothing here is a pass/fail test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PYTHON=${PYTHON:-python3}
 
 scripts/install_deps.sh
+source scripts/venv.sh
 "$PYTHON" -m pip install -q --disable-pip-version-check pymatching ldpc scipy
 scripts/build_module.sh
 
