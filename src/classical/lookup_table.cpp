@@ -75,46 +75,81 @@ void LookupTable::flip_qubit(uint32_t qubit, std::vector<uint8_t>& syndrome, uin
     }
 }
 
-void LookupTable::build_table(uint64_t max_entries) {
+void LookupTable::build_table(uint64_t max_entries) { (void)build_table(max_entries, nullptr); }
+
+Status LookupTable::build_table(uint64_t max_entries, ProgressSink* progress) {
     UfWorkspace workspace;
-    if (n_qubits_ <= kBinaryEnumerationQubits)
-        enumerate_binary(max_entries, workspace);
-    else
-        enumerate_by_weight(max_entries, workspace);
+    const bool finished = n_qubits_ <= kBinaryEnumerationQubits
+                              ? enumerate_binary(max_entries, workspace, progress)
+                              : enumerate_by_weight(max_entries, workspace, progress);
+    return finished ? ok_status() : Status(interrupted_error());
 }
+
+namespace {
+
+// Patterns tried between progress reports: a few milliseconds of work.
+constexpr uint64_t kReportStride = 4096;
+
+// Whether to go on after `tried` of `planned` patterns (asks the sink every
+// kReportStride patterns).
+bool keep_building(ProgressSink* progress, uint64_t tried, uint64_t planned) {
+    return progress == nullptr || tried % kReportStride != 0 || progress->report(tried, planned);
+}
+
+// Patterns of weight 0 .. kMaxPatternWeight over n qubits, saturating.
+uint64_t patterns_by_weight(uint64_t n) {
+    long double count = 1, term = 1;
+    for (uint64_t w = 1; w <= kMaxPatternWeight && w <= n; ++w) {
+        term = term * static_cast<long double>(n - w + 1) / static_cast<long double>(w);
+        count += term;
+    }
+    return count >= 1.8e19L ? UINT64_MAX : static_cast<uint64_t>(count);
+}
+
+}  // namespace
 
 // Pattern i flips qubit j exactly when bit j of i is set. Stepping from i-1
 // to i flips only the bits that changed, so each pattern's syndrome costs a
 // couple of column flips on average instead of a full recomputation.
-void LookupTable::enumerate_binary(uint64_t max_entries, UfWorkspace& workspace) {
+bool LookupTable::enumerate_binary(uint64_t max_entries, UfWorkspace& workspace, ProgressSink* progress) {
     std::vector<uint8_t> syndrome(n_checks_, 0);
     uint64_t key = 0;
     const uint64_t total = uint64_t{1} << n_qubits_;
+    const uint64_t planned = std::min(total, max_entries);
     for (uint64_t i = 0; i < total && i != max_entries; ++i) {
+        if (!keep_building(progress, i, planned)) return false;
         for (uint64_t changed = i == 0 ? 0 : (i - 1) ^ i; changed != 0; changed &= changed - 1)
             flip_qubit(static_cast<uint32_t>(__builtin_ctzll(changed)), syndrome, key);
         insert_if_absent(syndrome, key, workspace);
     }
+    if (progress != nullptr) progress->report(planned, planned);
+    return true;
 }
 
 // The zero pattern (always), then every pattern of one, two, three and four
 // flips in lexicographic order, until max_entries patterns have been tried.
-void LookupTable::enumerate_by_weight(uint64_t max_entries, UfWorkspace& workspace) {
+bool LookupTable::enumerate_by_weight(uint64_t max_entries, UfWorkspace& workspace, ProgressSink* progress) {
     std::vector<uint8_t> syndrome(n_checks_, 0);
     uint64_t key = 0;
     uint64_t tried = 0;
+    const uint64_t planned = std::min(max_entries, patterns_by_weight(n_qubits_));
+    const auto finish = [&] {
+        if (progress != nullptr) progress->report(planned, planned);
+        return true;
+    };
     insert_if_absent(syndrome, key, workspace);
-    if (++tried >= max_entries) return;
+    if (++tried >= max_entries) return finish();
 
     const size_t n = n_qubits_;
     std::array<uint32_t, kMaxPatternWeight> pick{};
     for (size_t weight = 1; weight <= std::min(kMaxPatternWeight, n); ++weight) {
         for (size_t i = 0; i < weight; ++i) pick[i] = static_cast<uint32_t>(i);
         for (;;) {
+            if (!keep_building(progress, tried, planned)) return false;
             for (size_t i = 0; i < weight; ++i) flip_qubit(pick[i], syndrome, key);
             insert_if_absent(syndrome, key, workspace);
             for (size_t i = 0; i < weight; ++i) flip_qubit(pick[i], syndrome, key);
-            if (++tried >= max_entries) return;
+            if (++tried >= max_entries) return finish();
             // Next combination: bump the rightmost index that still has room.
             size_t i = weight;
             while (i > 0 && pick[i - 1] == n - weight + (i - 1)) --i;
@@ -123,6 +158,7 @@ void LookupTable::enumerate_by_weight(uint64_t max_entries, UfWorkspace& workspa
             for (size_t k = i; k < weight; ++k) pick[k] = pick[k - 1] + 1;
         }
     }
+    return finish();
 }
 
 void LookupTable::decode_row(std::span<const uint8_t> syndrome, UfWorkspace& workspace,

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "code/check_graph.h"
+#include "code/progress.h"
 #include "code/result.h"
 #include "dem/dem_model.h"
 #include "dem/model_prediction.h"
@@ -47,6 +48,10 @@ public:
     // Adds entries for up to max_entries enumerated patterns (see the
     // enumeration constants). Existing entries are never replaced.
     void build_table(uint64_t max_entries);
+    // Same, reporting patterns tried to `progress` (may be null); when the
+    // sink asks to stop, the entries added so far stay and the result is
+    // interrupted_error().
+    Status build_table(uint64_t max_entries, ProgressSink* progress);
 
     // Packed key: bit i set when check i fired. Fired means bit 0 of the
     // byte, the same reading the Union-Find core uses, so a byte 3 finds the
@@ -93,8 +98,9 @@ private:
     // Stores the core's correction of `syndrome` unless its key is present.
     void insert_if_absent(std::span<const uint8_t> syndrome, uint64_t key, UfWorkspace& workspace);
     void flip_qubit(uint32_t qubit, std::vector<uint8_t>& syndrome, uint64_t& key) const;
-    void enumerate_binary(uint64_t max_entries, UfWorkspace& workspace);
-    void enumerate_by_weight(uint64_t max_entries, UfWorkspace& workspace);
+    // Both return false when the progress sink stopped them.
+    bool enumerate_binary(uint64_t max_entries, UfWorkspace& workspace, ProgressSink* progress);
+    bool enumerate_by_weight(uint64_t max_entries, UfWorkspace& workspace, ProgressSink* progress);
 
     CheckGraph uf_;
     CheckList check_to_qubits_;

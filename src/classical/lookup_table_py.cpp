@@ -1,6 +1,7 @@
 // LookupTableDecoder: a syndrome table of Union-Find corrections.
 #include "classical/lookup_table.h"
 #include "module/binding.h"
+#include "module/python_progress.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -11,6 +12,13 @@ std::unique_ptr<LookupTable> from_model(const Args& args) {
     return std::make_unique<LookupTable>(unwrap(LookupTable::from_model(*model)));
 }
 
+PyObject* build_table(LookupTable& table, const Args& args) {
+    const auto max_entries = args.get<uint64_t>(0);
+    PythonProgress progress(args[1]);
+    unwrap(table.build_table(max_entries, &progress));
+    return py_none();
+}
+
 }  // namespace
 
 ModuleItem& lookup_table_decoder_class() {
@@ -18,8 +26,8 @@ ModuleItem& lookup_table_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("LookupTableDecoder(check_to_qubits, n_qubits)")
             .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
-            .method<plain_method<&D::build_table>>("build_table($self, max_entries)",
-                                              "Build the lookup table by enumerating errors up to `max_entries`.")
+            .method<build_table>("build_table($self, max_entries, *, progress=None)",
+                                 "Build the lookup table by enumerating errors up to `max_entries`.")
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)",
                                                                      "Decode a single syndrome (NumPy array).")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>(

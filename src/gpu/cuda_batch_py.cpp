@@ -6,6 +6,11 @@
 #include "module/registry.h"
 
 namespace vornex::py {
+
+// One device launch per call: its failure counters count calls.
+template <>
+inline constexpr bool kBatchInOneCall<CudaBatchDecoder> = true;
+
 namespace {
 
 constexpr const char* kTypePath = "vornex_decoder_v3::cuda_python::PyCUDABatchDecoder";

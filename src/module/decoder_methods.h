@@ -17,6 +17,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -136,7 +137,35 @@ PyObject* rows_array(std::vector<T>&& values, size_t n_shots, size_t row_size) {
     return to_array(std::move(values), {static_cast<npy_intp>(n_shots), static_cast<npy_intp>(row_size)});
 }
 
+// Op over the batch in chunks of rows sized to take about 50 ms each, with
+// pending signal handlers run between them, so Ctrl-C stops a long batch
+// within a chunk (the interpreter stays held throughout). Rows decode
+// independently, so the bytes are those of one call over the whole batch.
+template <auto Op>
+auto decode_in_chunks(SelfOf<Op>& decoder, std::span<const uint8_t> bytes, size_t n_shots, size_t row_size) {
+    constexpr size_t kFirstChunk = 1024;
+    if (n_shots <= kFirstChunk) return take(std::invoke(Op, decoder, bytes, n_shots));
+    const size_t row_bytes = bytes.size() / n_shots;
+    decltype(take(std::invoke(Op, decoder, bytes, n_shots))) out(batch_bytes(n_shots, row_size));
+    size_t chunk = kFirstChunk;
+    for (size_t begin = 0; begin < n_shots;) {
+        const size_t rows = std::min(chunk, n_shots - begin);
+        const auto start = std::chrono::steady_clock::now();
+        auto part = take(std::invoke(Op, decoder, bytes.subspan(begin * row_bytes, rows * row_bytes), rows));
+        std::copy(part.begin(), part.end(), out.begin() + static_cast<std::ptrdiff_t>(begin * row_size));
+        begin += rows;
+        if (PyErr_CheckSignals() < 0) throw_python_error();
+        if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(25)) chunk *= 2;
+    }
+    return out;
+}
+
 }  // namespace detail
+
+// Batches a family sends whole to the native operation (one device launch
+// per call, say, whose counters count calls): no chunks, no interrupt checks.
+template <class Native>
+inline constexpr bool kBatchInOneCall = false;
 
 // `name($self, syndrome, ...)`: one syndrome in, the native operation's
 // vector out as a 1-D array. Argument 0 must be a uint8 array; its layout
@@ -166,8 +195,13 @@ PyObject* batch_method(detail::SelfOf<Op>& decoder, const Args& args) {
     auto view = args.u8_array(0, -1);
     if constexpr (Shape == BatchShape::Family) {
         const SyndromeRows rows = syndrome_rows(view, decoder.n_checks(), Message.text);
-        return detail::rows_array(detail::take(std::invoke(Op, decoder, rows.bytes, rows.n_shots)), rows.n_shots,
-                                  decoder.n_qubits());
+        if constexpr (kBatchInOneCall<detail::SelfOf<Op>>)
+            return detail::rows_array(detail::take(std::invoke(Op, decoder, rows.bytes, rows.n_shots)),
+                                      rows.n_shots, decoder.n_qubits());
+        else
+            return detail::rows_array(detail::decode_in_chunks<Op>(decoder, rows.bytes, rows.n_shots,
+                                                                   decoder.n_qubits()),
+                                      rows.n_shots, decoder.n_qubits());
     } else {
         const std::span<const uint8_t> bytes = syndrome_bytes(view, Message.text);
         const std::vector<size_t> shape = array_shape(view);

@@ -14,6 +14,7 @@ PyObject* exception_type_for(ErrorKind kind) {
         case ErrorKind::Type: return PyExc_TypeError;
         case ErrorKind::Overflow: return PyExc_OverflowError;
         case ErrorKind::Panic: return panic_exception_type();
+        case ErrorKind::Interrupted: return PyExc_KeyboardInterrupt;
     }
     return PyExc_RuntimeError;
 }
@@ -34,7 +35,12 @@ void raise(PyObject* exception_type, const std::string& message) {
     throw_python_error();
 }
 
-void raise(const Error& error) { raise(exception_type_for(error.kind), error.message); }
+void raise(const Error& error) {
+    // A call stopped by its progress sink already has the reason pending
+    // (KeyboardInterrupt from a signal handler, or the callback's exception).
+    if (error.kind == ErrorKind::Interrupted && PyErr_Occurred()) throw_python_error();
+    raise(exception_type_for(error.kind), error.message);
+}
 
 void add_argument_note(const char* parameter) {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;

@@ -90,7 +90,7 @@ def test_signatures_and_docstrings():
     assert cls.build_table.__doc__ == "Build the lookup table by enumerating errors up to `max_entries`."
     assert cls.decode.__doc__ == "Decode a single syndrome (NumPy array)."
     assert cls.batch_decode.__doc__ == "Batch decode (NumPy 2D array, shape (batch, n_checks))."
-    assert cls.build_table.__text_signature__ == "($self, max_entries)"
+    assert cls.build_table.__text_signature__ == "($self, max_entries, *, progress=None)"
     t = cls([[0, 1]], 5)
     assert (t.n_qubits, t.n_checks) == (5, 1)
 

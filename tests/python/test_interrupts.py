@@ -1,0 +1,94 @@
+"""Ctrl-C during long native calls: a child process gets SIGINT in the middle
+of each call, which must end with KeyboardInterrupt within 2 s and leave the
+object usable."""
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
+
+PRELUDE = """
+import sys, time
+import numpy as np
+import vornex_decoder_v3 as vx
+"""
+
+# Each case: setup, then the long call (well over 2 s uninterrupted), then a
+# check that the object still works, printing "usable".
+CASES = {
+    "batch_decode": (
+        "code = vx.RotatedSurfaceCode(9)\n"
+        "syndromes = (np.random.default_rng(1).random((2_000_000, len(code.z_checks))) < 0.1).astype(np.uint8)\n"
+        "decoder = vx.UnionFindDecoder(code.z_checks, code.n_qubits)\n",
+        "decoder.batch_decode(syndromes)",
+        "assert decoder.batch_decode(syndromes[:5]).shape == (5, code.n_qubits); print('usable')",
+    ),
+    "build_table": (
+        "checks, n = vx.py_generate_repetition_code_checks(200)\n"
+        "table = vx.LookupTableDecoder(checks, n)\n",
+        "table.build_table(10_000_000)",
+        "assert table.table_size > 0\n"
+        "s = np.zeros(len(checks), np.uint8); s[3] = 1\n"
+        "assert table.decode(s).sum() > 0; print('usable', table.table_size)",
+    ),
+}
+
+
+def interrupt(setup, call, check):
+    script = PRELUDE + setup + (
+        "print('ready', flush=True)\n"
+        "started = time.monotonic()\n"
+        "try:\n"
+        f"    {call}\n"
+        "    print('finished', time.monotonic() - started)\n"
+        "except KeyboardInterrupt:\n"
+        "    print('interrupted', flush=True)\n"
+        f"{check}\n")
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True)
+    try:
+        assert child.stdout.readline().strip() == "ready", child.stderr.read()
+        time.sleep(0.5)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+        return out, err, child.returncode, time.monotonic() - sent
+    finally:
+        child.kill()
+        child.wait()
+
+
+@pytest.mark.parametrize("case", sorted(CASES))
+def test_ctrl_c_stops_the_call_and_leaves_the_object_usable(case):
+    out, err, code, elapsed = interrupt(*CASES[case])
+    assert code == 0, err
+    lines = out.splitlines()
+    assert lines[0] == "interrupted", out
+    assert lines[1].startswith("usable")
+    assert elapsed < 2.0
+
+
+def test_table_build_reports_progress_and_a_raising_callback_stops_it():
+    import vornex_decoder_v3 as vx
+    checks, n = vx.py_generate_repetition_code_checks(60)
+    table = vx.LookupTableDecoder(checks, n)
+    reports = []
+    table.build_table(300_000, progress=lambda done, total: reports.append((done, total)))
+    assert reports[-1] == (300_000, 300_000)
+    assert all(total == 300_000 for _, total in reports)
+    assert [done for done, _ in reports] == sorted(done for done, _ in reports)
+
+    class Stop(Exception):
+        pass
+
+    def stop(done, total):
+        raise Stop
+
+    other = vx.LookupTableDecoder(checks, n)
+    with pytest.raises(Stop):
+        other.build_table(300_000, progress=stop)
+    assert 0 < other.table_size < 300_000
