@@ -15,4 +15,17 @@ public:
     virtual bool report(uint64_t done, uint64_t total) = 0;
 };
 
+// One part of a larger job: reports units `offset + done` of the job's
+// `total` to the job's sink (which may be null).
+class PartProgress final : public ProgressSink {
+public:
+    PartProgress(ProgressSink* job, uint64_t offset, uint64_t total) : job_(job), offset_(offset), total_(total) {}
+    bool report(uint64_t done, uint64_t) override { return job_ == nullptr || job_->report(offset_ + done, total_); }
+
+private:
+    ProgressSink* job_;
+    uint64_t offset_;
+    uint64_t total_;
+};
+
 }  // namespace vornex

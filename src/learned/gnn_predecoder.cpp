@@ -292,27 +292,29 @@ void GNNPredecoder::train_step(const DetectorGraph& graph, std::span<const doubl
 }
 
 Status GNNPredecoder::train(std::span<const DetectorGraph* const> graphs, std::span<const std::vector<double>> targets,
-                            uint64_t n_epochs) {
+                            uint64_t n_epochs, ProgressSink* progress) {
     if (graphs.size() != targets.size())
         return panic_error("graphs and targets must have the same length (" + std::to_string(graphs.size()) +
                            " != " + std::to_string(targets.size()) + ")");
     for (const DetectorGraph* graph : graphs)
         if (Status s = check_graph(*graph); !s) return s;
     GnnWorkspace ws;
+    const uint64_t steps = n_epochs * graphs.size();
     for (uint64_t epoch = 0; epoch < n_epochs; ++epoch)
         for (size_t i = 0; i < graphs.size(); ++i) {
-            if (targets[i].size() != graphs[i]->n_edges()) continue;
-            train_step(*graphs[i], targets[i], ws);
+            if (targets[i].size() == graphs[i]->n_edges()) train_step(*graphs[i], targets[i], ws);
+            if (progress != nullptr && !progress->report(epoch * graphs.size() + i + 1, steps))
+                return interrupted_error();
         }
     return ok_status();
 }
 
 Status GNNPredecoder::train(std::span<const DetectorGraph> graphs, std::span<const std::vector<double>> targets,
-                            uint64_t n_epochs) {
+                            uint64_t n_epochs, ProgressSink* progress) {
     std::vector<const DetectorGraph*> pointers;
     pointers.reserve(graphs.size());
     for (const DetectorGraph& g : graphs) pointers.push_back(&g);
-    return train(std::span<const DetectorGraph* const>(pointers), targets, n_epochs);
+    return train(std::span<const DetectorGraph* const>(pointers), targets, n_epochs, progress);
 }
 
 Result<double> GNNPredecoder::loss(std::span<const DetectorGraph> graphs,

@@ -14,6 +14,7 @@
 #include "code/wyrand.h"
 #include "learned/gnn_graph.h"
 #include "learned/gnn_layers.h"
+#include "code/progress.h"
 #include "learned/gnn_weights.h"
 
 namespace vornex {
@@ -81,10 +82,12 @@ public:
     // step per pair; a pair whose target length differs from the graph's
     // edge count is skipped. Panic when the two lists differ in length,
     // ValueError for a graph of the wrong feature widths; both before any update.
+    // Each step is reported to `progress` (may be null); when it asks to
+    // stop, the steps taken stay and the result is interrupted_error().
     Status train(std::span<const DetectorGraph* const> graphs, std::span<const std::vector<double>> targets,
-                 uint64_t n_epochs);
+                 uint64_t n_epochs, ProgressSink* progress = nullptr);
     Status train(std::span<const DetectorGraph> graphs, std::span<const std::vector<double>> targets,
-                 uint64_t n_epochs);
+                 uint64_t n_epochs, ProgressSink* progress = nullptr);
 
     // Mean squared error of the edge weights against the targets over all
     // pairs (terms up to the shorter of the two lists); 0 without terms.

@@ -2,6 +2,7 @@
 #include "learned/gnn_predecoder.h"
 #include "code/wyrand.h"
 #include "module/binding.h"
+#include "module/python_progress.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -33,7 +34,8 @@ PyObject* train(GNNPredecoder& net, const Args& args) {
     BorrowedItems<const DetectorGraph> graphs(args, 0);
     const auto targets = args.get<std::vector<std::vector<double>>>(1);
     const auto n_epochs = args.get<uint64_t>(2);
-    unwrap(net.train(graphs.get(), targets, n_epochs));
+    PythonProgress progress(args[3]);
+    unwrap(net.train(graphs.get(), targets, n_epochs, &progress));
     return py_none();
 }
 
@@ -58,7 +60,7 @@ ModuleItem& gnn_predecoder_class() {
             .method<plain_method<&GNNPredecoder::save_weights>>("save_weights($self, path)")
             .method<plain_method<&GNNPredecoder::load_weights>>("load_weights($self, path)")
             .method<forward>("forward($self, graph)")
-            .method<train>("train($self, graphs, targets, n_epochs)")
+            .method<train>("train($self, graphs, targets, n_epochs, *, progress=None)")
             .method<predict_with_node_probs>("predict_with_node_probs($self, graph)")
             .property<&GNNPredecoder::learning_rate, set_learning_rate>("learning_rate")
             .property<&GNNPredecoder::l2_lambda, set_l2_lambda>("l2_lambda");

@@ -117,7 +117,8 @@ Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_i
     return set;
 }
 
-Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs) {
+Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs,
+                                  ProgressSink* progress) {
     const double lr0 = network.learning_rate();
     const GNNPredecoder start = network;
     GNNPredecoder best_network = network;
@@ -126,16 +127,26 @@ Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set
     double best = start_loss.value();
     // fmax: a NaN starting rate still backs off from the floor.
     double lr = std::fmax(lr0, 1e-6);
+    const uint64_t attempt_steps = n_epochs * set.graphs.size();
     for (int attempt = 0; attempt < kBackoffAttempts; ++attempt, lr *= 0.5) {
         network = start;
         network.set_learning_rate(lr);
-        if (Status s = network.train(std::span<const DetectorGraph>(set.graphs), set.targets, n_epochs); !s)
-            return s.error();
+        PartProgress part(progress, attempt * attempt_steps, kBackoffAttempts * attempt_steps);
+        const Status trained = network.train(std::span<const DetectorGraph>(set.graphs), set.targets, n_epochs,
+                                             progress != nullptr ? &part : nullptr);
+        if (!trained && trained.error().kind != ErrorKind::Interrupted) return trained.error();
+        // An interrupted attempt still competes: the caller keeps the best
+        // weights reached so far.
         auto loss = network.loss(set.graphs, set.targets);
         if (!loss) return loss.error();
         if (std::isfinite(loss.value()) && loss.value() < best) {
             best_network = network;
             best = loss.value();
+        }
+        if (!trained) {
+            network = std::move(best_network);
+            network.set_learning_rate(lr0);
+            return trained.error();
         }
     }
     network = std::move(best_network);
@@ -143,17 +154,18 @@ Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set
     return best;
 }
 
-Result<double> GNNTrainer::train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs) const {
+Result<double> GNNTrainer::train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
+                                 ProgressSink* progress) const {
     auto set = matching_dataset(n_samples);
     if (!set) return set.error();
-    return train_with_backoff(network, set.value(), n_epochs);
+    return train_with_backoff(network, set.value(), n_epochs, progress);
 }
 
 Result<double> GNNTrainer::train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
-                                    uint64_t max_bp_iter) const {
+                                    uint64_t max_bp_iter, ProgressSink* progress) const {
     auto set = bp_dataset(n_samples, max_bp_iter);
     if (!set) return set.error();
-    return train_with_backoff(network, set.value(), n_epochs);
+    return train_with_backoff(network, set.value(), n_epochs, progress);
 }
 
 }  // namespace vornex

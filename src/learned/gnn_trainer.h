@@ -29,7 +29,11 @@ inline constexpr int kBackoffAttempts = 6;
 // Trains `network` n_epochs on the set from the same start with learning
 // rates lr0, lr0/2, ... lr0/32 and keeps the best attempt (or the start when
 // none improves on it). The learning rate is restored; returns the best loss.
-Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs);
+// Steps of all attempts are reported to `progress` (may be null); when it
+// asks to stop, the network keeps the best weights reached so far (the
+// stopped attempt included) and the result is interrupted_error().
+Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs,
+                                  ProgressSink* progress = nullptr);
 
 class GNNTrainer {
 public:
@@ -52,9 +56,10 @@ public:
     // Targets are BP flip probabilities after max_bp_iter iterations.
     Result<TrainingSet> bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const;
 
-    Result<double> train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs) const;
-    Result<double> train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
-                            uint64_t max_bp_iter) const;
+    Result<double> train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
+                         ProgressSink* progress = nullptr) const;
+    Result<double> train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs, uint64_t max_bp_iter,
+                            ProgressSink* progress = nullptr) const;
 
 private:
     Result<DetectorGraph> sample_graph(uint64_t sample, std::vector<uint8_t>& syndrome) const;

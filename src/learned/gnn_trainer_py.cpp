@@ -1,6 +1,7 @@
 // GNNTrainer: deterministic datasets and back-off training of a GNNPredecoder.
 #include "learned/gnn_trainer.h"
 #include "module/binding.h"
+#include "module/python_progress.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -17,7 +18,8 @@ PyObject* train(const GNNTrainer& trainer, const Args& args) {
     Borrowed<GNNPredecoder> gnn(args, 0);
     const auto n_samples = args.get<uint64_t>(1);
     const auto n_epochs = args.get<uint64_t>(2);
-    return py_float(unwrap(trainer.train(*gnn, n_samples, n_epochs)));
+    PythonProgress progress(args[3]);
+    return py_float(unwrap(trainer.train(*gnn, n_samples, n_epochs, &progress)));
 }
 
 PyObject* generate_dataset(const GNNTrainer& trainer, const Args& args) {
@@ -30,7 +32,8 @@ PyObject* train_bp(const GNNTrainer& trainer, const Args& args) {
     const auto n_samples = args.get<uint64_t>(1);
     const auto n_epochs = args.get<uint64_t>(2);
     const auto max_bp_iter = args.get<uint64_t>(3);
-    return py_float(unwrap(trainer.train_bp(*gnn, n_samples, n_epochs, max_bp_iter)));
+    PythonProgress progress(args[4]);
+    return py_float(unwrap(trainer.train_bp(*gnn, n_samples, n_epochs, max_bp_iter, &progress)));
 }
 
 }  // namespace
@@ -40,7 +43,7 @@ ModuleItem& gnn_trainer_class() {
         ClassSpec::of<construct>("GNNTrainer(check_to_qubits, n_qubits, error_rate)",
                                  "Generates deterministic training samples of a code and trains a GNNPredecoder "
                                  "on matching or BP targets.")
-            .method<train>("train($self, gnn, n_samples, n_epochs)",
+            .method<train>("train($self, gnn, n_samples, n_epochs, *, progress=None)",
                            "Entraîne un GNNPredecoder et retourne la loss finale.\n"
                            "\n"
                            "Args:\n"
@@ -52,7 +55,7 @@ ModuleItem& gnn_trainer_class() {
                            "    Loss MSE moyenne sur le dernier epoch.")
             .method<generate_dataset>("generate_dataset($self, n_samples)",
                                       "Génère un dataset de training et retourne la taille.")
-            .method<train_bp>("train_bp($self, gnn, n_samples, n_epochs, max_bp_iter)",
+            .method<train_bp>("train_bp($self, gnn, n_samples, n_epochs, max_bp_iter, *, progress=None)",
                               "Entraîne un GNNPredecoder avec cibles marginales BP et retourne la loss finale.\n"
                               "\n"
                               "Args:\n"

@@ -117,13 +117,15 @@ Result<std::vector<uint8_t>> HybridDecoder::batch_decode_standard(std::span<cons
     return batch(syndromes, n_shots, [this](std::span<const uint8_t> s) { return decode_standard(s); });
 }
 
-Result<double> HybridDecoder::train(uint64_t n_samples, uint64_t n_epochs, double error_rate) {
-    return GNNTrainer(check_to_qubits_, n_qubits_, error_rate).train(network_, n_samples, n_epochs);
+Result<double> HybridDecoder::train(uint64_t n_samples, uint64_t n_epochs, double error_rate,
+                                    ProgressSink* progress) {
+    return GNNTrainer(check_to_qubits_, n_qubits_, error_rate).train(network_, n_samples, n_epochs, progress);
 }
 
 Result<double> HybridDecoder::train_bp(uint64_t n_samples, uint64_t n_epochs, double error_rate,
-                                       uint64_t max_bp_iter) {
-    return GNNTrainer(check_to_qubits_, n_qubits_, error_rate).train_bp(network_, n_samples, n_epochs, max_bp_iter);
+                                       uint64_t max_bp_iter, ProgressSink* progress) {
+    return GNNTrainer(check_to_qubits_, n_qubits_, error_rate)
+        .train_bp(network_, n_samples, n_epochs, max_bp_iter, progress);
 }
 
 }  // namespace vornex

@@ -54,8 +54,10 @@ public:
 
     // The trainer's operations on the internal network, with samples of this
     // code at `error_rate` (graphs without positions, types or base weights).
-    Result<double> train(uint64_t n_samples, uint64_t n_epochs, double error_rate);
-    Result<double> train_bp(uint64_t n_samples, uint64_t n_epochs, double error_rate, uint64_t max_bp_iter);
+    Result<double> train(uint64_t n_samples, uint64_t n_epochs, double error_rate,
+                         ProgressSink* progress = nullptr);
+    Result<double> train_bp(uint64_t n_samples, uint64_t n_epochs, double error_rate, uint64_t max_bp_iter,
+                            ProgressSink* progress = nullptr);
 
     Status save_weights(const std::string& path) const { return network_.save_weights(path); }
     Status load_weights(const std::string& path) { return network_.load_weights(path); }

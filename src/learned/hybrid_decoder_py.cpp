@@ -2,6 +2,7 @@
 #include "learned/graph_extras_py.h"
 #include "learned/hybrid_decoder.h"
 #include "module/binding.h"
+#include "module/python_progress.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -16,6 +17,23 @@ std::unique_ptr<HybridDecoder> construct(const Args& args) {
     const auto seed = args.get<std::optional<uint64_t>>(7);
     return std::make_unique<HybridDecoder>(
         HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers, seed));
+}
+
+PyObject* train(HybridDecoder& decoder, const Args& args) {
+    const auto n_samples = args.get<uint64_t>(0);
+    const auto n_epochs = args.get<uint64_t>(1);
+    const auto error_rate = args.get<double>(2);
+    PythonProgress progress(args[3]);
+    return py_float(unwrap(decoder.train(n_samples, n_epochs, error_rate, &progress)));
+}
+
+PyObject* train_bp(HybridDecoder& decoder, const Args& args) {
+    const auto n_samples = args.get<uint64_t>(0);
+    const auto n_epochs = args.get<uint64_t>(1);
+    const auto error_rate = args.get<double>(2);
+    const auto max_bp_iter = args.get<uint64_t>(3);
+    PythonProgress progress(args[4]);
+    return py_float(unwrap(decoder.train_bp(n_samples, n_epochs, error_rate, max_bp_iter, &progress)));
 }
 
 constexpr Prefix kSyndrome = "Invalid syndrome: ";
@@ -38,7 +56,7 @@ ModuleItem& hybrid_decoder_class() {
             .method<batch_method<&D::batch_decode_standard, kSyndromes>>("batch_decode_standard($self, syndromes)")
             .method<plain_method<&D::save_weights>>("save_weights($self, path)")
             .method<plain_method<&D::load_weights>>("load_weights($self, path)")
-            .method<plain_method<&D::train>>("train($self, n_samples, n_epochs, error_rate)",
+            .method<train>("train($self, n_samples, n_epochs, error_rate, *, progress=None)",
                            "Entraîne le GNN interne avec un générateur de dataset intégré.\n"
                            "\n"
                            "Args:\n"
@@ -48,7 +66,7 @@ ModuleItem& hybrid_decoder_class() {
                            "\n"
                            "Returns:\n"
                            "    Loss MSE moyenne sur le dernier epoch.")
-            .method<plain_method<&D::train_bp>>("train_bp($self, n_samples, n_epochs, error_rate, max_bp_iter)",
+            .method<train_bp>("train_bp($self, n_samples, n_epochs, error_rate, max_bp_iter, *, progress=None)",
                               "Entraîne le GNN avec des cibles marginales BP (Belief Propagation).\n"
                               "\n"
                               "Args:\n"

@@ -102,7 +102,7 @@ Result<std::vector<uint8_t>> NeuralPredecoder::decode(std::span<const uint8_t> s
 }
 
 Status NeuralPredecoder::train(std::span<const uint8_t> syndromes, std::span<const uint8_t> corrections,
-                               uint64_t n_epochs, double learning_rate) {
+                               uint64_t n_epochs, double learning_rate, ProgressSink* progress) {
     if (n_input_ == 0) return panic_error("NeuralPredecoder::train requires n_input >= 1");
     const uint64_t n_samples = syndromes.size() / n_input_;
     uint64_t expected = 0;
@@ -143,8 +143,13 @@ Status NeuralPredecoder::train(std::span<const uint8_t> syndromes, std::span<con
                 for (size_t m = 0; m < n_input_; ++m) w[m] -= (d1[i] * eta) * pass.x[m];
                 b1_[i] -= d1[i] * eta;
             }
+            // Samples are quick: the sink hears of every 64th.
+            const uint64_t done = epoch * n_samples + s + 1;
+            if (progress != nullptr && done % 64 == 0 && !progress->report(done, n_epochs * n_samples))
+                return interrupted_error();
         }
     }
+    if (progress != nullptr) progress->report(n_epochs * n_samples, n_epochs * n_samples);
     return ok_status();
 }
 

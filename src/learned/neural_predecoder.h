@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "code/progress.h"
 #include "code/result.h"
 #include "learned/gnn_layers.h"
 
@@ -36,8 +37,10 @@ public:
     // tail is ignored) with consecutive n_output-byte targets; one step per
     // sample per epoch, in order. Panics, before any change, when the
     // corrections do not hold exactly one target per sample or n_input is 0.
+    // Steps are reported to `progress` (may be null); when it asks to stop,
+    // the steps taken stay and the result is interrupted_error().
     Status train(std::span<const uint8_t> syndromes, std::span<const uint8_t> corrections, uint64_t n_epochs,
-                 double learning_rate);
+                 double learning_rate, ProgressSink* progress = nullptr);
 
     const Matrix& w1() const { return w1_; }
     const Matrix& w2() const { return w2_; }

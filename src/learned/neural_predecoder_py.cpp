@@ -1,6 +1,7 @@
 // NeuralPredecoder: a perceptron predecoder trained in place by the caller.
 #include "learned/neural_predecoder.h"
 #include "module/binding.h"
+#include "module/python_progress.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -13,7 +14,8 @@ PyObject* train(NeuralPredecoder& net, const Args& args) {
     const auto learning_rate = args.get<double>(3);
     const auto s = syndrome_bytes(syndromes, "Invalid syndromes: ");
     const auto c = syndrome_bytes(corrections, "Invalid corrections: ");
-    unwrap(net.train(s, c, n_epochs, learning_rate));
+    PythonProgress progress(args[4]);
+    unwrap(net.train(s, c, n_epochs, learning_rate, &progress));
     return py_none();
 }
 
@@ -23,7 +25,7 @@ ModuleItem& neural_predecoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_with<NeuralPredecoder, &NeuralPredecoder::create>>(
             "NeuralPredecoder(n_input, n_output, n_hidden1, n_hidden2)")
-            .method<train>("train($self, syndromes, corrections, n_epochs, learning_rate)")
+            .method<train>("train($self, syndromes, corrections, n_epochs, learning_rate, *, progress=None)")
             .method<decode_method<&NeuralPredecoder::predict, "Invalid syndrome: ", Syndrome::AnyRank>>(
                 "predict($self, syndrome)")
             .method<decode_method<&NeuralPredecoder::decode, "Invalid syndrome: ", Syndrome::AnyRank>>(

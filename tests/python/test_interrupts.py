@@ -35,6 +35,20 @@ CASES = {
         "s = np.zeros(len(checks), np.uint8); s[3] = 1\n"
         "assert table.decode(s).sum() > 0; print('usable', table.table_size)",
     ),
+    "HybridDecoder.train": (
+        "code = vx.RotatedSurfaceCode(5)\n"
+        "decoder = vx.HybridDecoder(code.z_checks, code.n_qubits, gnn_hidden_size=32, gnn_n_layers=2, seed=1)\n",
+        "decoder.train(100, 100_000, 0.05)",
+        "s = np.zeros(len(code.z_checks), np.uint8); s[4] = 1\n"
+        "assert decoder.decode_hybrid(s).shape == (code.n_qubits,); print('usable')",
+    ),
+    "NeuralPredecoder.train": (
+        "net = vx.NeuralPredecoder(24, 25, 64, 64)\n"
+        "rng = np.random.default_rng(2)\n"
+        "s = rng.integers(0, 2, (2000, 24), dtype=np.uint8); c = rng.integers(0, 2, (2000, 25), dtype=np.uint8)\n",
+        "net.train(s, c, 1_000_000, 0.01)",
+        "assert np.isfinite(net.predict(s[0])).all(); print('usable')",
+    ),
 }
 
 
@@ -92,3 +106,28 @@ def test_table_build_reports_progress_and_a_raising_callback_stops_it():
     with pytest.raises(Stop):
         other.build_table(300_000, progress=stop)
     assert 0 < other.table_size < 300_000
+
+
+def test_training_reports_progress_and_keeps_its_weights_when_stopped():
+    import numpy as np
+    import vornex_decoder_v3 as vx
+    code = vx.RotatedSurfaceCode(3)
+    net = vx.GNNPredecoder(vx.DetectorGraph.node_feature_dim(), vx.DetectorGraph.edge_feature_dim(), 8, 1, seed=4)
+    trainer = vx.GNNTrainer(code.z_checks, code.n_qubits, 0.1)
+    reports = []
+    trainer.train(net, 10, 3, progress=lambda done, total: reports.append((done, total)))
+    assert reports[-1] == (6 * 10 * 3, 6 * 10 * 3)  # six learning-rate attempts
+
+    graph = vx.DetectorGraph(code.z_checks, [1, 0, 0, 1])
+    fresh = vx.GNNPredecoder(vx.DetectorGraph.node_feature_dim(), vx.DetectorGraph.edge_feature_dim(), 8, 1, seed=4)
+    before = fresh.forward(graph)
+
+    def stop(done, total):
+        if done > 100:
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        trainer.train(fresh, 10, 1000, progress=stop)
+    after = fresh.forward(graph)
+    assert np.isfinite(after).all()
+    assert after != before  # the best weights reached before the stop are kept

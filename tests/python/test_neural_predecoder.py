@@ -11,7 +11,8 @@ def test_sizes_defaults_and_signatures():
     assert (net.n_input, net.n_output, net.n_hidden1, net.n_hidden2) == (7, 4, 5, 5)
     assert vx.NeuralPredecoder(n_input=3, n_output=2, n_hidden1=8, n_hidden2=None).n_hidden2 == 2
     assert vx.NeuralPredecoder.__text_signature__ == "(n_input, n_output, n_hidden1, n_hidden2)"
-    assert vx.NeuralPredecoder.train.__text_signature__ == "($self, syndromes, corrections, n_epochs, learning_rate)"
+    assert vx.NeuralPredecoder.train.__text_signature__ == (
+        "($self, syndromes, corrections, n_epochs, learning_rate, *, progress=None)")
     with pytest.raises(TypeError):
         vx.NeuralPredecoder(7, 4, None)
     with pytest.raises(OverflowError):
