@@ -36,7 +36,8 @@ CLASS_ORDER = [
     "BlossomDecoder", "FastUnionFindDecoder", "UnionFindDecoder", "SparseBlossomDecoder",
     "SlidingWindowDecoder", "StreamingDecoder", "BatchDecoder", "CPUBatchDecoder",
     "CUDABatchDecoder", "BenchmarkSuite", "LERBenchmark", "LookupTableDecoder", "BPOSDDecoder",
-    "NeuralPredecoder", "DetectorGraph", "GNNPredecoder", "GNNTrainer", "HybridDecoder", "RotatedSurfaceCode",
+    "NeuralPredecoder", "DetectorGraph", "GNNPredecoder", "GNNTrainer", "HybridDecoder", "DetectorErrorModel",
+    "RotatedSurfaceCode",
 ]
 
 
