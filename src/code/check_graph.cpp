@@ -72,6 +72,7 @@ Result<CheckGraph> build_check_graph(CheckList check_to_qubits, std::optional<si
         graph.edges.push_back({slots[i].check, second, slots[i].qubit});
         i = j;
     }
+    index_incidence(graph);
     return graph;
 }
 
@@ -84,6 +85,23 @@ size_t derived_n_qubits(const CheckList& check_to_qubits) {
             largest = std::max(largest, q);
         }
     return any ? size_t{largest} + 1 : 1;
+}
+
+void index_incidence(CheckGraph& graph) {
+    const auto boundary = static_cast<uint32_t>(graph.n_checks);
+    graph.incidence_start.assign(graph.n_nodes + 1, 0);
+    for (const CheckEdge& e : graph.edges) {
+        graph.incidence_start[e.a + 1] += 1;
+        if (e.b != boundary) graph.incidence_start[e.b + 1] += 1;
+    }
+    for (size_t n = 0; n < graph.n_nodes; ++n) graph.incidence_start[n + 1] += graph.incidence_start[n];
+    graph.incident_edges.resize(graph.incidence_start[graph.n_nodes]);
+    std::vector<uint32_t> fill(graph.incidence_start.begin(), graph.incidence_start.end() - 1);
+    for (size_t i = 0; i < graph.edges.size(); ++i) {
+        const CheckEdge& e = graph.edges[i];
+        graph.incident_edges[fill[e.a]++] = static_cast<uint32_t>(i);
+        if (e.b != boundary) graph.incident_edges[fill[e.b]++] = static_cast<uint32_t>(i);
+    }
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> check_to_edges(const CheckList& check_to_qubits) {

@@ -33,7 +33,17 @@ struct CheckGraph {
     size_t n_checks = 0;
     size_t n_qubits = 0;
     size_t n_nodes = 0;
+    // Edges of each check in ascending edge order, a self-loop twice; the
+    // run of check c is incident_edges[incidence_start[c] .. incidence_start[c+1]).
+    // The boundary node's run is left empty: decoders never walk it, since a
+    // cluster holding the boundary stops growing.
+    std::vector<uint32_t> incidence_start;
+    std::vector<uint32_t> incident_edges;
 };
+
+// Fills the incidence runs from `edges` (build_check_graph does this; a
+// graph assembled by hand must call it before decoding).
+void index_incidence(CheckGraph& graph);
 
 // Validates a code description and builds its check graph, or returns the
 // user-facing error text. n_qubits == nullopt derives it from the largest index.

@@ -49,6 +49,15 @@ TEST(CheckGraph, UnusedQubitsAndSelfLoops) {
     EXPECT_EQ(edge_tuples(loop.value()), (std::vector<EdgeTuple>{{0, 0, 0}}));
 }
 
+// Each check lists its edges in edge order (a self-loop twice); the
+// boundary's run stays empty.
+TEST(CheckGraph, IncidenceRunsInEdgeOrder) {
+    // Edges: q0 (0, boundary), q1 (0, 1), q2 (1, 1), q3 (0, 1).
+    const auto graph = build_check_graph({{0, 1, 3}, {1, 2, 2, 3}}, std::nullopt).value();
+    EXPECT_EQ(graph.incidence_start, (std::vector<uint32_t>{0, 3, 7, 7}));
+    EXPECT_EQ(graph.incident_edges, (std::vector<uint32_t>{0, 1, 3, 1, 2, 2, 3}));
+}
+
 TEST(CheckGraph, ValidationMessagesInOrder) {
     EXPECT_EQ(error_of({}, std::nullopt), "check_to_qubits must be non-empty");
     EXPECT_EQ(error_of({{0}, {}}, std::nullopt), "All checks must be non-empty");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "uf/uf_reference.h"
@@ -124,6 +125,65 @@ TEST(UfCore, AgreesWithReferenceOnStandardAndRandomCodes) {
     EXPECT_GT(capped_runs, 10000u);
 }
 
+// A decode only touches its clusters, so large graphs with a handful of
+// events are where a stale entry or a missed frontier node would show. One
+// workspace serves every graph in turn.
+TEST(UfCore, AgreesWithReferenceOnLargeGraphsWithFewEvents) {
+    Wyrand rng(0x5eed0002);
+    std::vector<testing::TestCode> codes;
+    codes.push_back(make_code(testing::rotated_sector_top_bottom(41), 41 * 41));
+    codes.push_back(make_code(testing::rotated_sector_left_right(31), 31 * 31));
+    codes.push_back(make_code(chain_checks(5000), 5000));
+    const auto ring = generate_ring_code(30).value();
+    codes.push_back(make_code(ring.checks, ring.n_qubits));
+    UfWorkspace shared;
+    for (int i = 0; i < 150; ++i) {
+        for (const auto& code : codes) {
+            const double p = i % 3 == 0 ? 0.0005 : 0.003;
+            const Bytes s = i % 2 ? testing::random_syndrome(rng, code.graph.n_checks, p)
+                                  : testing::noisy_syndrome(rng, code.checks, code.graph.n_qubits, p);
+            Bytes out(code.graph.n_qubits, 0xCD);
+            decode_into(code.graph, s, shared, out);
+            ASSERT_EQ(out, reference_decode(code.graph, s).correction) << i;
+        }
+    }
+}
+
+// Between decodes every flag a decode relies on finding clear is clear, so
+// the next decode (on any graph) starts from a clean slate.
+TEST(UfCore, DecodeLeavesTheWorkspaceClean) {
+    Wyrand rng(11);
+    UfWorkspace ws;
+    auto all_zero = [](const auto& v) { return std::all_of(v.begin(), v.end(), [](auto x) { return x == 0; }); };
+    for (const auto& code : testing::standard_codes()) {
+        for (int i = 0; i < 20; ++i) {
+            const Bytes s = testing::random_syndrome(rng, code.graph.n_checks, 0.2);
+            Bytes out(code.graph.n_qubits);
+            decode_into(code.graph, s, ws, out);
+            ASSERT_TRUE(all_zero(ws.clusters.touched));
+            ASSERT_TRUE(ws.clusters.touched_nodes.empty());
+            ASSERT_TRUE(all_zero(ws.growth.grown));
+            ASSERT_TRUE(all_zero(ws.growth.full));
+            ASSERT_TRUE(all_zero(ws.growth.rate));
+            ASSERT_TRUE(all_zero(ws.growth.listed));
+            ASSERT_TRUE(all_zero(ws.peeling.visited));
+            ASSERT_TRUE(ws.growth.active.empty() && ws.growth.boundary_full.empty() && ws.defects.empty());
+        }
+    }
+}
+
+TEST(UfCore, ListsDefectsByBitZeroAcrossWordEdges) {
+    Wyrand rng(12);
+    for (size_t n : {0u, 1u, 7u, 8u, 9u, 17u, 64u, 100u}) {
+        const Bytes s = testing::random_syndrome(rng, n, 0.1);
+        std::vector<uint32_t> got, want;
+        list_defects(s, got);
+        for (uint32_t c = 0; c < n; ++c)
+            if (s[c] & 1) want.push_back(c);
+        EXPECT_EQ(got, want) << n;
+    }
+}
+
 TEST(UfCore, WorkspaceReuseAcrossGraphSizes) {
     Wyrand rng(7);
     const auto big = make_code(testing::rotated_sector_top_bottom(11), 121);
@@ -138,8 +198,8 @@ TEST(UfCore, WorkspaceReuseAcrossGraphSizes) {
         }
     }
     // Grown once, never shrunk by the smaller graph.
-    EXPECT_EQ(ws.parent.size(), big.graph.n_nodes);
-    EXPECT_EQ(ws.adj_q.size(), 2 * big.graph.edges.size());
+    EXPECT_EQ(ws.clusters.parent.size(), big.graph.n_nodes);
+    EXPECT_EQ(ws.growth.grown.size(), big.graph.edges.size());
 }
 
 // The allocating form keeps scratch on the thread; interleaving graphs of

@@ -1,0 +1,131 @@
+// Synchronous cluster growth on the check graph, touching only the frontier
+// of the active clusters (Delfosse-Nickerson growth with integer edge
+// weights, as in the weighted Union-Find decoders of Huang, Newman and
+// Brown). Each active cluster adds one unit per tick to every unfilled edge
+// at its frontier, so an edge between two active ends gains two.
+//
+// Rather than tick by tick, a round jumps straight to the tick at which the
+// first edge fills: until then no cluster merges, so every edge keeps its
+// rate, and the jump lands on exactly the state the single ticks would reach.
+// With every weight 2 (two half-steps per edge) this is the growth of the
+// defined Union-Find core, round for round wherever an edge fills.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "uf/cluster_set.h"
+
+namespace vornex {
+
+struct GrowthScratch {
+    std::vector<uint32_t> grown;          // per edge: units grown, up to its weight; 0 between decodes
+    std::vector<uint8_t> full;            // per edge: 1 once grown reached the weight; 0 between decodes
+    std::vector<uint8_t> rate;            // per edge: active ends reaching it this round; 0 between rounds
+    std::vector<uint32_t> grown_edges;    // edges with grown > 0, to reset them at the end
+    std::vector<uint32_t> round_edges;    // edges growing this round, in the order first reached
+    std::vector<uint32_t> newly_full;     // edges that filled up this round
+    std::vector<uint32_t> boundary_full;  // every full edge to the boundary node
+    std::vector<uint32_t> active;         // roots of the clusters growing this round
+    std::vector<uint32_t> next_active;    // roots of the clusters growing next round
+    std::vector<uint8_t> listed;          // root already in next_active; 0 between rounds
+
+    // Grows every array to the graph's size; new entries are clean.
+    void reserve(size_t n_nodes, size_t n_edges);
+
+    // Back to clean, in time proportional to the edges the decode grew.
+    void reset();
+};
+
+// Every edge weighs two half-steps: the defined unweighted core.
+struct HalfStepWeights {
+    uint32_t operator()(uint32_t) const { return 2; }
+};
+
+// Per-edge integer weights, each at least 1.
+struct EdgeWeights {
+    const uint32_t* weight;
+    uint32_t operator()(uint32_t e) const { return weight[e]; }
+};
+
+namespace growth_detail {
+
+// Adds one to the rate of each unfilled edge of the cluster's frontier nodes
+// and drops from the frontier the nodes with no unfilled edge left.
+template <class Weight>
+void reach_frontier(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs, uint32_t root) {
+    const uint32_t* start = g.incidence_start.data();
+    const uint32_t* incident = g.incident_edges.data();
+    uint32_t prev = kNoNode;
+    for (uint32_t u = cs.frontier_head[root]; u != kNoNode;) {
+        const uint32_t next = cs.frontier_next[u];
+        bool open = false;
+        for (uint32_t k = start[u]; k < start[u + 1]; ++k) {
+            const uint32_t e = incident[k];
+            if (gs.full[e]) continue;
+            open = true;
+            if (gs.rate[e]++ == 0) gs.round_edges.push_back(e);
+        }
+        if (open) {
+            prev = u;
+        } else if (prev == kNoNode) {
+            cs.frontier_head[root] = next;
+        } else {
+            cs.frontier_next[prev] = next;
+        }
+        if (!open && cs.frontier_tail[root] == u) cs.frontier_tail[root] = prev;
+        u = next;
+    }
+}
+
+// Ticks until the first growing edge fills.
+template <class Weight>
+uint64_t ticks_to_next_fill(const GrowthScratch& gs, Weight weight) {
+    uint64_t ticks = UINT64_MAX;
+    for (uint32_t e : gs.round_edges) {
+        const uint64_t remaining = weight(e) - gs.grown[e];
+        ticks = std::min<uint64_t>(ticks, (remaining + gs.rate[e] - 1) / gs.rate[e]);
+    }
+    return ticks;
+}
+
+template <class Weight>
+void advance(GrowthScratch& gs, Weight weight, uint64_t ticks) {
+    for (uint32_t e : gs.round_edges) {
+        const uint32_t w = weight(e);
+        const uint32_t before = gs.grown[e];
+        const uint64_t after = std::min<uint64_t>(w, before + ticks * gs.rate[e]);
+        if (before == 0) gs.grown_edges.push_back(e);
+        gs.grown[e] = static_cast<uint32_t>(after);
+        gs.rate[e] = 0;
+        if (after == w) {
+            gs.full[e] = 1;
+            gs.newly_full.push_back(e);
+        }
+    }
+    gs.round_edges.clear();
+}
+
+void merge_filled(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs);
+void collect_active(ClusterSet& cs, GrowthScratch& gs);
+
+}  // namespace growth_detail
+
+// Grows from the roots in gs.active (the singleton defects, touched, parity
+// set) until no cluster is active or none can grow. Afterwards gs.full marks
+// the filled edges, which are exactly the edges the clusters were united by,
+// and gs.boundary_full lists the filled boundary edges.
+template <class Weight>
+void grow_clusters(const CheckGraph& g, Weight weight, ClusterSet& cs, GrowthScratch& gs) {
+    while (!gs.active.empty()) {
+        for (uint32_t root : gs.active) growth_detail::reach_frontier<Weight>(g, cs, gs, root);
+        if (gs.round_edges.empty()) break;
+        growth_detail::advance(gs, weight, growth_detail::ticks_to_next_fill(gs, weight));
+        growth_detail::merge_filled(g, cs, gs);
+        growth_detail::collect_active(cs, gs);
+    }
+}
+
+}  // namespace vornex
