@@ -1,0 +1,220 @@
+// Flooding: regions claim and release graph nodes as their radii change,
+// and every node of a growing region keeps one queued look at its edges.
+#include <algorithm>
+#include <string>
+
+#include "matching/sparse/sparse_engine.h"
+
+namespace vornex::sparse {
+
+namespace {
+
+// The first moment one of a node's edges needs attention, and which edge.
+struct Reach {
+    Time time = kNever;
+    uint32_t half_edge = 0;
+};
+
+}  // namespace
+
+void SparseEngine::prepare(const MatchingGraph& graph) {
+    graph_ = &graph;
+    const size_t n = graph.n_nodes;
+    if (owner_event_.size() < n) {
+        owner_event_.resize(n, kNone);
+        distance_.resize(n, 0);
+        obs_from_.resize(n, 0);
+        shell_below_.resize(n, kNone);
+        node_version_.resize(n, 0);
+        event_region_.resize(n, kNone);
+        event_top_.resize(n, kNone);
+        event_wrapped_.resize(n, 0);
+    }
+}
+
+Time SparseEngine::local_radius(NodeId node, Time now) const {
+    const NodeId source = owner_event_[node];
+    return regions_[event_top_[source]].radius(now) + event_wrapped_[source] - distance_[node];
+}
+
+void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time now) {
+    owner_event_[node] = owner_event_[from];
+    distance_[node] = distance_[from] + graph_->weight[half_edge];
+    obs_from_[node] = obs_from_[from] ^ graph_->observables[half_edge];
+    shell_below_[node] = regions_[region].shell_top;
+    regions_[region].shell_top = node;
+    touched_.push_back(node);
+    schedule_node(node, now);
+}
+
+void SparseEngine::schedule_node(NodeId node, Time now) {
+    const uint32_t version = ++node_version_[node];
+    const RegionId region = event_top_[owner_event_[node]];
+    const int own_speed = regions_[region].slope;
+    const Time a = local_radius(node, now);
+    Reach best;
+    const MatchingGraph& g = *graph_;
+    for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k) {
+        const NodeId x = g.neighbour[k];
+        Time t;
+        if (x == kBoundary || owner_event_[x] == kNone) {
+            if (own_speed != 1) continue;
+            t = now + (g.weight[k] - a);
+        } else {
+            const RegionId other = event_top_[owner_event_[x]];
+            if (other == region) continue;
+            const int speed = own_speed + regions_[other].slope;
+            if (speed <= 0) continue;
+            t = now + (g.weight[k] - a - local_radius(x, now)) / speed;
+        }
+        if (t < best.time) best = {t, k};
+    }
+    if (best.time != kNever) queue_.push({std::max(best.time, now), node, version, false});
+}
+
+void SparseEngine::schedule_region_nodes(RegionId region, Time now) {
+    for_each_node_in(region, [&](NodeId x) { schedule_node(x, now); });
+}
+
+void SparseEngine::schedule_shrink(RegionId region, Time now) {
+    const Region& r = regions_[region];
+    const NodeId outer = r.shell_top;
+    Time t;
+    if (outer == kNone || outer == r.event) {
+        t = now + r.radius(now);  // shatter or implosion once the radius is spent
+    } else {
+        t = now + local_radius(outer, now);
+    }
+    queue_.push({std::max(t, now), region, r.version, true});
+}
+
+void SparseEngine::on_node_event(NodeId node, Time now) {
+    if (owner_event_[node] == kNone) return;
+    const NodeId source = owner_event_[node];
+    const RegionId region = event_top_[source];
+    const int own_speed = regions_[region].slope;
+    // Find the edge that is due now; none means the look was early.
+    const MatchingGraph& g = *graph_;
+    const Time a = local_radius(node, now);
+    for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k) {
+        const NodeId x = g.neighbour[k];
+        const Time w = g.weight[k];
+        if (x == kBoundary) {
+            if (own_speed != 1 || a < w) continue;
+            on_boundary(region, {source, kBoundary, obs_from_[node] ^ g.observables[k], distance_[node] + w}, now);
+            break;
+        }
+        if (owner_event_[x] == kNone) {
+            if (own_speed != 1 || a < w) continue;
+            claim(x, node, k, region, now);
+            continue;  // claiming changes no region; other edges may be due too
+        }
+        const RegionId other = event_top_[owner_event_[x]];
+        if (other == region || own_speed + regions_[other].slope <= 0) continue;
+        if (a + local_radius(x, now) < w) continue;
+        const CompressedEdge edge{source, owner_event_[x], obs_from_[node] ^ g.observables[k] ^ obs_from_[x],
+                                  distance_[node] + w + distance_[x]};
+        if (own_speed == 1) {
+            on_collision(region, other, edge, now);
+        } else {
+            on_collision(other, region, edge.reversed(), now);
+        }
+        break;
+    }
+    schedule_node(node, now);
+}
+
+void SparseEngine::on_shrink_event(RegionId region, Time now) {
+    const Region& r = regions_[region];
+    if (r.slope != -1) return;
+    const NodeId outer = r.shell_top;
+    if (outer != kNone && outer != r.event) {
+        if (local_radius(outer, now) > 0) return schedule_shrink(region, now);
+        release_outermost(region, now);
+        return schedule_shrink(region, now);
+    }
+    if (r.radius(now) > 0) return schedule_shrink(region, now);
+    if (outer == kNone) return shatter(region, now);
+    on_implosion(region, now);
+}
+
+void SparseEngine::release_outermost(RegionId region, Time now) {
+    const NodeId x = regions_[region].shell_top;
+    regions_[region].shell_top = shell_below_[x];
+    owner_event_[x] = kNone;
+    ++node_version_[x];
+    // Growing neighbours that faced a shrinking owner now face a free node.
+    const MatchingGraph& g = *graph_;
+    for (uint32_t k = g.row_begin[x]; k < g.row_begin[x + 1]; ++k) {
+        const NodeId y = g.neighbour[k];
+        if (y == kBoundary || owner_event_[y] == kNone) continue;
+        if (regions_[event_top_[owner_event_[y]]].slope == 1) schedule_node(y, now);
+    }
+}
+
+Status SparseEngine::match(const MatchingGraph& graph, std::span<const NodeId> events, SparseMatching& out) {
+    prepare(graph);
+    out.pairs.clear();
+    out.observables = 0;
+    out.weight = 0;
+    if (events.size() >= (size_t{1} << 31)) return value_error("too many detection events: " + std::to_string(events.size()));
+    for (size_t i = 0; i < events.size(); ++i) {
+        const NodeId e = events[i];
+        if (e >= graph.n_nodes) {
+            reset_shot();
+            return value_error("detection event " + std::to_string(e) + " is not a node of the graph (" +
+                               std::to_string(graph.n_nodes) + " nodes)");
+        }
+        if (owner_event_[e] != kNone) {
+            reset_shot();
+            return value_error("detection event " + std::to_string(e) + " is listed twice");
+        }
+        Region r;
+        r.event = e;
+        r.role = TreeRole::Outer;
+        r.slope = 1;
+        regions_.push_back(r);
+        const auto id = static_cast<RegionId>(i);
+        owner_event_[e] = e;
+        distance_[e] = 0;
+        obs_from_[e] = 0;
+        shell_below_[e] = kNone;
+        regions_[id].shell_top = e;
+        touched_.push_back(e);
+        event_region_[e] = id;
+        event_top_[e] = id;
+        event_wrapped_[e] = 0;
+    }
+    for (const NodeId e : events) schedule_node(e, 0);
+
+    while (!queue_.empty()) {
+        const QueuedEvent ev = queue_.pop();
+        if (ev.is_region) {
+            if (regions_[ev.target].version == ev.version) on_shrink_event(ev.target, ev.time);
+        } else if (node_version_[ev.target] == ev.version) {
+            on_node_event(ev.target, ev.time);
+        }
+    }
+
+    for (const NodeId e : events) {
+        if (regions_[event_top_[e]].role != TreeRole::None) {
+            reset_shot();
+            return value_error("no perfect matching: detection event " + std::to_string(e) +
+                               " lies in a part of the graph with an odd number of events and no boundary");
+        }
+    }
+    extract(events, out);
+    reset_shot();
+    return ok_status();
+}
+
+void SparseEngine::reset_shot() {
+    for (const NodeId x : touched_) owner_event_[x] = kNone;
+    touched_.clear();
+    regions_.clear();
+    cycles_.clear();
+    walk_.clear();
+    queue_.clear();
+}
+
+}  // namespace vornex::sparse

@@ -1,0 +1,12 @@
+#include "matching/sparse/sparse_matching.h"
+
+#include "matching/thread_scratch.h"
+
+namespace vornex::sparse {
+
+Status sparse_match(const MatchingGraph& graph, std::span<const NodeId> events, SparseMatching& out) {
+    ScratchLease<SparseEngine> lease;
+    return lease.get().match(graph, events, out);
+}
+
+}  // namespace vornex::sparse
