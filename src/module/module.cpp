@@ -41,6 +41,7 @@ ItemFactory const kRegistry[] = {
     hybrid_decoder_class,
     detector_error_model_class,
     rotated_surface_code_class,
+    matching_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

@@ -1,0 +1,104 @@
+"""Exact sparse matching (MatchingDecoder) against a peer matching decoder
+from PyPI (pymatching) on the same circuit-level shots.
+
+Workload: rotated surface-code memory circuits from stim, rounds = distance,
+the same noise p after every Clifford, reset and measurement and on data
+qubits each round; the detector error model (decomposed) goes to both
+decoders. Shots are sampled before timing, bit-packed.
+
+Columns per row (e.g. matching_rotated_d9_p0.003):
+- events: mean detection events per shot;
+- batch: microseconds per shot of one batch call, ours (predict_observables_batch
+  on the worker pool, and with VORNEX_NUM_THREADS=1 for one worker) and the
+  peer's decode_batch, and the ratio ours / peer (below 1 means we are faster);
+- single: microseconds per shot of a Python loop of single-shot calls;
+- LER: logical error rate of each on the same shots, with standard errors;
+- agree: share of shots whose predictions are identical;
+- rss: peak resident memory of the process so far (MiB).
+
+    pip install stim pymatching
+    PYTHONPATH=build/<dir> nice python3 bench/sparse_matching_bench.py [--distances 3 5 7] [--ps 0.001 0.003]
+
+Goal: batch and single-shot time at or below the peer's on every row from
+d = 3 to 17 at p = 0.001, 0.003, 0.005 and 0.01.
+"""
+import argparse
+import resource
+import time
+
+import numpy as np
+import pymatching
+import stim
+
+import vornex_decoder_v3 as vx
+
+
+def circuit(distance, p):
+    return stim.Circuit.generated(
+        "surface_code:rotated_memory_x", distance=distance, rounds=distance,
+        after_clifford_depolarization=p, before_measure_flip_probability=p,
+        after_reset_flip_probability=p, before_round_data_depolarization=p)
+
+
+def timed(fn, repeats=3):
+    best, out = float("inf"), None
+    for _ in range(repeats):
+        start = time.process_time()
+        out = fn()
+        best = min(best, time.process_time() - start)
+    return best, out
+
+
+def wall(fn, repeats=3):
+    best, out = float("inf"), None
+    for _ in range(repeats):
+        start = time.perf_counter()
+        out = fn()
+        best = min(best, time.perf_counter() - start)
+    return best, out
+
+
+def rate(pred, obs):
+    fails = np.any(pred != obs, axis=1)
+    r = float(np.mean(fails))
+    return r, float(np.sqrt(max(r * (1 - r), 1e-12) / len(fails)))
+
+
+def row(distance, p, shots, single_shots):
+    c = circuit(distance, p)
+    dem = c.detector_error_model(decompose_errors=True)
+    dets, obs = c.compile_detector_sampler(seed=distance).sample(shots, separate_observables=True, bit_packed=True)
+    ours = vx.MatchingDecoder.from_detector_error_model(dem)
+    peer = pymatching.Matching.from_detector_error_model(dem)
+    t_ours, pred_ours = wall(lambda: ours.predict_observables_batch(dets, bit_packed=True))
+    t_peer, pred_peer = timed(lambda: peer.decode_batch(dets, bit_packed_shots=True, bit_packed_predictions=True))
+    unpacked = np.unpackbits(dets[:single_shots], axis=1, bitorder="little")[:, :c.num_detectors]
+    t1_ours, _ = timed(lambda: [ours.predict_observables(s) for s in unpacked], repeats=1)
+    t1_peer, _ = timed(lambda: [peer.decode(s) for s in unpacked], repeats=1)
+    events = np.unpackbits(dets, axis=1, bitorder="little")[:, :c.num_detectors].sum(axis=1).mean()
+    ler_o, se_o = rate(pred_ours, obs)
+    ler_p, se_p = rate(pred_peer, obs)
+    agree = float(np.mean(np.all(pred_ours == pred_peer, axis=1)))
+    rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    us = lambda t, n: 1e6 * t / n
+    print(f"matching_rotated_d{distance}_p{p}: events {events:.1f} | batch ours {us(t_ours, shots):.2f} "
+          f"peer {us(t_peer, shots):.2f} ratio {t_ours / t_peer:.2f} | single ours {us(t1_ours, single_shots):.2f} "
+          f"peer {us(t1_peer, single_shots):.2f} ratio {t1_ours / t1_peer:.2f} | LER ours {ler_o:.5f}±{se_o:.5f} "
+          f"peer {ler_p:.5f}±{se_p:.5f} | agree {agree:.5f} | rss {rss:.0f} MiB", flush=True)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--distances", type=int, nargs="+", default=[3, 5, 7, 9, 11, 13, 15, 17])
+    ap.add_argument("--ps", type=float, nargs="+", default=[0.001, 0.003, 0.005, 0.01])
+    ap.add_argument("--shots", type=int, default=20000)
+    ap.add_argument("--single-shots", type=int, default=2000)
+    args = ap.parse_args()
+    for d in args.distances:
+        for p in args.ps:
+            shots = max(1000, args.shots * 9 // (d * d))
+            row(d, p, shots, min(args.single_shots, shots))
+
+
+if __name__ == "__main__":
+    main()

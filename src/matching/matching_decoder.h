@@ -1,0 +1,55 @@
+// Exact minimum-weight matching decoder on the sparse engine.
+//
+// Built from check lists (checks are nodes, qubits edges; corrections per
+// qubit) or from a detector error model (detectors are nodes, merged error
+// mechanisms edges; predictions per observable). Every decode finds a
+// minimum-weight perfect matching of the fired nodes with the boundary, on
+// integer weights (see sparse/matching_graph.h for the rounding rule).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "code/check_graph.h"
+#include "code/result.h"
+#include "matching/sparse/matching_graph.h"
+
+namespace vornex {
+
+class MatchingDecoder {
+public:
+    // Unit weights when `weights` is absent; otherwise one non-negative
+    // finite weight per qubit (for instance ln((1 - p) / p)).
+    static Result<MatchingDecoder> create(CheckList check_to_qubits, std::optional<uint64_t> n_qubits,
+                                          std::optional<std::vector<double>> weights);
+    // Detectors become nodes, the model's graph view the edges.
+    static Result<MatchingDecoder> from_detector_error_model(std::string_view model_text);
+
+    size_t n_qubits() const { return n_qubits_; }
+    size_t n_checks() const { return graph_.n_nodes; }
+    size_t num_observables() const { return num_observables_; }
+    const sparse::MatchingGraph& graph() const { return graph_; }
+
+    Status check_syndrome_length(size_t length) const;
+    // One correction byte per qubit (per edge for a model); a check fires
+    // when its byte is odd.
+    Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const;
+    // Rows of corrections, decoded on the worker pool.
+    Result<std::vector<uint8_t>> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
+    // Observable flips of n_shots rows of detection events (0/1 bytes or
+    // packed little-endian bits); one row, or on the worker pool.
+    Result<std::vector<uint8_t>> predict_observables(std::span<const uint8_t> events, size_t n_shots,
+                                                     bool bit_packed, bool parallel) const;
+
+private:
+    sparse::MatchingGraph graph_;
+    size_t n_qubits_ = 0;
+    size_t num_observables_ = 0;
+    bool from_model_ = false;
+};
+
+}  // namespace vornex
