@@ -11,6 +11,7 @@
 
 #include "fuzz_input.h"
 #include "matching/sparse/sparse_engine.h"
+#include "../native/matching/sparse/sparse_reference.h"
 
 namespace {
 
@@ -20,32 +21,11 @@ void require(bool condition) {
     if (!condition) std::abort();
 }
 
-constexpr int64_t kFar = INT64_MAX / 4;
-
 std::optional<int64_t> best_by_subsets(uint32_t n, const std::vector<GraphEdge>& edges, const std::vector<NodeId>& ev) {
-    const size_t m = n + 1;
-    std::vector<int64_t> d(m * m, kFar);
-    for (size_t i = 0; i < m; ++i) d[i * m + i] = 0;
-    for (const GraphEdge& e : edges) {
-        const size_t v = e.v == kBoundary ? n : e.v;
-        d[e.u * m + v] = std::min(d[e.u * m + v], e.weight);
-        d[v * m + e.u] = std::min(d[v * m + e.u], e.weight);
-    }
-    for (size_t k = 0; k < m; ++k)
-        for (size_t i = 0; i < m; ++i)
-            for (size_t j = 0; j < m; ++j) d[i * m + j] = std::min(d[i * m + j], d[i * m + k] + d[k * m + j]);
-    std::vector<int64_t> best(size_t{1} << ev.size(), kFar);
-    best[0] = 0;
-    for (size_t mask = 1; mask < best.size(); ++mask) {
-        const size_t i = static_cast<size_t>(__builtin_ctzll(mask));
-        const size_t rest = mask & ~(size_t{1} << i);
-        int64_t b = d[ev[i] * m + n] + best[rest];
-        for (size_t j = i + 1; j < ev.size(); ++j)
-            if (rest >> j & 1) b = std::min(b, d[ev[i] * m + ev[j]] + best[rest & ~(size_t{1} << j)]);
-        best[mask] = std::min(b, kFar);
-    }
-    if (best.back() >= kFar) return std::nullopt;
-    return best.back();
+    vornex::testing::RandomGraph g;
+    g.n = n;
+    g.edges = edges;
+    return vornex::testing::best_matching_by_subsets(vornex::testing::all_pairs(g), n, ev);
 }
 
 SparseEngine& shared_engine() {

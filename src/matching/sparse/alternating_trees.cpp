@@ -6,14 +6,23 @@
 
 namespace vornex::sparse {
 
+// Every node of the region looks at its edges again: a change of speed can
+// bring any edge facing another region forward.
 void SparseEngine::set_slope(RegionId region, int8_t slope, Time now) {
+    freeze_radius(region, now);
+    regions_[region].slope = slope;
+    schedule_region_nodes(region, now);
+    if (slope == -1) schedule_shrink(region, now);
+}
+
+// Stops the radius without looking at the nodes, for a region entering a
+// blossom whose own growth reschedules them all.
+void SparseEngine::freeze_radius(RegionId region, Time now) {
     Region& r = regions_[region];
     r.radius0 = r.radius(now);
     r.time0 = now;
-    r.slope = slope;
+    r.slope = 0;
     ++r.version;
-    schedule_region_nodes(region, now);
-    if (slope == -1) schedule_shrink(region, now);
 }
 
 RegionId SparseEngine::tree_root(RegionId region) const {
@@ -203,7 +212,7 @@ void SparseEngine::form_blossom(RegionId a, RegionId b, const CompressedEdge& ed
         reg.role = TreeRole::None;
         reg.match = kNone;
         reg.blossom_parent = blossom;
-        set_slope(c, 0, now);
+        freeze_radius(c, now);
         set_top(c, now, true);
     }
     for (const RegionId c : reparent_) add_child(blossom, c);

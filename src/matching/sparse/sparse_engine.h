@@ -120,6 +120,7 @@ private:
 
     // --- alternating trees and blossoms (alternating_trees.cpp)
     void set_slope(RegionId region, int8_t slope, Time now);
+    void freeze_radius(RegionId region, Time now);
     void on_collision(RegionId grower, RegionId other, const CompressedEdge& edge, Time now);
     void on_boundary(RegionId grower, const CompressedEdge& edge, Time now);
     void on_implosion(RegionId inner, Time now);
