@@ -8,7 +8,6 @@
 
 #include "code/worker_pool.h"
 #include "dem/dem_graph.h"
-#include "dem/dem_reader.h"
 #include "dem/shot_rows.h"
 #include "matching/sparse/path_search.h"
 #include "matching/sparse/sparse_engine.h"
@@ -81,10 +80,8 @@ Result<MatchingDecoder> MatchingDecoder::create(CheckList check_to_qubits, std::
     return d;
 }
 
-Result<MatchingDecoder> MatchingDecoder::from_detector_error_model(std::string_view model_text) {
-    auto model = read_detector_error_model(model_text);
-    if (!model) return model.error();
-    auto view = build_dem_graph(model.value());
+Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& model) {
+    auto view = build_dem_graph(model);
     if (!view) return view.error();
     const DemGraph& dem = view.value();
     if (auto status = require_non_negative_weights(dem, "MatchingDecoder"); !status) return status.error();
@@ -101,15 +98,16 @@ Result<MatchingDecoder> MatchingDecoder::from_detector_error_model(std::string_v
         sparse::ObsMask mask = 0;
         for (const uint32_t o : dem.observables_of(k)) mask |= sparse::ObsMask{1} << o;
         const DemEdge& e = dem.edges[k];
-        edges[k] = {e.u, e.v == kDemBoundary ? sparse::kBoundary : e.v, integer.value()[k], mask, static_cast<uint32_t>(k)};
+        edges[k] = {e.u, e.v == kDemBoundary ? sparse::kBoundary : e.v, integer.value()[k], mask,
+                    static_cast<uint32_t>(k)};
     }
     auto graph = sparse::build_matching_graph(dem.num_detectors, edges);
     if (!graph) return graph.error();
     MatchingDecoder d;
     d.graph_ = std::move(graph).value();
     d.n_qubits_ = dem.edges.size();
-    d.num_observables_ = dem.num_observables;
-    d.from_model_ = true;
+    d.model_ = std::make_shared<const ModelObservables>(
+        ModelObservables{dem.num_detectors, ObservableMap::from_graph(dem, dem.edges.size())});
     return d;
 }
 
@@ -160,13 +158,13 @@ Result<std::vector<uint8_t>> MatchingDecoder::batch_decode(std::span<const uint8
 
 Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<const uint8_t> events, size_t n_shots,
                                                                   bool bit_packed, bool parallel) const {
-    if (!from_model_) {
+    if (!model_) {
         return value_error(
-            "MatchingDecoder has no observables: it was built from check lists; use "
-            "MatchingDecoder.from_detector_error_model");
+            "MatchingDecoder has no observables: it was built from check lists; build it with "
+            "MatchingDecoder.from_detector_error_model(model) to predict observables");
     }
     const BitRows in{graph_.n_nodes, bit_packed};
-    const BitRows out{num_observables_, bit_packed};
+    const BitRows out{model_->num_observables(), bit_packed};
     if (events.size() != n_shots * in.row_bytes()) {
         return value_error("detection events have " + std::to_string(events.size()) + " bytes per " +
                            std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -16,6 +17,8 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "dem/dem_code.h"
+#include "dem/dem_model.h"
 #include "matching/sparse/matching_graph.h"
 
 namespace vornex {
@@ -27,11 +30,13 @@ public:
     static Result<MatchingDecoder> create(CheckList check_to_qubits, std::optional<uint64_t> n_qubits,
                                           std::optional<std::vector<double>> weights);
     // Detectors become nodes, the model's graph view the edges.
-    static Result<MatchingDecoder> from_detector_error_model(std::string_view model_text);
+    static Result<MatchingDecoder> from_model(const DetectorErrorModel& model);
 
     size_t n_qubits() const { return n_qubits_; }
     size_t n_checks() const { return graph_.n_nodes; }
-    size_t num_observables() const { return num_observables_; }
+    size_t num_observables() const { return model_ ? model_->num_observables() : 0; }
+    // The model's detectors and observables; nullptr when built from check lists.
+    const ModelObservables* model() const { return model_.get(); }
     const sparse::MatchingGraph& graph() const { return graph_; }
 
     Status check_syndrome_length(size_t length) const;
@@ -48,8 +53,14 @@ public:
 private:
     sparse::MatchingGraph graph_;
     size_t n_qubits_ = 0;
-    size_t num_observables_ = 0;
-    bool from_model_ = false;
+    std::shared_ptr<const ModelObservables> model_;
 };
+
+// Picked by the shared prediction bindings over their generic template, so
+// that a shot without a perfect matching is reported rather than guessed.
+inline Result<std::vector<uint8_t>> predict_observables(const MatchingDecoder& decoder, std::span<const uint8_t> events,
+                                                        size_t n_shots, bool bit_packed, bool parallel) {
+    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
+}
 
 }  // namespace vornex

@@ -1,7 +1,6 @@
 // MatchingDecoder: exact minimum-weight matching on the sparse engine. All
 // methods read the decoder only (scratch lives on the calling thread), so
 // they share the object.
-#include "classical/model_argument_py.h"
 #include "matching/matching_decoder.h"
 #include "module/binding.h"
 #include "module/registry.h"
@@ -17,26 +16,9 @@ std::unique_ptr<MatchingDecoder> construct(const Args& args) {
         unwrap(MatchingDecoder::create(std::move(checks), n_qubits, std::move(weights))));
 }
 
-std::unique_ptr<MatchingDecoder> from_detector_error_model(const Args& args) {
-    const std::string text = model_text_argument(args[0]);
-    return std::make_unique<MatchingDecoder>(unwrap(MatchingDecoder::from_detector_error_model(text)));
-}
-
-PyObject* predict_observables(const MatchingDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 1);
-    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
-    const auto events = syndrome_bytes(view, "Invalid detection events: ");
-    return to_array(unwrap(decoder.predict_observables(events, 1, packed, false)));
-}
-
-PyObject* predict_observables_batch(const MatchingDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 2);
-    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
-    const auto events = syndrome_bytes(view, "Invalid detection events: ");
-    const size_t n_shots = array_shape(view)[0];
-    const size_t width = packed ? (decoder.num_observables() + 7) / 8 : decoder.num_observables();
-    auto rows = unwrap(decoder.predict_observables(events, n_shots, packed, true));
-    return to_array(std::move(rows), {static_cast<npy_intp>(n_shots), static_cast<npy_intp>(width)});
+std::unique_ptr<MatchingDecoder> from_model(const Args& args) {
+    ModelArg model(args, 0);
+    return std::make_unique<MatchingDecoder>(unwrap(MatchingDecoder::from_model(*model)));
 }
 
 }  // namespace
@@ -45,12 +27,11 @@ ModuleItem& matching_decoder_class() {
     using D = MatchingDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("MatchingDecoder(check_to_qubits, n_qubits, *, weights=None)")
-            .class_method<from_detector_error_model>("from_detector_error_model($type, model)")
+            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")
-            .method<predict_observables>("predict_observables($self, detection_events, *, bit_packed=False)")
-            .method<predict_observables_batch>(
-                "predict_observables_batch($self, detection_events, *, bit_packed=False)")
+            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
+            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
             .getter<&D::n_qubits>("n_qubits")
             .getter<&D::n_checks>("n_checks")
             .getter<&D::num_observables>("num_observables");

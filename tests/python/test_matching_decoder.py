@@ -84,8 +84,9 @@ def test_batch_rows_equal_single_decodes_with_one_and_two_workers():
 
 def test_errors_are_clear():
     dec = vx.MatchingDecoder([[0, 1], [1, 2]], 3)
-    with pytest.raises(ValueError, match="^MatchingDecoder has no observables: it was built from check lists; "
-                                         "use MatchingDecoder.from_detector_error_model$"):
+    with pytest.raises(ValueError, match=r"^MatchingDecoder has no observables: it was built from check lists; "
+                                         r"build it with MatchingDecoder\.from_detector_error_model\(model\) "
+                                         r"to predict observables$"):
         dec.predict_observables(np.zeros(2, np.uint8))
     with pytest.raises(ValueError, match="^syndrome has 3 bytes, expected n_checks = 2$"):
         dec.decode(np.zeros(3, np.uint8))

@@ -38,6 +38,7 @@ CLASS_ORDER = [
     "CUDABatchDecoder", "BenchmarkSuite", "LERBenchmark", "LookupTableDecoder", "BPOSDDecoder",
     "NeuralPredecoder", "DetectorGraph", "GNNPredecoder", "GNNTrainer", "HybridDecoder", "DetectorErrorModel",
     "RotatedSurfaceCode",
+    "MatchingDecoder",
 ]
 
 

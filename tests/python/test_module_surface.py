@@ -45,6 +45,7 @@ INSTANCES = {
     "HybridDecoder": lambda: vx.HybridDecoder(CHECKS, N_QUBITS),
     "DetectorErrorModel": lambda: vx.DetectorErrorModel("error(0.1) D0 D1 L0\ndetector(1, 2) D0\n"),
     "RotatedSurfaceCode": lambda: vx.RotatedSurfaceCode(3),
+    "MatchingDecoder": lambda: vx.MatchingDecoder(CHECKS, N_QUBITS),
 }
 
 # Candidate first arguments: wrong kinds, wrong dtypes, wrong shapes, bad
