@@ -41,7 +41,7 @@ TEST(SlidingWindow, ConstructionChecksInOrder) {
     EXPECT_EQ(err(0, 2.0, {}), "window_size must be > 0");
     for (double bad : {1.5, -0.1, std::numeric_limits<double>::quiet_NaN()})
         EXPECT_EQ(err(1, bad, {}), "decay_factor must be in [0.0, 1.0]");
-    EXPECT_EQ(err(1, 1.0, {}), "check_to_qubits must be non-empty");
+    EXPECT_EQ(err(1, 1.0, {}), build_check_graph({}, std::nullopt).error().message);  // passed on unchanged
     EXPECT_TRUE(SlidingWindowDecoder::create(kChain, std::nullopt, 1, 0.0).ok());
     EXPECT_TRUE(SlidingWindowDecoder::create(kChain, std::nullopt, 1, 1.0).ok());
 }
@@ -141,7 +141,8 @@ TEST(Streaming, ConstructionAndZeroHistory) {
     const auto err = StreamingDecoder::create(kChain, std::nullopt, 0).error();
     EXPECT_EQ(err.kind, ErrorKind::Value);
     EXPECT_EQ(err.message, "history_size must be > 0");
-    EXPECT_EQ(StreamingDecoder::create({{0, 1}}, size_t{1}, 3).error().message, "Qubit index 1 >= n_qubits 1");
+    EXPECT_EQ(StreamingDecoder::create({{0, 1}}, size_t{1}, 3).error().message,
+              build_check_graph({{0, 1}}, size_t{1}).error().message);
 }
 
 TEST(Streaming, RingDropsARoundOnTheTenthFollowingUpdate) {
