@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install_deps.sh
 source scripts/venv.sh
-"$PYTHON" -m pip install -q --disable-pip-version-check pymatching ldpc scipy
+"$PYTHON" -m pip install -q --disable-pip-version-check pymatching ldpc scipy stim
 scripts/build_module.sh
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \

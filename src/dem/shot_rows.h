@@ -44,11 +44,16 @@ inline void pack_bits(const uint8_t* bytes, size_t n_bits, uint8_t* packed) {
     for (size_t k = 0; k < n_bits; ++k) packed[k >> 3] |= static_cast<uint8_t>((bytes[k] & 1) << (k & 7));
 }
 
-// Index of the first byte that is neither 0 nor 1, or n when there is none.
-inline size_t first_non_bit(const uint8_t* bytes, size_t n) {
+// OR of a row's bytes: 0 for a shot without events; a bit above bit 0 set
+// when some byte is neither 0 nor 1.
+inline uint8_t or_of_bytes(const uint8_t* bytes, size_t n) {
     uint8_t any = 0;
     for (size_t k = 0; k < n; ++k) any |= bytes[k];
-    if (!(any & 0xFE)) return n;
+    return any;
+}
+
+// Index of the first byte that is neither 0 nor 1, or n when there is none.
+inline size_t first_non_bit(const uint8_t* bytes, size_t n) {
     return static_cast<size_t>(std::find_if(bytes, bytes + n, [](uint8_t b) { return b > 1; }) - bytes);
 }
 
@@ -63,6 +68,10 @@ namespace detail {
 
 // Predicts shots [begin, end); returns the first shot with a byte other than
 // 0 or 1 (unpacked input), or SIZE_MAX.
+// Predicts shots [begin, end); returns the first shot with a byte other than
+// 0 or 1 (unpacked input), or SIZE_MAX. A shot without events predicts no
+// flips (the empty syndrome's correction is empty) and skips the decoder, so
+// quiet shots cost only the scan of their row.
 template <class Predictor>
 size_t predict_shot_range(Predictor& predictor, const uint8_t* in, BitRows in_layout, uint8_t* out,
                           BitRows out_layout, size_t begin, size_t end, std::vector<uint8_t>& events,
@@ -70,16 +79,20 @@ size_t predict_shot_range(Predictor& predictor, const uint8_t* in, BitRows in_la
     const size_t n_detectors = in_layout.n_bits;
     for (size_t shot = begin; shot < end; ++shot) {
         const uint8_t* row = in + shot * in_layout.row_bytes();
+        uint8_t* out_row = out + shot * out_layout.row_bytes();
+        const uint8_t any = or_of_bytes(row, in_layout.row_bytes());
+        if (!in_layout.bit_packed && (any & 0xFE)) return shot;
+        if (any == 0) {
+            std::fill(out_row, out_row + out_layout.row_bytes(), uint8_t{0});
+            continue;
+        }
         const uint8_t* bytes = row;
         if (in_layout.bit_packed) {
             unpack_bits(row, n_detectors, events.data());
             bytes = events.data();
-        } else if (first_non_bit(row, n_detectors) != n_detectors) {
-            return shot;
         }
         std::fill(observables.begin(), observables.end(), uint8_t{0});
         predictor(std::span<const uint8_t>(bytes, n_detectors), std::span<uint8_t>(observables));
-        uint8_t* out_row = out + shot * out_layout.row_bytes();
         if (out_layout.bit_packed) {
             pack_bits(observables.data(), out_layout.n_bits, out_row);
         } else {

@@ -126,6 +126,43 @@ TEST(ShotRows, UnionFindPredictionsAgreeAcrossLayoutsAndThreads) {
     }
 }
 
+// Quiet shots never reach the predictor and predict nothing; the others do.
+TEST(ShotRows, ShotsWithoutEventsSkipTheDecoder) {
+    const size_t n_det = 11, n_obs = 10;
+    std::vector<uint8_t> shots(6 * n_det, 0);
+    shots[1 * n_det + 10] = 1;
+    shots[4 * n_det + 0] = 1;
+    std::vector<uint8_t> packed(6 * 2);
+    for (size_t s = 0; s < 6; ++s) pack_bits(&shots[s * n_det], n_det, &packed[s * 2]);
+    size_t calls = 0;
+    auto make = [&] {
+        return [&](std::span<const uint8_t>, std::span<uint8_t> observables) {
+            ++calls;
+            std::fill(observables.begin(), observables.end(), uint8_t{1});
+        };
+    };
+    for (bool packed_in : {false, true}) {
+        for (bool packed_out : {false, true}) {
+            calls = 0;
+            const size_t width = packed_out ? 2 : n_obs;
+            std::vector<uint8_t> out(6 * width, 0xAB);
+            ASSERT_TRUE(predict_observable_rows(packed_in ? packed.data() : shots.data(), {n_det, packed_in}, 6,
+                                                out.data(), {n_obs, packed_out}, false, make).ok());
+            EXPECT_EQ(calls, 2u);
+            for (size_t s = 0; s < 6; ++s) {
+                const bool fired = s == 1 || s == 4;
+                std::vector<uint8_t> expected(n_obs, fired);
+                if (packed_out) {
+                    std::vector<uint8_t> bytes(2);
+                    pack_bits(expected.data(), n_obs, bytes.data());
+                    expected = bytes;
+                }
+                EXPECT_EQ(std::vector<uint8_t>(out.begin() + s * width, out.begin() + (s + 1) * width), expected);
+            }
+        }
+    }
+}
+
 TEST(ShotRows, BytesOtherThanZeroOrOneAreRefusedNamingTheFirst) {
     std::vector<uint8_t> shots(1000 * 3, 0);
     shots[700 * 3 + 2] = 2;
