@@ -2,7 +2,7 @@
 // settings the configurable engine. Decodes reuse the object's workspaces,
 // so they hold the object exclusively; batches and predictions share it.
 #include "classical/bp_osd_family.h"
-#include "classical/model_argument_py.h"
+#include "classical/bp_arguments_py.h"
 #include "module/binding.h"
 #include "module/registry.h"
 
@@ -14,11 +14,7 @@ namespace {
 // stop, osd_method, osd_order.
 BpOsdSettings settings_from(const Args& args, size_t first) {
     BpOsdSettings s = BpOsdOptions::defined_bp_osd_settings();
-    if (auto v = args.get<std::optional<uint64_t>>(first)) s.bp.max_iterations = *v;
-    if (auto v = args.get<std::optional<std::string>>(first + 1)) s.bp.method = unwrap(parse_bp_method(*v));
-    if (auto v = args.get<std::optional<double>>(first + 2)) s.bp.ms_scaling_factor = *v;
-    if (auto v = args.get<std::optional<std::string>>(first + 3)) s.bp.schedule = unwrap(parse_bp_schedule(*v));
-    if (auto v = args.get<std::optional<std::string>>(first + 4)) s.bp.stop = unwrap(parse_bp_stop(*v));
+    s.bp = bp_settings_argument(args, first, s.bp);
     if (auto v = args.get<std::optional<std::string>>(first + 5)) s.osd.method = unwrap(parse_osd_method(*v));
     if (auto v = args.get<std::optional<uint64_t>>(first + 6)) s.osd.order = *v;
     return s;

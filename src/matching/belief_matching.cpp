@@ -4,7 +4,12 @@
 #include <cmath>
 #include <string>
 
+#include "code/shape.h"
 #include "code/worker_pool.h"
+#include "dem/dem_graph.h"
+#include "dem/dem_model.h"
+#include "dem/dem_reader.h"
+#include "dem/shot_rows.h"
 
 namespace vornex {
 
@@ -75,28 +80,41 @@ double matching_weight(double probability) {
     return std::log((1.0 - p) / p);
 }
 
-BlossomEdgeMatcher::BlossomEdgeMatcher(size_t n_detectors,
-                                       const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends)
-    : detector_edges_(n_detectors), n_edges_(edge_ends.size()) {
+namespace {
+
+CheckList edges_by_detector(size_t n_detectors, const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends) {
+    CheckList out(n_detectors);
     for (size_t e = 0; e < edge_ends.size(); ++e)
         for (uint32_t d : {edge_ends[e].first, edge_ends[e].second})
-            if (d != kNoIndex) detector_edges_[d].push_back(static_cast<uint32_t>(e));
+            if (d != kNoIndex) out[d].push_back(static_cast<uint32_t>(e));
+    return out;
 }
+
+}  // namespace
+
+BlossomEdgeMatcher::BlossomEdgeMatcher(size_t n_detectors,
+                                       const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends,
+                                       std::span<const double> prior_weights)
+    : detector_edges_(edges_by_detector(n_detectors, edge_ends)),
+      n_edges_(edge_ends.size()),
+      prior_graph_(build_blossom_graph(detector_edges_, n_edges_,
+                                       std::vector<double>(prior_weights.begin(), prior_weights.end()))) {}
 
 void BlossomEdgeMatcher::match(std::span<const uint8_t> syndrome, std::span<const double> weights,
                                std::span<uint8_t> edge_flips) const {
-    const BlossomGraph graph = build_blossom_graph(detector_edges_, n_edges_,
-                                                   std::vector<double>(weights.begin(), weights.end()), 0);
     // The blossom decoder takes the byte 1 as a defect; the caller's bytes
     // arrive already reduced to bit 0.
+    if (std::equal(weights.begin(), weights.end(), prior_graph_.weights.begin(), prior_graph_.weights.end())) {
+        (void)blossom_decode_into(prior_graph_, syndrome, edge_flips);
+        return;
+    }
+    const BlossomGraph graph = build_blossom_graph(detector_edges_, n_edges_,
+                                                   std::vector<double>(weights.begin(), weights.end()), 0);
     (void)blossom_decode_into(graph, syndrome, edge_flips);
 }
 
 Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp) {
-    // The matcher indexes detectors by the edge ends, so they are checked first.
-    if (auto st = validate_model(model); !st) return st.error();
-    auto matcher = std::make_shared<BlossomEdgeMatcher>(model.n_detectors, model.edge_ends);
-    return create(std::move(model), bp, std::move(matcher));
+    return create(std::move(model), bp, nullptr);
 }
 
 Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp,
@@ -129,6 +147,8 @@ Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model,
     d.edge_probabilities(d.model_.column_probability, d.prior_weights_);
     for (double& w : d.prior_weights_) w = matching_weight(w);
     d.bp_settings_ = bp;
+    if (!matcher)
+        matcher = std::make_shared<BlossomEdgeMatcher>(d.model_.n_detectors, d.model_.edge_ends, d.prior_weights_);
     d.matcher_ = std::move(matcher);
     return d;
 }
@@ -200,21 +220,75 @@ BeliefMatchingDecoder::Outcome BeliefMatchingDecoder::decode_into(std::span<cons
     return outcome;
 }
 
-void BeliefMatchingDecoder::predict_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* observables,
-                                          bool plain) const {
-    const size_t nd = n_detectors(), no = n_observables();
-    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
-        Workspace ws;
-        std::vector<uint8_t> flips(n_edges());
-        for (size_t i = begin; i < end; ++i) {
-            const std::span<const uint8_t> s{syndromes + i * nd, nd};
-            const std::span<uint8_t> out{observables + i * no, no};
+Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::span<const uint8_t> events,
+                                                                        size_t n_shots, bool bit_packed,
+                                                                        bool parallel, bool plain) const {
+    const BitRows in{n_detectors(), bit_packed};
+    const BitRows out{n_observables(), bit_packed};
+    if (events.size() != batch_bytes(n_shots, in.row_bytes()))
+        return value_error("detection events have " + std::to_string(events.size()) + " bytes for " +
+                           std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
+                           " per shot");
+    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
+    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
+        return [this, plain, ws = Workspace{}, flips = std::vector<uint8_t>(n_edges())](
+                   std::span<const uint8_t> row, std::span<uint8_t> observables) mutable {
             if (plain)
-                decode_plain_into(s, flips, out, ws);
+                decode_plain_into(row, flips, observables, ws);
             else
-                decode_into(s, flips, out, ws);
-        }
+                decode_into(row, flips, observables, ws);
+        };
     });
+    if (!status) return status.error();
+    return predictions;
+}
+
+Result<MatchingModel> matching_model_from_text(std::string_view model_text) {
+    auto read = read_detector_error_model(model_text);
+    if (!read) return read.error();
+    const DetectorErrorModel& dem = read.value();
+    auto graph = build_dem_graph(dem);
+    if (!graph) return graph.error();
+    const DemGraph& g = graph.value();
+    MatchingModel m;
+    m.n_detectors = g.num_detectors;
+    m.n_observables = g.num_observables;
+    for (const DemEdge& e : g.edges) m.edge_ends.emplace_back(e.u, e.v == kDemBoundary ? kNoIndex : e.v);
+    for (size_t e = 0; e < g.edges.size(); ++e) {
+        const auto obs = g.observables_of(e);
+        m.edge_observables.emplace_back(obs.begin(), obs.end());
+    }
+    auto edge_of = [&](uint32_t u, uint32_t v) -> uint32_t {
+        const auto it = std::lower_bound(g.edges.begin(), g.edges.end(), std::make_pair(u, v),
+                                         [](const DemEdge& e, const std::pair<uint32_t, uint32_t>& key) {
+                                             return std::make_pair(e.u, e.v) < key;
+                                         });
+        if (it == g.edges.end() || it->u != u || it->v != v) return kNoIndex;
+        return static_cast<uint32_t>(it - g.edges.begin());
+    };
+    std::vector<uint32_t> detectors, component;
+    for (size_t j = 0; j < dem.num_errors(); ++j) {
+        if (!(dem.probability[j] > 0.0)) continue;
+        std::vector<uint32_t> edges;
+        const auto targets = dem.targets_of(j);
+        for (size_t i = 0; i <= targets.size(); ++i) {
+            if (i < targets.size() && targets[i] != kSeparatorTarget) {
+                if (is_detector_target(targets[i])) component.push_back(targets[i]);
+                continue;
+            }
+            keep_odd_occurrences(component);
+            if (!component.empty()) {
+                const uint32_t e = edge_of(component[0], component.size() == 2 ? component[1] : kDemBoundary);
+                if (e != kNoIndex) edges.push_back(e);
+            }
+            component.clear();
+        }
+        column_detectors(dem, j, detectors);
+        m.column_probability.push_back(dem.probability[j]);
+        m.column_detectors.push_back(detectors);
+        m.column_edges.push_back(std::move(edges));
+    }
+    return m;
 }
 
 }  // namespace vornex

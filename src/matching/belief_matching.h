@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,17 +54,26 @@ public:
                        std::span<uint8_t> edge_flips) const = 0;
 };
 
-// EdgeMatcher on the weighted blossom decoder: a graph built per call.
+// EdgeMatcher on the weighted blossom decoder. The graph of the prior
+// weights is built once; any other weights get a graph built for the call.
 class BlossomEdgeMatcher final : public EdgeMatcher {
 public:
-    BlossomEdgeMatcher(size_t n_detectors, const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends);
+    BlossomEdgeMatcher(size_t n_detectors, const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends,
+                       std::span<const double> prior_weights);
     void match(std::span<const uint8_t> syndrome, std::span<const double> weights,
                std::span<uint8_t> edge_flips) const override;
 
 private:
     CheckList detector_edges_;  // per detector: the edges touching it
     size_t n_edges_;
+    BlossomGraph prior_graph_;
 };
+
+// The belief-matching input of a detector error model: its errors as columns,
+// the '^'-separated components of each as edges of the model's graph view.
+// Errors of probability 0 are left out. Fails where the graph view does (a
+// component with more than two detectors: the model must be decomposed).
+Result<MatchingModel> matching_model_from_text(std::string_view model_text);
 
 // Matching weight ln((1-p)/p) of an edge probability, with p held in
 // [1e-15, 0.5] so weights stay finite and non-negative (the matching engines
@@ -85,7 +95,8 @@ public:
     };
 
     static Result<BeliefMatchingDecoder> create(MatchingModel model, const BpSettings& bp);
-    // As create, with another matching engine (tests, other engines).
+    // As create, with another matching engine (tests, other engines); a null
+    // matcher means the blossom one.
     static Result<BeliefMatchingDecoder> create(MatchingModel model, const BpSettings& bp,
                                                 std::shared_ptr<const EdgeMatcher> matcher);
 
@@ -107,9 +118,11 @@ public:
     void decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
                            std::span<uint8_t> observables, Workspace& ws) const;
 
-    // Rows of n_detectors bytes in, rows of n_observables bytes out, on the
-    // worker pool; `plain` selects prior-weighted matching.
-    void predict_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* observables, bool plain = false) const;
+    // Observable flips of n_shots rows of detection events (0/1 bytes, or
+    // bits packed little-endian when bit_packed), as rows of n_observables
+    // bytes or packed likewise; `plain` selects prior-weighted matching.
+    Result<std::vector<uint8_t>> predict_observables(std::span<const uint8_t> events, size_t n_shots,
+                                                     bool bit_packed, bool parallel, bool plain = false) const;
 
     // True when the edge flips fire exactly the detectors of the syndrome.
     bool explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips) const;

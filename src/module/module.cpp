@@ -42,6 +42,7 @@ ItemFactory const kRegistry[] = {
     detector_error_model_class,
     rotated_surface_code_class,
     matching_decoder_class,
+    belief_matching_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

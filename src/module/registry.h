@@ -28,6 +28,7 @@ ModuleItem& hybrid_decoder_class();
 ModuleItem& detector_error_model_class();
 ModuleItem& rotated_surface_code_class();
 ModuleItem& matching_decoder_class();
+ModuleItem& belief_matching_decoder_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();

@@ -39,6 +39,7 @@ CLASS_ORDER = [
     "NeuralPredecoder", "DetectorGraph", "GNNPredecoder", "GNNTrainer", "HybridDecoder", "DetectorErrorModel",
     "RotatedSurfaceCode",
     "MatchingDecoder",
+    "BeliefMatchingDecoder",
 ]
 
 

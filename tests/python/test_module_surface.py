@@ -46,6 +46,8 @@ INSTANCES = {
     "DetectorErrorModel": lambda: vx.DetectorErrorModel("error(0.1) D0 D1 L0\ndetector(1, 2) D0\n"),
     "RotatedSurfaceCode": lambda: vx.RotatedSurfaceCode(3),
     "MatchingDecoder": lambda: vx.MatchingDecoder(CHECKS, N_QUBITS),
+    "BeliefMatchingDecoder": lambda: vx.BeliefMatchingDecoder(
+        "error(0.1) D0 D1\nerror(0.1) D1 D2 L0\nerror(0.1) D2 D3\nerror(0.1) D0\nerror(0.1) D3\n"),
 }
 
 # Candidate first arguments: wrong kinds, wrong dtypes, wrong shapes, bad

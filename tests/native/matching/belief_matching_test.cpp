@@ -99,7 +99,7 @@ TEST(BeliefMatching, NeverFailsWherePlainMatchingReproducesTheSyndrome) {
 // decode must come back as the plain matching result.
 class PriorOnlyMatcher final : public EdgeMatcher {
 public:
-    PriorOnlyMatcher(const MatchingModel& m, std::vector<double> prior) : inner_(m.n_detectors, m.edge_ends), prior_(prior) {}
+    PriorOnlyMatcher(const MatchingModel& m, std::vector<double> prior) : inner_(m.n_detectors, m.edge_ends, prior), prior_(prior) {}
     void match(std::span<const uint8_t> s, std::span<const double> w, std::span<uint8_t> flips) const override {
         if (std::equal(w.begin(), w.end(), prior_.begin(), prior_.end())) return inner_.match(s, w, flips);
         std::fill(flips.begin(), flips.end(), uint8_t{0});
@@ -182,8 +182,7 @@ TEST(BeliefMatching, BatchPredictionsEqualSingleDecodes) {
         syndromes.insert(syndromes.end(), s.syndrome.begin(), s.syndrome.end());
     }
     for (bool plain : {false, true}) {
-        std::vector<uint8_t> batch(shots, 9);
-        decoder.predict_batch(syndromes.data(), shots, batch.data(), plain);
+        const auto batch = decoder.predict_observables(syndromes, shots, false, true, plain).value();
         BeliefMatchingDecoder::Workspace ws;
         std::vector<uint8_t> flips(decoder.n_edges()), obs(1);
         for (size_t i = 0; i < shots; ++i) {

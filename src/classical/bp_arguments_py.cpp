@@ -1,4 +1,4 @@
-#include "classical/model_argument_py.h"
+#include "classical/bp_arguments_py.h"
 
 #include <fstream>
 #include <sstream>
@@ -35,6 +35,15 @@ std::string model_text_argument(PyObject* model) {
     }
     Ref text = Ref::checked(PyObject_Str(model));
     return utf8_of(text.get());
+}
+
+BpSettings bp_settings_argument(const Args& args, size_t first, BpSettings s) {
+    if (auto v = args.get<std::optional<uint64_t>>(first)) s.max_iterations = *v;
+    if (auto v = args.get<std::optional<std::string>>(first + 1)) s.method = unwrap(parse_bp_method(*v));
+    if (auto v = args.get<std::optional<double>>(first + 2)) s.ms_scaling_factor = *v;
+    if (auto v = args.get<std::optional<std::string>>(first + 3)) s.schedule = unwrap(parse_bp_schedule(*v));
+    if (auto v = args.get<std::optional<std::string>>(first + 4)) s.stop = unwrap(parse_bp_stop(*v));
+    return s;
 }
 
 }  // namespace vornex::py
