@@ -1,5 +1,7 @@
 #include "uf/uf_core.h"
 
+#include "uf/cluster_decode.h"
+
 #include <cstring>
 
 namespace vornex {
@@ -21,29 +23,7 @@ void list_defects(std::span<const uint8_t> syndrome, std::vector<uint32_t>& defe
 
 void decode_into(const CheckGraph& graph, std::span<const uint8_t> syndrome, UfWorkspace& workspace,
                  std::span<uint8_t> correction) {
-    const size_t n_nodes = graph.n_nodes;
-    const auto boundary = static_cast<uint32_t>(graph.n_checks);
-    ClusterSet& clusters = workspace.clusters;
-    GrowthScratch& growth = workspace.growth;
-    clusters.reserve(n_nodes);
-    growth.reserve(n_nodes, graph.edges.size());
-    workspace.peeling.reserve(n_nodes);
-    workspace.defects.reserve(graph.n_checks);
-    if (!correction.empty()) std::memset(correction.data(), 0, correction.size());
-
-    clusters.touch(boundary, boundary);
-    list_defects(syndrome, workspace.defects);
-    for (uint32_t c : workspace.defects) {
-        clusters.touch(c, boundary);
-        clusters.parity[c] = 1;
-        growth.active.push_back(c);
-    }
-    grow_clusters(graph, HalfStepWeights{}, clusters, growth);
-    peel_clusters(graph, workspace.defects, clusters, growth.full.data(), growth.boundary_full, syndrome,
-                  workspace.peeling, correction);
-    growth.reset();
-    clusters.reset();
-    workspace.defects.clear();
+    decode_clusters(graph, HalfStepWeights{}, syndrome, workspace, correction);
 }
 
 namespace {

@@ -24,14 +24,17 @@ struct ReferenceResult {
     bool growth_finished = true;
 };
 
-// round_cap == nullopt grows until nothing is active or nothing grows.
-inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<uint8_t>& syndrome,
-                                        std::optional<size_t> round_cap = std::nullopt) {
+// Edge e is fully grown once its support reaches units[e]; every tick an
+// edge gains one unit per active end. round_cap == nullopt grows until
+// nothing is active or nothing grows.
+inline ReferenceResult reference_decode_units(const CheckGraph& g, const std::vector<uint8_t>& syndrome,
+                                              const std::vector<uint32_t>& units,
+                                              std::optional<size_t> round_cap = std::nullopt) {
     const size_t N = g.n_nodes;
     const size_t C = g.n_checks;
     const size_t E = g.edges.size();
-    std::vector<uint32_t> parent(N);
-    std::vector<uint8_t> rnk(N, 0), parity(N, 0), has_bnd(N, 0), support(E, 0);
+    std::vector<uint32_t> parent(N), support(E, 0);
+    std::vector<uint8_t> rnk(N, 0), parity(N, 0), has_bnd(N, 0);
     for (size_t n = 0; n < N; ++n) parent[n] = static_cast<uint32_t>(n);
     has_bnd[C] = 1;
     for (size_t c = 0; c < C; ++c)
@@ -60,16 +63,16 @@ inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<u
         ++rounds;
         bool grew = false;
         for (size_t e = 0; e < E; ++e) {
-            if (support[e] == 2) continue;
-            int inc = (active(find(g.edges[e].a)) ? 1 : 0) + (active(find(g.edges[e].b)) ? 1 : 0);
+            if (support[e] == units[e]) continue;
+            uint32_t inc = (active(find(g.edges[e].a)) ? 1 : 0) + (active(find(g.edges[e].b)) ? 1 : 0);
             if (inc > 0) {
-                support[e] = static_cast<uint8_t>(std::min(support[e] + inc, 2));
+                support[e] = std::min(support[e] + inc, units[e]);
                 grew = true;
             }
         }
         if (!grew) break;
         for (size_t e = 0; e < E; ++e) {
-            if (support[e] != 2) continue;
+            if (support[e] != units[e]) continue;
             uint32_t ra = find(g.edges[e].a), rb = find(g.edges[e].b);
             if (ra == rb) continue;
             uint8_t p = parity[ra] ^ parity[rb];
@@ -94,7 +97,7 @@ inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<u
     // Only fully grown edges carry the forest.
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> adj(N);
     for (size_t e = 0; e < E; ++e) {
-        if (support[e] != 2) continue;
+        if (support[e] != units[e]) continue;
         adj[g.edges[e].a].push_back({g.edges[e].b, g.edges[e].q});
         adj[g.edges[e].b].push_back({g.edges[e].a, g.edges[e].q});
     }
@@ -131,6 +134,12 @@ inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<u
         node_par[v] = 0;
     }
     return out;
+}
+
+// The defined decoder: every edge weighs two half-steps.
+inline ReferenceResult reference_decode(const CheckGraph& g, const std::vector<uint8_t>& syndrome,
+                                        std::optional<size_t> round_cap = std::nullopt) {
+    return reference_decode_units(g, syndrome, std::vector<uint32_t>(g.edges.size(), 2), round_cap);
 }
 
 // True when the correction flips exactly the fired checks.
