@@ -25,6 +25,14 @@ void SparseEngine::freeze_radius(RegionId region, Time now) {
     ++r.version;
 }
 
+// Matches a and b along `edge`, which runs from a to b.
+void SparseEngine::pair_up(RegionId a, RegionId b, const CompressedEdge& edge) {
+    regions_[a].match = b;
+    regions_[a].match_edge = edge;
+    regions_[b].match = a;
+    regions_[b].match_edge = edge.reversed();
+}
+
 RegionId SparseEngine::tree_root(RegionId region) const {
     while (regions_[region].tree_parent != kNone) region = regions_[region].tree_parent;
     return region;
@@ -65,10 +73,7 @@ void SparseEngine::flip_path_to_root(RegionId region) {
         const RegionId inner = regions_[cur].tree_parent;
         const RegionId outer = regions_[inner].tree_parent;
         const CompressedEdge up = regions_[inner].parent_edge;
-        regions_[inner].match = outer;
-        regions_[inner].match_edge = up;
-        regions_[outer].match = inner;
-        regions_[outer].match_edge = up.reversed();
+        pair_up(inner, outer, up);
         cur = outer;
     }
 }
@@ -103,10 +108,7 @@ void SparseEngine::on_collision(RegionId grower, RegionId other, const Compresse
         if (root_a == root_b) return form_blossom(grower, other, edge, now);
         flip_path_to_root(grower);
         flip_path_to_root(other);
-        regions_[grower].match = other;
-        regions_[grower].match_edge = edge;
-        regions_[other].match = grower;
-        regions_[other].match_edge = edge.reversed();
+        pair_up(grower, other, edge);
         dissolve_tree(root_a, now);
         dissolve_tree(root_b, now);
         return;
@@ -116,10 +118,7 @@ void SparseEngine::on_collision(RegionId grower, RegionId other, const Compresse
         // The boundary gives up `other`; the tree's root gains a partner.
         const RegionId root = tree_root(grower);
         flip_path_to_root(grower);
-        regions_[grower].match = other;
-        regions_[grower].match_edge = edge;
-        regions_[other].match = grower;
-        regions_[other].match_edge = edge.reversed();
+        pair_up(grower, other, edge);
         dissolve_tree(root, now);
         return;
     }
@@ -272,10 +271,7 @@ void SparseEngine::shatter(RegionId blossom, Time now) {
         if (j % 2 == 0) {
             const CompressedEdge down = j < path_len ? step_edge(i) : out_edge.reversed();
             const RegionId mate = j < path_len ? cycles_[begin + at(i_in, j + 1)].child : child;
-            regions_[c].match = mate;
-            regions_[c].match_edge = down;
-            regions_[mate].match = c;
-            regions_[mate].match_edge = down.reversed();
+            pair_up(c, mate, down);
         }
         if (j < path_len) up = step_edge(i).reversed();
         prev = c;
@@ -286,10 +282,7 @@ void SparseEngine::shatter(RegionId blossom, Time now) {
         const RegionId x = cycles_[begin + i].child;
         const RegionId y = cycles_[begin + at(i_out, j + 1)].child;
         const CompressedEdge e = step_edge(i);
-        regions_[x].match = y;
-        regions_[x].match_edge = e;
-        regions_[y].match = x;
-        regions_[y].match_edge = e.reversed();
+        pair_up(x, y, e);
         regions_[x].role = regions_[y].role = TreeRole::None;
         set_slope(x, 0, now);
         set_slope(y, 0, now);

@@ -128,6 +128,7 @@ private:
     void form_blossom(RegionId a, RegionId b, const CompressedEdge& edge, Time now);
     RegionId tree_root(RegionId region) const;
     void flip_path_to_root(RegionId region);
+    void pair_up(RegionId a, RegionId b, const CompressedEdge& edge);
     void dissolve_tree(RegionId root, Time now);
     void add_child(RegionId parent, RegionId child);
     void remove_child(RegionId parent, RegionId child);
