@@ -6,6 +6,7 @@
 #include <new>
 #include <span>
 
+#include "code/memory_budget.h"
 #include "code/wyrand.h"
 #include "uf/decoder.h"
 
@@ -107,9 +108,9 @@ Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samp
     if (n_samples == 0) return value_error("n_samples must be >= 1");
     const size_t n_checks = graph.n_checks;
     const size_t reps = benchmark_repetitions(n_checks);
-    // A count beyond what a vector can index is a memory failure, not a
-    // length_error that would surface as an internal assertion.
-    if (n_samples > std::vector<double>().max_size()) throw std::bad_alloc();
+    // One latency per sample is kept: a count beyond memory is refused
+    // before the first decode instead of failing (or being killed) part-way.
+    if (!fits_in_memory(static_cast<double>(n_samples) * sizeof(double))) throw std::bad_alloc();
     std::vector<uint8_t> syndrome(n_checks);
     std::vector<uint8_t> correction(graph.n_qubits);
     std::vector<double> latencies(n_samples);

@@ -1,5 +1,9 @@
 #include "code/generators.h"
 
+#include <new>
+
+#include "code/memory_budget.h"
+
 namespace vornex {
 namespace {
 
@@ -27,11 +31,20 @@ constexpr uint32_t kMaxGridDistance = 65535;
 
 Error grid_too_large() { return value_error("distance must be <= 65535"); }
 
+// Refuses with std::bad_alloc, before the first check is built, a layout
+// whose checks cannot be held: per check a vector and its heap block here,
+// then a list and its integers when the caller is Python.
+void require_room_for_checks(double n_checks, double weight) {
+    constexpr double kBytesPerCheck = 160;
+    if (!fits_in_memory(n_checks * (kBytesPerCheck + 40 * weight))) throw std::bad_alloc();
+}
+
 }  // namespace
 
 Result<GeneratedCode> generate_surface_code(uint32_t distance) {
     if (distance < 2) return value_error("distance must be >= 2");
     if (distance > kMaxGridDistance) return grid_too_large();
+    require_room_for_checks(2.0 * distance * distance, 4);
     GeneratedCode code;
     code.checks.reserve(2 * size_t{distance} * distance);
     append_forward_block(code.checks, distance);
@@ -42,6 +55,7 @@ Result<GeneratedCode> generate_surface_code(uint32_t distance) {
 
 Result<GeneratedCode> generate_toy_code(uint32_t distance) {
     if (distance > kMaxGridDistance) return grid_too_large();
+    require_room_for_checks(2.0 * distance * distance, 4);
     GeneratedCode code;
     append_forward_block(code.checks, distance);
     append_forward_block(code.checks, distance);
@@ -51,6 +65,7 @@ Result<GeneratedCode> generate_toy_code(uint32_t distance) {
 
 Result<GeneratedCode> generate_ring_code(uint32_t distance) {
     if (distance > kMaxGridDistance) return grid_too_large();
+    require_room_for_checks(1.0 * distance * distance, 2);
     GeneratedCode code;
     const uint32_t n = distance * distance;
     for (uint32_t i = 0; i < n; ++i) code.checks.push_back({i, (i + 1) % n});
@@ -59,6 +74,7 @@ Result<GeneratedCode> generate_ring_code(uint32_t distance) {
 }
 
 GeneratedCode generate_repetition_code(uint32_t distance) {
+    require_room_for_checks(distance, 2);
     GeneratedCode code;
     for (uint32_t i = 0; i + 1 < distance; ++i) code.checks.push_back({i, i + 1});
     code.n_qubits = distance;

@@ -14,6 +14,8 @@ struct GeneratedCode {
 };
 
 // Grid layouts need d*d to fit 32 bits: distances above 65535 are rejected.
+// A layout whose checks cannot be held in memory is refused with
+// std::bad_alloc before any is built.
 
 // Periodic d x d layout with 2*d*d weight-4 checks (two plaquette blocks).
 Result<GeneratedCode> generate_surface_code(uint32_t distance);

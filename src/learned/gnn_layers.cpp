@@ -1,20 +1,8 @@
 #include "learned/gnn_layers.h"
 
-#include <unistd.h>
-
 #include <cmath>
 
 namespace vornex {
-
-bool fits_in_memory(double bytes) {
-    static const double limit = [] {
-        const long pages = ::sysconf(_SC_PHYS_PAGES);
-        const long page_size = ::sysconf(_SC_PAGESIZE);
-        // Without an answer from the system, only the address range limits.
-        return (pages > 0 && page_size > 0) ? static_cast<double>(pages) * static_cast<double>(page_size) : 0x1p47;
-    }();
-    return bytes <= limit;
-}
 
 void init_uniform(Matrix& m, Wyrand& rng) {
     const double scale = std::sqrt(2.0 / static_cast<double>(m.cols));

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "code/memory_budget.h"
 #include "code/wyrand.h"
 
 namespace vornex {
@@ -53,13 +54,6 @@ struct EdgeReadout {
         : w1(h, 2 * embed + edge_dim), b1(h, 0.0), w2(1, h), b2(1, 0.0) {}
     bool operator==(const EdgeReadout&) const = default;
 };
-
-// Whether `bytes` (an estimate, in floating point so that no product of
-// caller sizes can wrap) fit in this machine's physical memory. Tables are
-// zero-filled as they are allocated, so one that passes the allocator but
-// exceeds the memory gets the process killed instead of raising; sizes from
-// the caller are checked against this first.
-bool fits_in_memory(double bytes);
 
 // Scaled-uniform (He-style) fill: (2u - 1) * sqrt(2 / row length), row by row.
 void init_uniform(Matrix& m, Wyrand& rng);

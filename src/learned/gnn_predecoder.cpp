@@ -1,6 +1,7 @@
 #include "learned/gnn_predecoder.h"
 
 #include "learned/gnn_weights.h"
+#include "learned/training_limits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -291,13 +292,56 @@ void GNNPredecoder::train_step(const DetectorGraph& graph, std::span<const doubl
     }
 }
 
+namespace {
+
+std::string layer_tensor(size_t layer, const char* field) {
+    return "layers." + std::to_string(layer) + "." + field;
+}
+
+// Calls visit(name, shape, values) for every tensor of the weights file, in
+// the order a load checks and copies them: the layers in order, then the
+// readout. `Net` is GNNPredecoder or const GNNPredecoder.
+template <class Net, class Visit>
+void for_each_tensor(Net& net, Visit visit) {
+    const auto matrix = [&](std::string name, auto& m) { visit(std::move(name), {m.rows, m.cols}, std::span(m.data)); };
+    const auto vector = [&](std::string name, auto& v) { visit(std::move(name), {v.size()}, std::span(v)); };
+    for (size_t i = 0; i < net.layers().size(); ++i) {
+        auto& layer = net.layers()[i];
+        matrix(layer_tensor(i, "w_message"), layer.w_message);
+        vector(layer_tensor(i, "b_message"), layer.b_message);
+        matrix(layer_tensor(i, "w_update"), layer.w_update);
+        vector(layer_tensor(i, "b_update"), layer.b_update);
+    }
+    auto& readout = net.readout();
+    matrix("edge_readout.w1", readout.w1);
+    vector("edge_readout.b1", readout.b1);
+    matrix("edge_readout.w2", readout.w2);
+    vector("edge_readout.b2", readout.b2);
+}
+
+}  // namespace
+
+double GNNPredecoder::parameter_count() const {
+    double count = 0;
+    for_each_tensor(*this, [&](std::string, std::vector<uint64_t>, std::span<const double> values) {
+        count += static_cast<double>(values.size());
+    });
+    return count;
+}
+
 Status GNNPredecoder::train(std::span<const DetectorGraph* const> graphs, std::span<const std::vector<double>> targets,
                             uint64_t n_epochs, ProgressSink* progress) {
     if (graphs.size() != targets.size())
-        return panic_error("graphs and targets must have the same length (" + std::to_string(graphs.size()) +
+        return value_error("graphs and targets must have the same length (" + std::to_string(graphs.size()) +
                            " != " + std::to_string(targets.size()) + ")");
-    for (const DetectorGraph* graph : graphs)
+    double items = 0;  // nodes and edges over all graphs: each meets every weight about once per step
+    for (const DetectorGraph* graph : graphs) {
         if (Status s = check_graph(*graph); !s) return s;
+        items += static_cast<double>(graph->n_nodes()) + static_cast<double>(graph->n_edges());
+    }
+    const double samples = static_cast<double>(graphs.size());
+    const double cost = samples > 0 ? 3 * parameter_count() * items / samples : 0.0;
+    if (Status s = check_training_size(n_epochs, samples, cost); !s) return s;
     GnnWorkspace ws;
     const uint64_t steps = n_epochs * graphs.size();
     for (uint64_t epoch = 0; epoch < n_epochs; ++epoch)
@@ -335,35 +379,6 @@ Result<double> GNNPredecoder::loss(std::span<const DetectorGraph> graphs,
     }
     return count ? sum / static_cast<double>(count) : 0.0;
 }
-
-namespace {
-
-std::string layer_tensor(size_t layer, const char* field) {
-    return "layers." + std::to_string(layer) + "." + field;
-}
-
-// Calls visit(name, shape, values) for every tensor of the weights file, in
-// the order a load checks and copies them: the layers in order, then the
-// readout. `Net` is GNNPredecoder or const GNNPredecoder.
-template <class Net, class Visit>
-void for_each_tensor(Net& net, Visit visit) {
-    const auto matrix = [&](std::string name, auto& m) { visit(std::move(name), {m.rows, m.cols}, std::span(m.data)); };
-    const auto vector = [&](std::string name, auto& v) { visit(std::move(name), {v.size()}, std::span(v)); };
-    for (size_t i = 0; i < net.layers().size(); ++i) {
-        auto& layer = net.layers()[i];
-        matrix(layer_tensor(i, "w_message"), layer.w_message);
-        vector(layer_tensor(i, "b_message"), layer.b_message);
-        matrix(layer_tensor(i, "w_update"), layer.w_update);
-        vector(layer_tensor(i, "b_update"), layer.b_update);
-    }
-    auto& readout = net.readout();
-    matrix("edge_readout.w1", readout.w1);
-    vector("edge_readout.b1", readout.b1);
-    matrix("edge_readout.w2", readout.w2);
-    vector("edge_readout.b2", readout.b2);
-}
-
-}  // namespace
 
 Status GNNPredecoder::save_weights(const std::string& path) const {
     std::vector<F64Tensor> tensors;

@@ -89,6 +89,9 @@ public:
     Status train(std::span<const DetectorGraph> graphs, std::span<const std::vector<double>> targets,
                  uint64_t n_epochs, ProgressSink* progress = nullptr);
 
+    // Number of weights and biases.
+    double parameter_count() const;
+
     // Mean squared error of the edge weights against the targets over all
     // pairs (terms up to the shorter of the two lists); 0 without terms.
     Result<double> loss(std::span<const DetectorGraph> graphs, std::span<const std::vector<double>> targets) const;

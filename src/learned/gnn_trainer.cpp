@@ -6,6 +6,7 @@
 
 #include "classical/bp_osd.h"
 #include "learned/gnn_layers.h"
+#include "learned/training_limits.h"
 #include "matching/blossom.h"
 
 namespace vornex {
@@ -43,7 +44,41 @@ void require_qubit_tables(uint64_t n_qubits) {
     if (!fits_in_memory(static_cast<double>(n_qubits) * (1 + sizeof(std::vector<uint32_t>)))) throw std::bad_alloc();
 }
 
+// Bytes of one sample held in a dataset: its graph's feature tables, edge
+// records and adjacency, and one target per edge.
+double sample_bytes(const DetectorGraph& graph) {
+    return static_cast<double>(graph.n_nodes()) * (DetectorGraph::kNodeFeatureDim * sizeof(double) + 32) +
+           static_cast<double>(graph.n_edges()) * 128 + sizeof(DetectorGraph) + sizeof(std::vector<double>);
+}
+
 }  // namespace
+
+Result<DetectorGraph> GNNTrainer::first_sample() const {
+    std::vector<uint8_t> syndrome;
+    return sample_graph(0, syndrome);
+}
+
+Status GNNTrainer::check_dataset_size(uint64_t n_samples) const {
+    if (n_samples == 0) return ok_status();
+    auto graph = first_sample();
+    if (!graph) return graph.error();
+    if (!fits_in_memory(static_cast<double>(n_samples) * sample_bytes(graph.value()))) throw std::bad_alloc();
+    return ok_status();
+}
+
+Status GNNTrainer::check_training(const GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs) const {
+    if (n_samples == 0) return check_training_size(n_epochs, 0, 0);
+    auto graph = first_sample();
+    if (!graph) return graph.error();
+    // Every sample has the code's graph; each attempt of the back-off trains
+    // on all of them.
+    const double items = static_cast<double>(graph.value().n_nodes() + graph.value().n_edges());
+    if (Status s = check_training_size(n_epochs, static_cast<double>(n_samples),
+                                       kBackoffAttempts * 3 * network.parameter_count() * items);
+        !s)
+        return s;
+    return check_dataset_size(n_samples);
+}
 
 std::vector<uint8_t> GNNTrainer::sample_error(uint64_t sample) const {
     std::vector<uint8_t> error(n_qubits_);
@@ -72,6 +107,7 @@ Result<DetectorGraph> GNNTrainer::sample_graph(uint64_t sample, std::vector<uint
 
 Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
     require_qubit_tables(n_qubits_);
+    if (Status s = check_dataset_size(n_samples); !s) return s.error();
     const BlossomGraph blossom = build_blossom_graph(check_to_qubits_, n_qubits_, std::nullopt);
     const auto neighbours = qubit_neighbours(check_to_qubits_, n_qubits_);
     TrainingSet set;
@@ -95,6 +131,7 @@ Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
 
 Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const {
     require_qubit_tables(n_qubits_);
+    if (Status s = check_dataset_size(n_samples); !s) return s.error();
     auto bp = BpOsdDecoder::create(check_to_qubits_, n_qubits_, error_rate_);
     if (!bp) return bp.error();
     TrainingSet set;
@@ -156,6 +193,8 @@ Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set
 
 Result<double> GNNTrainer::train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
                                  ProgressSink* progress) const {
+    require_qubit_tables(n_qubits_);
+    if (Status s = check_training(network, n_samples, n_epochs); !s) return s.error();
     auto set = matching_dataset(n_samples);
     if (!set) return set.error();
     return train_with_backoff(network, set.value(), n_epochs, progress);
@@ -163,6 +202,8 @@ Result<double> GNNTrainer::train(GNNPredecoder& network, uint64_t n_samples, uin
 
 Result<double> GNNTrainer::train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
                                     uint64_t max_bp_iter, ProgressSink* progress) const {
+    require_qubit_tables(n_qubits_);
+    if (Status s = check_training(network, n_samples, n_epochs); !s) return s.error();
     auto set = bp_dataset(n_samples, max_bp_iter);
     if (!set) return set.error();
     return train_with_backoff(network, set.value(), n_epochs, progress);

@@ -63,6 +63,11 @@ public:
 
 private:
     Result<DetectorGraph> sample_graph(uint64_t sample, std::vector<uint8_t>& syndrome) const;
+    Result<DetectorGraph> first_sample() const;
+    // std::bad_alloc before the first sample when n_samples of them cannot be held.
+    Status check_dataset_size(uint64_t n_samples) const;
+    // The training limits and the dataset size, before any sample is built.
+    Status check_training(const GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs) const;
 
     CheckList check_to_qubits_;
     uint64_t n_qubits_;

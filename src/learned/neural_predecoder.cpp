@@ -5,6 +5,7 @@
 #include <string>
 
 #include "code/wyrand.h"
+#include "learned/training_limits.h"
 
 namespace vornex {
 namespace {
@@ -103,12 +104,18 @@ Result<std::vector<uint8_t>> NeuralPredecoder::decode(std::span<const uint8_t> s
 
 Status NeuralPredecoder::train(std::span<const uint8_t> syndromes, std::span<const uint8_t> corrections,
                                uint64_t n_epochs, double learning_rate, ProgressSink* progress) {
-    if (n_input_ == 0) return panic_error("NeuralPredecoder::train requires n_input >= 1");
+    if (n_input_ == 0) return value_error("NeuralPredecoder::train requires n_input >= 1");
     const uint64_t n_samples = syndromes.size() / n_input_;
     uint64_t expected = 0;
     if (__builtin_mul_overflow(n_samples, n_output_, &expected) || corrections.size() != expected)
-        return panic_error("corrections must hold n_samples * n_output = " + std::to_string(expected) +
+        return value_error("corrections must hold n_samples * n_output = " + std::to_string(expected) +
                            " elements, got " + std::to_string(corrections.size()));
+    // Forward pass, back-propagation and update each touch every weight once.
+    const double weights = static_cast<double>(n_hidden1_) * static_cast<double>(n_input_) +
+                           static_cast<double>(n_hidden2_) * static_cast<double>(n_hidden1_) +
+                           static_cast<double>(n_output_) * static_cast<double>(n_hidden2_);
+    if (Status s = check_training_size(n_epochs, static_cast<double>(n_samples), 3 * weights); !s) return s;
+    if (n_samples == 0) return ok_status();
     const double eta = learning_rate;
     Pass pass;
     std::vector<double> d3(n_output_), e2(n_hidden2_), d2(n_hidden2_), e1(n_hidden1_), d1(n_hidden1_);

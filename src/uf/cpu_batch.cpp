@@ -141,9 +141,12 @@ std::vector<uint8_t> CPUBatchDecoder::batch_decode_simd(std::span<const uint8_t>
 std::vector<uint8_t> CPUBatchDecoder::batch_decode_pooled(std::span<const uint8_t> syndromes, size_t n_shots,
                                                           LaneCopies copies) const {
     std::vector<uint8_t> out(batch_bytes(n_shots, graph_.n_qubits), 0);
-    std::vector<UfWorkspace> workspaces(n_shots);
+    // Every shot still gets a workspace of its own, but the previous shot's
+    // is released when the next one starts instead of all n_shots being
+    // kept to the end (gigabytes on long batches of small codes).
+    UfWorkspace current;
     decode_blocked(graph_, syndromes, n_shots, copies,
-                   [&](size_t shot, size_t) -> UfWorkspace& { return workspaces[shot]; }, out.data());
+                   [&](size_t, size_t) -> UfWorkspace& { return current = UfWorkspace{}; }, out.data());
     return out;
 }
 

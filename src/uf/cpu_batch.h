@@ -62,7 +62,7 @@ public:
     // Sequential; lane j of every block reuses workspace j.
     std::vector<uint8_t> batch_decode_simd(std::span<const uint8_t> syndromes, size_t n_shots,
                                            LaneCopies copies = lane_copies()) const;
-    // Sequential; shot s uses its own workspace s.
+    // Sequential; every shot uses a fresh workspace, released after its row.
     std::vector<uint8_t> batch_decode_pooled(std::span<const uint8_t> syndromes, size_t n_shots,
                                              LaneCopies copies = lane_copies()) const;
     // Parallel on the worker pool; one workspace per shot.

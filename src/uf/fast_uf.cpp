@@ -45,17 +45,29 @@ void decode_batch_workspace_per_shot(const CheckGraph& graph, std::span<const ui
                                      size_t n_shots, std::span<uint8_t> corrections) {
     const size_t n_checks = graph.n_checks;
     const size_t n_qubits = graph.n_qubits;
-    std::vector<UfWorkspace> workspaces(n_shots);
-    // Each workspace is released by the worker that used it, as soon as its
-    // shot is done, rather than all at once on the calling thread.
+    // Each shot's workspace lives only while its row is decoded: at most one
+    // per worker exists at a time, so memory follows the pool, not the batch
+    // (a table of n_shots workspaces alone took 360 bytes per shot).
     parallel_for(n_shots, [&](size_t i) {
-        decode_into(graph, syndromes.subspan(i * n_checks, n_checks), workspaces[i],
+        UfWorkspace workspace;
+        decode_into(graph, syndromes.subspan(i * n_checks, n_checks), workspace,
                     corrections.subspan(i * n_qubits, n_qubits));
-        workspaces[i] = UfWorkspace{};
     });
 }
 
 }  // namespace vornex
+
+namespace {
+
+// Whether [a, a + a_len) and [b, b + b_len) share a byte. The decode reads
+// the syndrome while it writes the correction, so a shared byte would be read
+// after it was overwritten and give a correction for another syndrome.
+bool overlaps(const void* a, size_t a_len, const void* b, size_t b_len) {
+    const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+    return a_len != 0 && b_len != 0 && x < y + b_len && y < x + a_len;
+}
+
+}  // namespace
 
 // Nothing may unwind into a C caller: every entry catches everything and
 // reports it as a rejected call.
@@ -87,6 +99,7 @@ int32_t vornex_decode_fast(const VornexFastDecoder* handle, const uint8_t* syndr
     if (handle == nullptr || syndrome == nullptr || correction == nullptr) return -1;
     const vornex::CheckGraph& graph = handle->graph;
     if (syndrome_len != graph.n_checks || correction_len != graph.n_qubits) return -1;
+    if (overlaps(syndrome, syndrome_len, correction, correction_len)) return -1;
     try {
         vornex::decode_with_scratch(graph, {syndrome, syndrome_len}, {correction, correction_len});
         return 0;
@@ -104,6 +117,7 @@ int32_t vornex_decode_fast_batch(const VornexFastDecoder* handle, const uint8_t*
     if (__builtin_mul_overflow(n_shots, graph.n_checks, &in_bytes) ||
         __builtin_mul_overflow(n_shots, graph.n_qubits, &out_bytes))
         return -1;
+    if (overlaps(syndromes, in_bytes, corrections, out_bytes)) return -1;
     try {
         vornex::decode_rows(graph, syndromes, n_shots, corrections);
         return 0;

@@ -37,9 +37,9 @@ private:
     CheckGraph graph_;
 };
 
-// One workspace per shot, all created up front, shots decoded in parallel
-// into `corrections` (n_shots * n_qubits bytes). Trades memory for the
-// absence of any workspace reuse.
+// A fresh workspace for every shot (none is reused), shots decoded in
+// parallel into `corrections` (n_shots * n_qubits bytes); each workspace is
+// released as soon as its row is written.
 void decode_batch_workspace_per_shot(const CheckGraph& graph, std::span<const uint8_t> syndromes,
                                      size_t n_shots, std::span<uint8_t> corrections);
 

@@ -2,7 +2,9 @@
  * decode single syndromes or whole row-major batches into caller memory.
  *
  * Syndromes hold one byte per check (bit 0 counts), corrections one byte per
- * qubit. Rejected input returns NULL or -1 and writes nothing. A handle is
+ * qubit. Rejected input returns NULL or -1 and writes nothing. Syndrome and
+ * correction buffers must not overlap: a call whose buffers share a byte is
+ * rejected with -1 (the decode reads the syndrome while writing). A handle is
  * read-only after creation and may be shared by any number of threads. */
 #ifndef VORNEX_UF_H
 #define VORNEX_UF_H
@@ -33,13 +35,16 @@ VORNEX_UF_API VornexFastDecoder* vornex_fast_decoder_create(const uint32_t* chec
 VORNEX_UF_API void vornex_fast_decoder_free(VornexFastDecoder* handle);
 
 /* Decodes one syndrome of n_checks bytes into n_qubits correction bytes.
- * 0 on success; -1 for a null pointer or a length that does not match. */
+ * 0 on success; -1 for a null pointer, a length that does not match, or
+ * buffers that overlap. */
 VORNEX_UF_API int32_t vornex_decode_fast(const VornexFastDecoder* handle, const uint8_t* syndrome,
                                          size_t syndrome_len, uint8_t* correction, size_t correction_len);
 
 /* Decodes n_shots syndrome rows into n_shots correction rows on the worker
  * pool, blocking until all are done. The caller sizes both buffers. 0 on
- * success; -1 for a null pointer or a batch too large to address. */
+ * success; -1 for a null pointer, a batch too large to address, or a
+ * syndrome area (n_shots * n_checks bytes) that overlaps the correction area
+ * (n_shots * n_qubits bytes). */
 VORNEX_UF_API int32_t vornex_decode_fast_batch(const VornexFastDecoder* handle, const uint8_t* syndromes,
                                                size_t n_shots, uint8_t* corrections);
 

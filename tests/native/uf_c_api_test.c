@@ -128,11 +128,61 @@ static void test_rejected_decodes(void) {
     vornex_fast_decoder_free(h);
 }
 
+/* Syndrome and correction sharing any byte: refused without a write, for
+ * every offset at which the two areas meet; areas that only touch end to
+ * end are fine and decode as from separate buffers. */
+static void test_overlapping_buffers(void) {
+    const uint32_t checks[] = {0, 1, 1, 2};
+    VornexFastDecoder* h = vornex_fast_decoder_create(checks, 2, 2, 3);
+    CHECK(h != NULL);
+    if (h == NULL) return;
+    const uint8_t syn[2] = {1, 0};
+    uint8_t expected[3];
+    CHECK(vornex_decode_fast(h, syn, 2, expected, 3) == 0);
+    enum { SPAN = 16 };
+    int refused = 1, untouched = 1, adjacent_ok = 1;
+    for (int offset = -4; offset <= 4; ++offset) {
+        /* Syndrome at 6, correction at 6 + offset. */
+        uint8_t buf[SPAN], before[SPAN];
+        memset(buf, 0x5A, sizeof buf);
+        memcpy(buf + 6, syn, 2);
+        memcpy(before, buf, sizeof buf);
+        const int shared = offset > -3 && offset < 2;
+        const int32_t status = vornex_decode_fast(h, buf + 6, 2, buf + 6 + offset, 3);
+        if (shared) {
+            if (status != -1) refused = 0;
+            if (memcmp(buf, before, sizeof buf) != 0) untouched = 0;
+        } else if (status != 0 || memcmp(buf + 6 + offset, expected, 3) != 0) {
+            adjacent_ok = 0;
+        }
+        /* The same layout as a batch of two rows: 4 syndrome and 6 correction bytes. */
+        uint8_t rows[40], rows_before[40];
+        memset(rows, 0x5A, sizeof rows);
+        memcpy(rows + 16, syn, 2);
+        memcpy(rows + 18, syn, 2);
+        memcpy(rows_before, rows, sizeof rows);
+        const int batch_shared = offset * 2 > -6 && offset * 2 < 4;
+        const int32_t batch_status = vornex_decode_fast_batch(h, rows + 16, 2, rows + 16 + 2 * offset);
+        if (batch_shared) {
+            if (batch_status != -1) refused = 0;
+            if (memcmp(rows, rows_before, sizeof rows) != 0) untouched = 0;
+        } else if (batch_status != 0 || memcmp(rows + 16 + 2 * offset, expected, 3) != 0 ||
+                   memcmp(rows + 16 + 2 * offset + 3, expected, 3) != 0) {
+            adjacent_ok = 0;
+        }
+    }
+    CHECK(refused);
+    CHECK(untouched);
+    CHECK(adjacent_ok);
+    vornex_fast_decoder_free(h);
+}
+
 int main(void) {
     test_repetition_code();
     test_batch_matches_single();
     test_rejected_creation();
     test_rejected_decodes();
+    test_overlapping_buffers();
     printf("%d passed, %d failed\n", passes, failures);
     return failures == 0 ? 0 : 1;
 }

@@ -86,3 +86,13 @@ def test_grid_layouts_refuse_distances_whose_square_overflows():
                vx.py_generate_ring_code_checks):
         with pytest.raises(ValueError, match=r"^distance must be <= 65535$"):
             fn(65536)
+
+
+def test_layouts_beyond_memory_are_refused_up_front():
+    # Up front: these would take minutes and gigabytes before failing.
+    with pytest.raises(MemoryError):
+        vx.py_generate_repetition_code_checks(10**9)
+    for fn in (vx.py_generate_surface_code_checks, vx.py_generate_toy_code_checks,
+               vx.py_generate_ring_code_checks):
+        with pytest.raises(MemoryError):
+            fn(65535)

@@ -108,8 +108,10 @@ def test_train_argument_errors():
     net = vx.GNNPredecoder(10, 8, 3, 1)
     g = graph()
     before = net.forward(g)
-    with pytest.raises(vx.PanicException):
+    with pytest.raises(ValueError, match=r"^graphs and targets must have the same length \(1 != 2\)$"):
         net.train([g], [[1.0] * g.n_edges, [1.0] * g.n_edges], 1)
+    with pytest.raises(ValueError, match="^n_epochs must be <= 100000000"):
+        net.train([g], [[1.0] * g.n_edges], 2**31)
     net.train([], [], 5)
     net.train([g], [[1.0]], 5)  # wrong target length: skipped
     assert net.forward(g) == before

@@ -69,6 +69,26 @@ def test_argument_errors_and_borrows():
     assert vx.GNNTrainer.generate_dataset.__doc__ == "Génère un dataset de training et retourne la taille."
 
 
+def test_counts_that_cannot_finish_are_refused_before_any_sample():
+    trainer = vx.GNNTrainer([[0, 1], [1, 2]], 3, 0.1)
+    net = vx.GNNPredecoder(10, 8, 4, 1)
+    g = vx.DetectorGraph([[0, 1], [1, 2]], [1, 0])
+    before = net.forward(g)
+    for epochs in (2**31, 2**62):
+        with pytest.raises(ValueError, match=f"^n_epochs must be <= 100000000, got {epochs}$"):
+            trainer.train(net, 10, epochs)
+        with pytest.raises(ValueError, match="^n_epochs must be <= 100000000"):
+            trainer.train_bp(net, 10, epochs, 5)
+        with pytest.raises(ValueError, match="^n_epochs must be <= 100000000"):
+            vx.HybridDecoder([[0, 1], [1, 2]], 3).train(10, epochs, 0.1)
+    with pytest.raises(ValueError, match="^training too large: n_epochs 1 over 4611686018427387904 samples"):
+        trainer.train(net, 2**62, 1)
+    # Samples that cannot be held: refused before the first is built.
+    with pytest.raises(MemoryError):
+        trainer.generate_dataset(2**62)
+    assert net.forward(g) == before
+
+
 def test_docstrings():
     args = ("gnn: GNNPredecoder à entraîner (modifié en place)", "n_samples: nombre d'exemples de training à générer",
             "n_epochs: nombre d'epochs d'entraînement")

@@ -135,7 +135,15 @@ TEST(GNNPredecoderTest, WidthMismatchAndListLengthErrors) {
     const std::vector<std::vector<double>> two_targets{{1.0}, {1.0}};
     auto status = ok.train(graphs, two_targets, 3);
     ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().kind, ErrorKind::Panic);
+    EXPECT_EQ(status.error().kind, ErrorKind::Value);
+    EXPECT_EQ(status.error().message, "graphs and targets must have the same length (1 != 2)");
+    EXPECT_TRUE(ok == before);
+    const std::vector<std::vector<double>> one_target{std::vector<double>(g.n_edges(), 1.0)};
+    EXPECT_EQ(ok.train(graphs, one_target, uint64_t{1} << 31).error().message,
+              "n_epochs must be <= 100000000, got 2147483648");
+    const std::vector<DetectorGraph> many(10000, g);
+    const std::vector<std::vector<double>> many_targets(10000, one_target[0]);
+    EXPECT_EQ(ok.train(many, many_targets, 100'000'000).error().message.rfind("training too large: ", 0), 0u);
     EXPECT_TRUE(ok == before);
     // A target of the wrong length is skipped silently; empty lists do nothing.
     ASSERT_TRUE(ok.train(graphs, std::vector<std::vector<double>>{{1.0, 2.0}}, 3).ok());

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "code/wyrand.h"
+#include "learned/training_limits.h"
 
 namespace vornex {
 namespace {
@@ -83,7 +84,8 @@ TEST(NeuralPredecoderTest, ErrorsLeaveWeightsUnchanged) {
     const std::vector<uint8_t> ten(10, 1), three_targets(3, 0), no_targets;
     auto status = net.train(ten, three_targets, 1, 0.1);
     ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().kind, ErrorKind::Panic);
+    EXPECT_EQ(status.error().kind, ErrorKind::Value);
+    EXPECT_EQ(status.error().message, "corrections must hold n_samples * n_output = 4 elements, got 3");
     EXPECT_TRUE(net == before);
     // Fewer elements than one sample: nothing to learn, nothing changes.
     ASSERT_TRUE(net.train(three, no_targets, 5, 0.1).ok());
@@ -93,7 +95,33 @@ TEST(NeuralPredecoderTest, ErrorsLeaveWeightsUnchanged) {
     ASSERT_TRUE(net.train(ten, std::vector<uint8_t>(4, 1), 1, 0.1).ok());
     EXPECT_FALSE(net == before);
     NeuralPredecoder no_input = make(0, 2, 1, 1);
-    EXPECT_EQ(no_input.train(ten, no_targets, 1, 0.1).error().kind, ErrorKind::Panic);
+    EXPECT_EQ(no_input.train(ten, no_targets, 1, 0.1).error().kind, ErrorKind::Value);
+}
+
+// Counts that cannot finish are refused before the first step, also when
+// there is nothing to train on; the limits themselves are accepted.
+TEST(NeuralPredecoderTest, TrainingTooLargeIsRefusedUpFront) {
+    NeuralPredecoder net = make(4, 2, 3, 3);
+    const NeuralPredecoder before = net;
+    const std::vector<uint8_t> eight(8, 1), four(4, 1), none;
+    for (uint64_t epochs : {uint64_t{1} << 31, uint64_t{1} << 62, ~uint64_t{0}}) {
+        auto status = net.train(eight, four, epochs, 0.1);
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().kind, ErrorKind::Value);
+        EXPECT_EQ(status.error().message, "n_epochs must be <= 100000000, got " + std::to_string(epochs));
+        EXPECT_EQ(net.train(none, none, epochs, 0.1).error().message, status.error().message);
+    }
+    EXPECT_TRUE(net == before);
+    // No samples: even the largest accepted count returns at once.
+    ASSERT_TRUE(net.train(none, none, kMaxTrainingEpochs, 0.1).ok());
+    // Within the epoch limit, a run whose arithmetic is out of reach.
+    const std::vector<uint8_t> samples(4 * 200'000, 0), targets(2 * 200'000, 0);
+    auto status = net.train(samples, targets, kMaxTrainingEpochs, 0.1);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().kind, ErrorKind::Value);
+    EXPECT_EQ(status.error().message,
+              "training too large: n_epochs 100000000 over 200000 samples is about 1.62e+15 operations (limit 1e+15)");
+    EXPECT_TRUE(net == before);
 }
 
 // One step with a tiny learning rate moves every parameter by
