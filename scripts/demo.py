@@ -6,16 +6,6 @@ import numpy as np
 import vornex_decoder_v3 as vx
 
 
-def rotated_sector(d):
-    """One check type of a distance-d rotated surface code; every qubit is in one or two checks."""
-    q = lambda r, c: r * d + c  # noqa: E731
-    checks = [[q(0, j), q(0, j + 1)] for j in range(d - 1) if j % 2 == 1]
-    checks += [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
-               for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 0]
-    checks += [[q(d - 1, j), q(d - 1, j + 1)] for j in range(d - 1) if (d - 1 + j) % 2 == 0]
-    return checks, d * d
-
-
 def syndromes_of(checks, errors):
     h = np.zeros((len(checks), errors.shape[1]), dtype=np.uint8)
     for c, check in enumerate(checks):
@@ -39,12 +29,13 @@ def single_shots():
 
 
 def logical_error_rates(d=7, p=0.05, shots=20_000):
-    checks, n_qubits = rotated_sector(d)
+    code = vx.RotatedSurfaceCode(d)
+    checks, n_qubits = code.z_checks, code.n_qubits
     rng = np.random.default_rng(2026)
     errors = (rng.random((shots, n_qubits)) < p).astype(np.uint8)
     syndromes = syndromes_of(checks, errors)
-    # A logical flip: the residual error crosses the patch (odd parity on column 0).
-    column = [r * d for r in range(d)]
+    # A logical flip: the residual error crosses the patch (odd overlap with the Z logical).
+    column = code.z_logical
     print(f"rotated surface sector d={d}, {shots} shots at p={p}:")
     for name, decode in (
         ("UnionFindDecoder.batch_decode", vx.UnionFindDecoder(checks, n_qubits).batch_decode),

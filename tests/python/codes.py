@@ -5,20 +5,17 @@ qubit numbering and the check order differ, and so do the logical operators),
 so each is kept under its own name."""
 import numpy as np
 
+import vornex_decoder_v3 as vx
+
 # Appended to each method's own prefix when an array is refused for its layout.
 NOT_CONTIGUOUS = "The given array is not contiguous or is misaligned."
 
 
 def rotated_sector_top_bottom(d):
-    """Z-type half of a rotated surface code patch of d x d qubits (qubit r*d + c):
-    weight-4 plaquettes inside and weight-2 checks on the top and bottom rows, so
-    every qubit lies in one or two checks. Returns (checks, d*d)."""
-    q = lambda r, c: r * d + c  # noqa: E731
-    checks = [[q(0, j), q(0, j + 1)] for j in range(d - 1) if j % 2 == 1]
-    checks += [[q(i, j), q(i, j + 1), q(i + 1, j), q(i + 1, j + 1)]
-               for i in range(d - 1) for j in range(d - 1) if (i + j) % 2 == 0]
-    checks += [[q(d - 1, j), q(d - 1, j + 1)] for j in range(d - 1) if (d - 1 + j) % 2 == 0]
-    return checks, d * d
+    """The Z checks of the module's rotated surface code (weight-2 checks on the
+    top and bottom rows; every qubit in one or two checks). Returns (checks, d*d)."""
+    code = vx.RotatedSurfaceCode(d)
+    return code.z_checks, code.n_qubits
 
 
 def rotated_sector_left_right(d):
