@@ -25,6 +25,7 @@ ModuleItem& lookup_table_decoder_class() {
     using D = LookupTable;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("LookupTableDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
             .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<build_table>("build_table($self, max_entries, *, progress=None)",
                                  "Build the lookup table by enumerating errors up to `max_entries`.")

@@ -27,6 +27,7 @@ PyObject* static_is_available(const Args& args) { return is_available(args); }
 ModuleItem& cuda_batch_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<CudaBatchDecoder>>("CUDABatchDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_check_matrix<CudaBatchDecoder>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
             .bound_to_thread(kTypePath)
             .method<batch_method<&CudaBatchDecoder::batch_decode, "Invalid syndromes: ">>(
                 "batch_decode($self, syndromes)")

@@ -1,5 +1,8 @@
 // BlossomDecoder: weighted minimum-weight-matching decoder.
 #include "matching/blossom.h"
+
+#include <cmath>
+
 #include "module/binding.h"
 #include "module/registry.h"
 
@@ -7,10 +10,30 @@ namespace vornex::py {
 namespace {
 
 std::unique_ptr<BlossomDecoder> construct(const Args& args) {
+    warn_if_check_matrix(args);
     auto checks = args.get<CheckList>(0);
     auto n_qubits = args.get<std::optional<uint64_t>>(1);
     auto weights = args.get<std::optional<std::vector<double>>>(2);
     return std::make_unique<BlossomDecoder>(build_blossom_graph(std::move(checks), n_qubits, std::move(weights)));
+}
+
+// Column q's probability p becomes the edge weight ln((1 - p) / p).
+std::unique_ptr<BlossomDecoder> weighted_from_check_matrix(const Args& args) {
+    CheckMatrix matrix = read_check_matrix(args[0], args.name(0));
+    std::optional<std::vector<double>> weights;
+    if (args.given(1)) {
+        const auto p = args.get<std::vector<double>>(1);
+        if (p.size() != matrix.n_columns)
+            raise(PyExc_ValueError, "error_probabilities has " + std::to_string(p.size()) + " entries, the matrix " +
+                                        std::to_string(matrix.n_columns) + " columns");
+        weights.emplace();
+        for (double q : p) {
+            if (!(q > 0.0 && q < 1.0)) raise(PyExc_ValueError, "error_probabilities must lie strictly between 0 and 1");
+            weights->push_back(std::log((1.0 - q) / q));
+        }
+    }
+    return std::make_unique<BlossomDecoder>(
+        build_blossom_graph(std::move(matrix.checks), matrix.n_columns, std::move(weights)));
 }
 
 PyObject* edges(const BlossomDecoder& decoder) { return py_value(decoder.edges()); }
@@ -27,6 +50,10 @@ ModuleItem& blossom_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
             .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
+            .class_method<weighted_from_check_matrix>(
+                "from_check_matrix($type, check_matrix, *, error_probabilities=None)",
+                "Build the decoder from a parity-check matrix (dense 0/1 array or scipy.sparse; one column per\n"
+                "qubit) with optional per-column error probabilities p, weighted ln((1 - p) / p).")
             .method<decode_method<&D::decode, "Tableau syndrome invalide: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Tableau syndromes invalide: ", BatchShape::Native>>(

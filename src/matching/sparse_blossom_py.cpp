@@ -9,6 +9,7 @@ ModuleItem& sparse_blossom_decoder_class() {
     using D = SparseBlossomDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("SparseBlossomDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
             .method<decode_method<&D::decode, "Invalid syndrome: ", Syndrome::LengthFirst>>("decode($self, syndrome)")
             .method<decode_method<&D::decode_with_weights, "Invalid syndrome: ", Syndrome::LengthFirst>>(
                 "decode_with_weights($self, syndrome, weights)")

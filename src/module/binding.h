@@ -16,6 +16,7 @@
 #include "module/arrays.h"
 #include "module/borrow.h"
 #include "module/borrowed_arg.h"
+#include "module/check_matrix.h"
 #include "module/class_def.h"
 #include "module/code_constructor.h"
 #include "module/convert.h"

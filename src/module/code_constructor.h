@@ -13,12 +13,14 @@
 #include <utility>
 
 #include "module/args.h"
+#include "module/check_matrix_warning.h"
 #include "module/decoder_methods.h"
 
 namespace vornex::py {
 
 template <class Native, auto Create>
 std::unique_ptr<Native> construct_with(const Args& args) {
+    warn_if_check_matrix(args);
     auto converted = detail::trailing_arguments<Create, 0>(args);
     return std::make_unique<Native>(detail::take(std::apply(Create, std::move(converted))));
 }

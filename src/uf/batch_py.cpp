@@ -17,6 +17,7 @@ ModuleItem& batch_decoder_class() {
     using D = BatchDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("BatchDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
             .method<batch_method<&D::parallel_batch_decode, "Invalid syndromes: ">>(
                 "parallel_batch_decode($self, syndromes)")
             .method<batch_method<batch_decode, "Invalid syndromes: ">>(

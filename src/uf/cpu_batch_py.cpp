@@ -18,6 +18,7 @@ ModuleItem& cpu_batch_decoder_class() {
     using D = CPUBatchDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("CPUBatchDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
             .method<decode_method<&D::decode, "Invalid syndrome: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)", "`decode(syndrome: np.ndarray) -> np.ndarray` \u2014 single-syndrome decode.")
             .method<batch_method<default_lanes<&D::batch_decode_simd>, "Invalid syndromes: ">>(

@@ -17,6 +17,7 @@ ModuleItem& union_find_decoder_class() {
     using D = UnionFindDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("UnionFindDecoder(check_to_qubits, n_qubits)")
+            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
             .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome array: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)")
