@@ -47,7 +47,7 @@ def timed(fn, *args):
 
 def rate(failures, shots):
     p = failures / shots
-    return p, math.sqrt(max(p * (1 - p), 1e-300) / shots)
+    return p, math.sqrt(p * (1 - p) / shots)
 
 
 def ours(model):
