@@ -69,7 +69,10 @@ Result<JsonRpcRequest> request_from_object(OrderedJson& v) {
     if (!method) return method.error();
     request.jsonrpc = std::move(jsonrpc.value());
     request.method = std::move(method.value());
-    if (auto it = v.find("id"); it != v.end()) request.id = std::move(*it);
+    if (auto it = v.find("id"); it != v.end())
+        request.id = std::move(*it);
+    else
+        request.has_id = false;
     if (auto it = v.find("params"); it != v.end()) request.params = std::move(*it);
     return request;
 }

@@ -22,6 +22,7 @@ inline constexpr int kMaxRequestDepth = 128;
 struct JsonRpcRequest {
     std::string jsonrpc;
     nlohmann::ordered_json id;  // null when absent
+    bool has_id = true;         // false for a notification, which gets no reply
     std::string method;
     nlohmann::ordered_json params;  // null when absent
 };

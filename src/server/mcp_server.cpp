@@ -11,20 +11,42 @@ namespace {
 using Json = nlohmann::json;  // built values: members sorted by key
 using OrderedJson = nlohmann::ordered_json;
 
-constexpr const char* kProtocolVersion = "2024-11-05";
+// Oldest first; the last is offered to a client that asks for none of them.
+constexpr std::string_view kProtocolVersions[] = {"2024-11-05", "2025-03-26", "2025-06-18", "2025-11-25"};
 
-Json initialize_result() {
+std::string_view negotiated_version(const OrderedJson& params) {
+    if (params.is_object()) {
+        const auto asked = params.find("protocolVersion");
+        if (asked != params.end() && asked->is_string())
+            for (std::string_view version : kProtocolVersions)
+                if (asked->get_ref<const std::string&>() == version) return version;
+    }
+    return std::end(kProtocolVersions)[-1];
+}
+
+// MCP clients read the camel-case keys; the snake-case ones stay for the
+// callers written against the first answers of this server.
+Json initialize_result(const OrderedJson& params) {
+    const std::string version(negotiated_version(params));
+    const Json server_info = {{"name", "vornex-mcp"}, {"version", kLibraryVersion}};
     return {{"capabilities", {{"tools", Json::object()}}},
-            {"protocol_version", kProtocolVersion},
-            {"server_info", {{"name", "vornex-mcp"}, {"version", kLibraryVersion}}}};
+            {"protocolVersion", version},
+            {"protocol_version", version},
+            {"serverInfo", server_info},
+            {"server_info", server_info}};
+}
+
+bool is_understood_notification(const std::string& method) {
+    return method == "notifications/initialized" || method == "notifications/cancelled";
 }
 
 }  // namespace
 
 OrderedJson dispatch_request(const JsonRpcRequest& request) {
     const std::string& method = request.method;
-    if (method == "initialize") return result_response(request.id, initialize_result());
-    if (method == "notifications/initialized") return result_response(request.id, Json());
+    if (method == "initialize") return result_response(request.id, initialize_result(request.params));
+    if (method == "ping") return result_response(request.id, Json::object());
+    if (is_understood_notification(method)) return result_response(request.id, Json());
     if (method == "tools/list") return result_response(request.id, tools_list_result());
     if (method == "tools/call") {
         auto result = call_tool(request.params);
@@ -38,6 +60,9 @@ std::optional<std::string> answer_line(std::string_view line) {
     if (is_blank(line)) return std::nullopt;
     auto request = parse_request(line);
     if (!request) return compact(error_response(nullptr, kParseError, "Parse error: " + request.error().message));
+    // JSON-RPC forbids any reply to a notification, even an error; the server
+    // keeps no state, so one that is not understood has nothing to change.
+    if (!request.value().has_id) return std::nullopt;
     try {
         return compact(dispatch_request(request.value()));
     } catch (const std::bad_alloc&) {

@@ -21,7 +21,8 @@ namespace vornex {
 nlohmann::ordered_json dispatch_request(const JsonRpcRequest& request);
 
 // The compact response text for one input line (without its line feed), or
-// nothing for a line that is empty or all white space.
+// nothing for a line that is empty or all white space, or that holds a
+// well-formed notification (a request object without an id).
 std::optional<std::string> answer_line(std::string_view line);
 
 }  // namespace vornex

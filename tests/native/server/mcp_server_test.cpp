@@ -34,11 +34,12 @@ std::string error_of(int code, const std::string& message, const std::string& id
 }
 
 TEST(McpRequests, ParseFormsAndFailures) {
-    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"), error_of(-32601, "Method not found: ping"));
+    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"nope"})"), error_of(-32601, "Method not found: nope"));
     // Array form, with any id kept as given (member order included).
-    EXPECT_EQ(answer(R"(["2.0",{"b":1,"a":2},"ping",null])"),
-              error_of(-32601, "Method not found: ping", R"({"b":1,"a":2})"));
-    EXPECT_EQ(answer(R"({"method":"ping","jsonrpc":"1.0"})"), error_of(-32601, "Method not found: ping", "null"));
+    EXPECT_EQ(answer(R"(["2.0",{"b":1,"a":2},"nope",null])"),
+              error_of(-32601, "Method not found: nope", R"({"b":1,"a":2})"));
+    EXPECT_EQ(answer(R"({"method":"nope","jsonrpc":"1.0","id":null})"),
+              error_of(-32601, "Method not found: nope", "null"));
 
     const std::pair<const char*, const char*> bad[] = {
         {R"({"jsonrpc":"2.0","id":1})", "Parse error: missing field `method`"},
@@ -66,6 +67,19 @@ TEST(McpRequests, DeepNestingIsRefusedNotRecursed) {
     EXPECT_EQ(json::parse(answer(fine)).at("error").at("code"), -32601);
 }
 
+TEST(McpRequests, NotificationsGetNoReply) {
+    for (std::string_view line : {R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+                                  R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":3}})",
+                                  R"({"jsonrpc":"2.0","method":"notifications/unknown"})",
+                                  R"({"jsonrpc":"2.0","method":"tools/call","params":{"name":"nothing"}})"})
+        EXPECT_FALSE(answer_line(line).has_value()) << line;
+    // With an id they are requests, answered as before; a broken line still
+    // gets its parse error.
+    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":5,"method":"notifications/initialized"})"),
+              R"({"jsonrpc":"2.0","id":5,"result":null})");
+    EXPECT_EQ(json::parse(answer(R"({"method":"notifications/initialized"})")).at("error").at("code"), -32700);
+}
+
 TEST(McpRequests, BlankLinesAreSkipped) {
     for (std::string_view line : {"", " \t", "\xc2\xa0\xe3\x80\x80", "\xe2\x80\xa8"})
         EXPECT_FALSE(answer_line(line).has_value());
@@ -73,11 +87,23 @@ TEST(McpRequests, BlankLinesAreSkipped) {
 }
 
 TEST(McpRequests, FixedResults) {
-    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"),
-              R"({"jsonrpc":"2.0","id":null,"result":null})");
-    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocol_version":"1999"}})"),
-              R"({"jsonrpc":"2.0","id":2,"result":{"capabilities":{"tools":{}},"protocol_version":"2024-11-05",)"
-              R"("server_info":{"name":"vornex-mcp","version":"0.6.6"}}})");
+    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":4,"method":"ping"})"), R"({"jsonrpc":"2.0","id":4,"result":{}})");
+    const std::string server_info = R"({"name":"vornex-mcp","version":"0.6.6"})";
+    const auto initialized = [&](const std::string& version) {
+        return R"({"jsonrpc":"2.0","id":2,"result":{"capabilities":{"tools":{}},"protocolVersion":")" + version +
+               R"(","protocol_version":")" + version + R"(","serverInfo":)" + server_info +
+               R"(,"server_info":)" + server_info + "}}";
+    };
+    // A version the server speaks is echoed; anything else gets the newest.
+    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})"),
+              initialized("2024-11-05"));
+    EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})"),
+              initialized("2025-06-18"));
+    for (const char* params : {R"({"protocolVersion":"1999"})", R"({"protocolVersion":7})",
+                               R"({"protocol_version":"2024-11-05"})", "null", "[]"})
+        EXPECT_EQ(answer(std::string(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":)") + params + "}"),
+                  initialized("2025-11-25"))
+            << params;
     const json tools = json::parse(answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})")).at("result").at("tools");
     ASSERT_EQ(tools.size(), 3u);
     EXPECT_EQ(tools[0].at("name"), "decode_syndrome");
@@ -181,8 +207,9 @@ std::pair<Status, std::string> serve(const std::string& input) {
 
 TEST(McpServe, LinesCarriageReturnsAndEndOfInput) {
     const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
-    const std::string reply = error_of(-32601, "Method not found: ping") + "\n";
-    auto [st, out] = serve(ping + "\r\n\n   \n" + ping);  // last line has no line feed
+    const std::string reply = R"({"jsonrpc":"2.0","id":1,"result":{}})" "\n";
+    const std::string initialized = R"({"jsonrpc":"2.0","method":"notifications/initialized"})";
+    auto [st, out] = serve(ping + "\r\n" + initialized + "\n\n   \n" + ping);  // last line has no line feed
     EXPECT_TRUE(st.ok());
     EXPECT_EQ(out, reply + reply);
 
