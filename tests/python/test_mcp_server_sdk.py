@@ -5,6 +5,7 @@ import os
 import sys
 import tempfile
 
+import numpy as np
 import pytest
 
 mcp = pytest.importorskip("mcp")
@@ -25,7 +26,7 @@ async def session_round_trip(errlog):
             syndrome = [0, 1, 1, 0]
             decoded = await session.call_tool("decode_syndrome", {"check_to_qubits": checks, "syndrome": syndrome})
             await session.send_ping()
-            return init, tools, decoded, vx.UnionFindDecoder(checks, nq).decode(syndrome).tolist()
+            return init, tools, decoded, vx.UnionFindDecoder(checks, nq).decode(np.array(syndrome, np.uint8)).tolist()
 
 
 def test_sdk_client_connects_lists_calls_and_pings(caplog):
