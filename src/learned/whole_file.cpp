@@ -98,6 +98,22 @@ Status write_all(int fd, std::span<const std::byte> bytes) {
     return ok_status();
 }
 
+// A device, pipe or socket at the target is written through as before:
+// renaming a file over it would replace the special file itself (saving to
+// /dev/null would leave a regular file in its place).
+Status write_through(const std::string& target, std::span<const std::byte> bytes) {
+    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0) return io_error(errno);
+    if (Status s = write_all(fd.get(), bytes); !s) return s;
+    if (fd.close() != 0) return io_error(errno);
+    return ok_status();
+}
+
+bool is_special_file(const std::string& target) {
+    struct stat st {};
+    return ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 Result<std::vector<std::byte>> read_whole_file(const std::string& path) {
@@ -127,6 +143,7 @@ Result<std::vector<std::byte>> read_whole_file(const std::string& path) {
 Status replace_file(const std::string& path, std::span<const std::byte> bytes) {
     if (!valid_path(path)) return io_error(EINVAL);
     const std::string target = destination(path);
+    if (is_special_file(target)) return write_through(target, bytes);
     std::string name;
     auto created = create_temporary(target, name);
     if (!created) return created.error();

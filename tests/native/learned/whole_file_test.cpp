@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,28 @@ TEST_F(WholeFileTest, ReplacesInPlaceKeepingModeAndLeavingNoTemporary) {
     EXPECT_EQ(entries(), std::vector<std::string>{"w"});
     ASSERT_TRUE(replace_file(p, {}).ok());
     EXPECT_EQ(text_of(p), "");
+}
+
+// A special file (here a pipe, standing in for /dev/null or a terminal) is
+// written through, never replaced by a regular file of the same name.
+TEST_F(WholeFileTest, WritesThroughSpecialFilesInsteadOfReplacingThem) {
+    const std::string p = path("pipe");
+    ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] {
+        const int fd = ::open(p.c_str(), O_RDONLY);
+        char buffer[64];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) received.append(buffer, size_t(n));
+        if (fd >= 0) ::close(fd);
+    });
+    const bool written = replace_file(p, text_bytes("through the pipe")).ok();
+    reader.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(received, "through the pipe");
+    struct stat st {};
+    ASSERT_EQ(::lstat(p.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(entries(), std::vector<std::string>{"pipe"});
 }
 
 TEST_F(WholeFileTest, WritesThroughASymbolicLink) {
