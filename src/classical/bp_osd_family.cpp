@@ -62,7 +62,8 @@ Result<BpOsdFamily> BpOsdFamily::from_detector_error_model(std::string_view mode
     if (!engine) return engine.error();
     BpOsdFamily family;
     family.engine_ = std::make_shared<const BpOsdEngine>(std::move(engine).value());
-    family.observables_.emplace(dem.num_observables, observable_begin, observables);
+    family.model_ = std::make_shared<const ModelObservables>(
+        ModelObservables{static_cast<uint32_t>(dem.num_detectors), ObservableMap(dem.num_observables, observable_begin, observables)});
     return family;
 }
 
@@ -120,24 +121,19 @@ std::vector<uint8_t> BpOsdFamily::batch_decode(std::span<const uint8_t> syndrome
 
 Result<std::vector<uint8_t>> BpOsdFamily::predict_observables(std::span<const uint8_t> events, size_t n_shots,
                                                               bool bit_packed, bool parallel) const {
-    if (!observables_)
+    if (!model_)
         return value_error(
             "BPOSDDecoder has no observables: it was built from check lists; use "
             "BPOSDDecoder.from_detector_error_model");
     const BitRows in{engine_->n_checks(), bit_packed};
-    const BitRows out{observables_->num_observables(), bit_packed};
+    const BitRows out{model_->num_observables(), bit_packed};
     if (events.size() != batch_bytes(n_shots, in.row_bytes()))
         return value_error("detection events have " + std::to_string(events.size()) + " bytes per " +
                            std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
                            " per shot");
     std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
-    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
-        return [this, ws = BpOsdEngine::Workspace{}, correction = std::vector<uint8_t>(engine_->n_qubits())](
-                   std::span<const uint8_t> row, std::span<uint8_t> flips) mutable {
-            engine_->decode_into(row, correction, ws);
-            observables_->apply(correction, flips);
-        };
-    });
+    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel,
+                                          [&] { return make_predictor(); });
     if (!status) return status.error();
     return predictions;
 }

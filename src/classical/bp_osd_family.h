@@ -22,7 +22,7 @@
 #include "classical/bp_osd_engine.h"
 #include "code/check_graph.h"
 #include "code/result.h"
-#include "dem/observable_map.h"
+#include "dem/dem_code.h"
 
 namespace vornex {
 
@@ -45,8 +45,19 @@ public:
 
     size_t n_qubits() const;
     size_t n_checks() const;
-    bool has_observables() const { return observables_.has_value(); }
-    size_t num_observables() const { return observables_ ? observables_->num_observables() : 0; }
+    bool has_observables() const { return model_ != nullptr; }
+    size_t num_observables() const { return model_ ? model_->num_observables() : 0; }
+    // The model's detectors and observables; nullptr when built from check lists.
+    const ModelObservables* model() const { return model_.get(); }
+    // One shot's observable flips through the configurable engine, with a
+    // workspace of its own (one predictor per worker).
+    auto make_predictor() const {
+        return [this, ws = BpOsdEngine::Workspace{}, correction = std::vector<uint8_t>(engine_->n_qubits())](
+                   std::span<const uint8_t> row, std::span<uint8_t> flips) mutable {
+            engine_->decode_into(row, correction, ws);
+            model_->map.apply(correction, flips);
+        };
+    }
 
     Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome);
     Result<std::vector<uint8_t>> decode_timed(std::span<const uint8_t> syndrome, double max_latency_ms);
@@ -67,7 +78,7 @@ private:
     std::optional<BpOsdDecoder> defined_;
     std::shared_ptr<const BpOsdEngine> engine_;
     BpOsdEngine::Workspace workspace_;
-    std::optional<ObservableMap> observables_;
+    std::shared_ptr<const ModelObservables> model_;
 };
 
 }  // namespace vornex

@@ -36,26 +36,6 @@ std::unique_ptr<BpOsdFamily> from_detector_error_model(const Args& args) {
     return std::make_unique<BpOsdFamily>(unwrap(BpOsdFamily::from_detector_error_model(text, settings_from(args, 1))));
 }
 
-// One shot of detection events: a 1-D array of num_detectors bytes (or the
-// packed bytes); the prediction as a 1-D array.
-PyObject* predict_observables(const BpOsdFamily& decoder, const Args& args) {
-    auto view = args.u8_array(0, 1);
-    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
-    const auto events = syndrome_bytes(view, "Invalid detection events: ");
-    return to_array(unwrap(decoder.predict_observables(events, 1, packed, false)));
-}
-
-// A (shots, num_detectors) array (or packed rows) in, (shots, width) out.
-PyObject* predict_observables_batch(const BpOsdFamily& decoder, const Args& args) {
-    auto view = args.u8_array(0, 2);
-    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
-    const auto events = syndrome_bytes(view, "Invalid detection events: ");
-    const size_t n_shots = array_shape(view)[0];
-    const size_t width = packed ? (decoder.num_observables() + 7) / 8 : decoder.num_observables();
-    auto rows = unwrap(decoder.predict_observables(events, n_shots, packed, true));
-    return to_array(std::move(rows), {static_cast<npy_intp>(n_shots), static_cast<npy_intp>(width)});
-}
-
 }  // namespace
 
 ModuleItem& bp_osd_decoder_class() {
@@ -73,9 +53,8 @@ ModuleItem& bp_osd_decoder_class() {
                 "decode_timed($self, syndrome, max_latency_ms)")
             .method<decode_method<&D::bp_decode, "Invalid syndrome: ">>("bp_decode($self, syndrome, max_iterations)")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")
-            .method<predict_observables>("predict_observables($self, detection_events, *, bit_packed=False)")
-            .method<predict_observables_batch>(
-                "predict_observables_batch($self, detection_events, *, bit_packed=False)")
+            .method<predict_observables_method<D>>(kPredictSignature)
+            .method<predict_observables_batch_method<D>>(kPredictBatchSignature)
             .getter<&D::n_qubits>("n_qubits")
             .getter<&D::n_checks>("n_checks")
             .getter<&D::num_observables>("num_observables");

@@ -137,6 +137,9 @@ def test_predictions_single_batch_and_packed_agree_and_beat_chance():
     packed = dec.predict_observables_batch(packed_in, bit_packed=True)
     assert np.array_equal(packed, np.packbits(batch, axis=1, bitorder="little"))
     assert np.array_equal(dec.predict_observables(packed_in[0], bit_packed=True), packed[0])
+    # Stim's samplers return bool arrays; they read as the same 0/1 events.
+    assert np.array_equal(dec.predict_observables_batch(det.astype(bool)), batch)
+    assert np.array_equal(dec.predict_observables(det[3].astype(bool)), batch[3])
     # A correct decoder fails rarely here; predicting "no flip" fails on about half the flipped shots.
     failures = np.count_nonzero(batch[:, 0] != obs[:, 0])
     assert failures < 0.2 * max(1, np.count_nonzero(obs[:, 0]))
