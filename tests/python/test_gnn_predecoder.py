@@ -80,7 +80,8 @@ def test_isolated_node_probability_and_weight_range():
 
 
 def test_training_reduces_squared_error_and_properties():
-    net = vx.GNNPredecoder(10, 8, 8, 2)
+    # Seeded: from about one start in ten, 100 epochs do not halve the loss.
+    net = vx.GNNPredecoder(10, 8, 8, 2, seed=1)
     assert net.learning_rate == 0.01 and net.l2_lambda == 1e-5
     rng = np.random.default_rng(4)
     graphs = [graph(rng.integers(0, 2, 6)) for _ in range(16)]
