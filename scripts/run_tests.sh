@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and runs every test:
-# the native GoogleTest suite and C programs, the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the Python tests
-# against the wheel installed into the scripts' virtual environment
-# (scripts/venv.sh).
+# Installs what is needed, builds everything and runs every test: the wheel,
+# the native GoogleTest suite, fuzz seeds and C programs together with the
+# Python tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the
+# Python tests against the wheel installed into the scripts' virtual
+# environment (scripts/venv.sh), under NumPy 2 and NumPy 1.x.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 JOBS=${JOBS:-2}
+# Each stage line carries the seconds since the start, to keep the run short.
+stage() { echo "== $* [${SECONDS}s]"; }
 
 scripts/install_deps.sh
 source scripts/venv.sh
@@ -17,33 +19,39 @@ source scripts/venv.sh
 # the PyPI build requirements.
 APT_CONFIGS=$(ls -d /usr/lib/*/cmake/TBB /usr/lib/cmake/TBB /usr/share/cmake/nlohmann_json \
     /usr/lib/*/cmake/nlohmann_json 2>/dev/null | paste -sd ';' || true)
-echo "== wheel (CMake configs out of reach: ${APT_CONFIGS:-none})"
+stage "wheel (CMake configs out of reach: ${APT_CONFIGS:-none})"
 CMAKE_ARGS="-DCMAKE_IGNORE_PATH=$APT_CONFIGS" scripts/build_module.sh
 
-echo "== native tests"
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVORNEX_BUILD_MODULE=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
-cmake --build build/test -j"$JOBS"
-ctest --test-dir build/test --output-on-failure
+# One sanitizer build serves both the native suite and the Python tests: the
+# optimised build of the same code is the wheel above, tested further down.
+# Its module is built for the oldest supported interpreter where the machine
+# has one (pyenv images do), so Python 3.10 is covered without another build.
+PY310=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.10*/bin/python 2>/dev/null | head -n 1 || true)
+[ -n "$PY310" ] || PY310=$(command -v python3.10 || true)
+ASAN_PYTHON="$PYTHON"
+if [ -n "$PY310" ] && "$PY310" -c 'import sys' 2>/dev/null; then
+    [ -x "$ROOT/build/venv310/bin/python" ] || "$PY310" -m venv "$ROOT/build/venv310"
+    ASAN_PYTHON="$ROOT/build/venv310/bin/python"
+    "$ASAN_PYTHON" -m pip install -q --disable-pip-version-check \
+        numpy scipy pytest networkx stim sinter pymatching ldpc matplotlib mcp
+fi
 
-echo "== native tests under AddressSanitizer + UBSan"
+stage "native tests under AddressSanitizer + UBSan"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=ON \
-    -DVORNEX_BUILD_MODULE=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
+    -DVORNEX_BUILD_TESTS=ON -DVORNEX_BUILD_BENCH=OFF -DPython_EXECUTABLE="$ASAN_PYTHON" >/dev/null
 cmake --build build/asan -j"$JOBS"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/asan --output-on-failure
 
-echo "== Python tests against the module built with AddressSanitizer + UBSan"
-cmake -S . -B build/pyasan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=ON \
-    -DVORNEX_BUILD_TESTS=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
-cmake --build build/pyasan -j"$JOBS" --target vornex_decoder_v3
+stage "Python tests under AddressSanitizer + UBSan ($("$ASAN_PYTHON" -c 'import sys; print(sys.version.split()[0])'))"
 # The interpreter itself is not instrumented, so the runtimes are preloaded;
 # leak checks stay off because the interpreter keeps memory until exit.
 (cd /tmp && LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)" \
-    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONPATH="$ROOT/build/pyasan" \
-    "$PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python")
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    PYTHONPATH="$ROOT/build/asan:$ROOT/python" \
+    "$ASAN_PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python")
 
-echo "== Python tests against the installed module"
+stage "Python tests against the installed module"
 # Run from outside the source tree so that the installed module is imported.
 cd /tmp
 "$PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" "$ROOT/tests/python"
@@ -51,25 +59,11 @@ cd /tmp
 # The module is built against NumPy 2 and must also load under NumPy 1.x.
 # NumPy 1.x has no wheels past Python 3.12, so the check stops there.
 if "$PYTHON" -c 'import sys; sys.exit(0 if sys.version_info < (3, 13) else 1)'; then
-    echo "== Python tests under NumPy 1.x"
+    stage "Python tests under NumPy 1.x"
     NUMPY1=/tmp/vornex-numpy1
     rm -rf "$NUMPY1"
     "$PYTHON" -m pip install -q --disable-pip-version-check --target "$NUMPY1" "numpy<2"
     PYTHONPATH="$NUMPY1" "$PYTHON" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" --rootdir "$ROOT" \
         "$ROOT/tests/python"
 fi
-
-# The oldest supported interpreter, where the machine has it (pyenv images do).
-PY310=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.10*/bin/python 2>/dev/null | head -n 1 || true)
-[ -n "$PY310" ] || PY310=$(command -v python3.10 || true)
-if [ -n "$PY310" ] && "$PY310" -c 'import sys' 2>/dev/null; then
-    echo "== Python tests under Python 3.10"
-    [ -x "$ROOT/build/venv310/bin/python" ] || "$PY310" -m venv "$ROOT/build/venv310"
-    PY310="$ROOT/build/venv310/bin/python"
-    "$PY310" -m pip install -q --disable-pip-version-check numpy scipy pytest networkx stim sinter pymatching
-    cmake -S "$ROOT" -B "$ROOT/build/py310" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="$PY310" \
-        -DVORNEX_BUILD_TESTS=OFF -DVORNEX_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$ROOT/build/py310" -j"$JOBS"
-    PYTHONPATH="$ROOT/build/py310:$ROOT/python" "$PY310" -m pytest -q -p no:cacheprovider -c "$ROOT/pyproject.toml" \
-        --rootdir "$ROOT" "$ROOT/tests/python"
-fi
+stage "all tests passed"

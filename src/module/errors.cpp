@@ -42,16 +42,34 @@ void raise(const Error& error) {
     raise(exception_type_for(error.kind), error.message);
 }
 
+namespace {
+
+// Python 3.11 added BaseException.add_note; on older interpreters the note
+// goes into __notes__ directly, the list add_note keeps, so callers read the
+// same notes everywhere.
+bool append_note(PyObject* exception, PyObject* note) {
+    if (PyObject_HasAttrString(exception, "add_note")) {
+        Ref added = Ref::steal(PyObject_CallMethod(exception, "add_note", "O", note));
+        return static_cast<bool>(added);
+    }
+    Ref notes = Ref::steal(PyObject_GetAttrString(exception, "__notes__"));
+    if (!notes) {
+        PyErr_Clear();
+        notes = Ref::steal(PyList_New(0));
+        if (!notes || PyObject_SetAttrString(exception, "__notes__", notes.get()) != 0) return false;
+    }
+    return PyList_Check(notes.get()) && PyList_Append(notes.get(), note) == 0;
+}
+
+}  // namespace
+
 void add_argument_note(const char* parameter) {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
     if (value != nullptr) {
         Ref note = Ref::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
-        Ref added;
-        if (note) added = Ref::steal(PyObject_CallMethod(value, "add_note", "O", note.get()));
-        // Older interpreters have no add_note; the note is best effort only.
-        if (!added) PyErr_Clear();
+        if (note && !append_note(value, note.get())) PyErr_Clear();  // the note is best effort only
     }
     PyErr_Restore(type, value, traceback);
 }

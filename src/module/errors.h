@@ -33,7 +33,7 @@ T unwrap(Result<T>&& result) {
 }
 
 // Attaches "while processing '<name>'" to the pending exception through its
-// add_note method; interpreters without add_note simply get no note.
+// notes (add_note, or the __notes__ list itself before Python 3.11).
 void add_argument_note(const char* parameter);
 
 // Runs a binding body; any C++ exception becomes a Python exception and the

@@ -140,7 +140,6 @@ def test_n_qubits_conversion(n_qubits, exc):
         vx.UnionFindDecoder([[0, 1]], n_qubits)
 
 
-@pytest.mark.skipif(sys.version_info < (3, 11), reason="add_note arrived in Python 3.11")
 def test_array_conversion_failures_name_the_parameter(uf):
     with pytest.raises(TypeError) as info:
         uf.decode([1, 0, 0])

@@ -90,7 +90,6 @@ def test_call_errors_follow_python_conventions():
     assert vx.py_generate_ring_code_checks(distance=1) == ([[0, 0]], 1)
 
 
-@pytest.mark.skipif(sys.version_info < (3, 11), reason="add_note arrived in Python 3.11")
 def test_conversion_failures_carry_the_parameter_note():
     with pytest.raises(OverflowError) as info:
         vx.py_generate_ring_code_checks(-1)
