@@ -7,11 +7,6 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<LookupTable> from_model(const Args& args) {
-    ModelArg model(args, 0);
-    return std::make_unique<LookupTable>(unwrap(LookupTable::from_model(*model)));
-}
-
 PyObject* build_table(LookupTable& table, const Args& args) {
     const auto max_entries = args.get<uint64_t>(0);
     PythonProgress progress(args[1]);
@@ -26,7 +21,7 @@ ModuleItem& lookup_table_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("LookupTableDecoder(check_to_qubits, n_qubits)")
             .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
-            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
+            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<build_table>("build_table($self, max_entries, *, progress=None)",
                                  "Build the lookup table by enumerating errors up to `max_entries`.")
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)",

@@ -38,18 +38,13 @@ std::unique_ptr<BlossomDecoder> weighted_from_check_matrix(const Args& args) {
 
 PyObject* edges(const BlossomDecoder& decoder) { return py_value(decoder.edges()); }
 
-std::unique_ptr<BlossomDecoder> from_model(const Args& args) {
-    ModelArg model(args, 0);
-    return std::make_unique<BlossomDecoder>(unwrap(BlossomDecoder::from_model(*model)));
-}
-
 }  // namespace
 
 ModuleItem& blossom_decoder_class() {
     using D = BlossomDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
-            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
+            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
             .class_method<weighted_from_check_matrix>(
                 "from_check_matrix($type, check_matrix, *, error_probabilities=None)",
                 "Build the decoder from a parity-check matrix (dense 0/1 array or scipy.sparse; one column per\n"

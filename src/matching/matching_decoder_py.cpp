@@ -16,18 +16,13 @@ std::unique_ptr<MatchingDecoder> construct(const Args& args) {
         unwrap(MatchingDecoder::create(std::move(checks), n_qubits, std::move(weights))));
 }
 
-std::unique_ptr<MatchingDecoder> from_model(const Args& args) {
-    ModelArg model(args, 0);
-    return std::make_unique<MatchingDecoder>(unwrap(MatchingDecoder::from_model(*model)));
-}
-
 }  // namespace
 
 ModuleItem& matching_decoder_class() {
     using D = MatchingDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("MatchingDecoder(check_to_qubits, n_qubits, *, weights=None)")
-            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
+            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")
             .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)

@@ -4,11 +4,13 @@
 // from_detector_error_model takes its model this way.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "dem/dem_model.h"
 #include "module/args.h"
 #include "module/borrowed_arg.h"
+#include "module/errors.h"
 
 namespace vornex::py {
 
@@ -26,6 +28,14 @@ private:
     std::optional<Borrowed<const DetectorErrorModel>> borrowed_;
     DetectorErrorModel owned_;
 };
+
+// The class method from_detector_error_model($type, model) of a family
+// whose native side is Native::from_model(const DetectorErrorModel&).
+template <class Native>
+std::unique_ptr<Native> construct_from_model(const Args& args) {
+    ModelArg model(args, 0);
+    return std::make_unique<Native>(unwrap(Native::from_model(*model)));
+}
 
 // Reads and flattens the model in a file; OSError (with the path) when the
 // file cannot be read, ValueError for its content.

@@ -4,21 +4,13 @@
 #include "uf/decoder.h"
 
 namespace vornex::py {
-namespace {
-
-std::unique_ptr<UnionFindDecoder> from_model(const Args& args) {
-    ModelArg model(args, 0);
-    return std::make_unique<UnionFindDecoder>(unwrap(UnionFindDecoder::from_model(*model)));
-}
-
-}  // namespace
 
 ModuleItem& union_find_decoder_class() {
     using D = UnionFindDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("UnionFindDecoder(check_to_qubits, n_qubits)")
             .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
-            .class_method<from_model>("from_detector_error_model($type, model)", kFromModelDoc)
+            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome array: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Invalid syndromes array: ">>("batch_decode($self, syndromes)")
