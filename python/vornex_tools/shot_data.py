@@ -186,16 +186,24 @@ def _encode_01(bits: np.ndarray) -> bytes:
     return chars.tobytes()
 
 
+def _whole_units(data: bytes, fmt: str, unit_bytes: int, unit: str, unit_suffix: str) -> np.ndarray | None:
+    """The bytes of a binary format as whole units (shots or groups); None for zero-width shots."""
+    raw = np.frombuffer(data, dtype=np.uint8)
+    if unit_bytes == 0:
+        if raw.size:
+            raise ShotDataError(f"{fmt} data of zero-width shots must be empty, got {raw.size} bytes")
+        return None
+    if raw.size % unit_bytes:
+        raise ShotDataError(f"{fmt} data ended in the middle of {unit}: {raw.size} bytes is not a multiple "
+                            f"of {unit_bytes}{unit_suffix}")
+    return raw
+
+
 def _decode_b8(data: bytes, width: int, num_shots: int | None) -> np.ndarray:
     row_bytes = (width + 7) // 8
-    raw = np.frombuffer(data, dtype=np.uint8)
-    if row_bytes == 0:
-        if raw.size:
-            raise ShotDataError(f"b8 data of zero-width shots must be empty, got {raw.size} bytes")
+    raw = _whole_units(data, "b8", row_bytes, "a shot", " bytes per shot")
+    if raw is None:
         return np.zeros((num_shots or 0, 0), dtype=np.uint8)
-    if raw.size % row_bytes:
-        raise ShotDataError(f"b8 data ended in the middle of a shot: {raw.size} bytes is not a multiple "
-                            f"of {row_bytes} bytes per shot")
     return raw.reshape(-1, row_bytes)
 
 
@@ -238,15 +246,10 @@ def _encode_r8(bits: np.ndarray) -> bytes:
 
 def _decode_ptb64(data: bytes, width: int, num_shots: int | None) -> np.ndarray:
     """Groups of 64 shots; per group, each bit is a little-endian 64-bit word, bit k of shot k."""
-    raw = np.frombuffer(data, dtype=np.uint8)
     group_bytes = 8 * width
-    if group_bytes == 0:
-        if raw.size:
-            raise ShotDataError(f"ptb64 data of zero-width shots must be empty, got {raw.size} bytes")
+    raw = _whole_units(data, "ptb64", group_bytes, "a group of 64 shots", "")
+    if raw is None:
         return np.zeros((num_shots or 0, 0), dtype=np.uint8)
-    if raw.size % group_bytes:
-        raise ShotDataError(f"ptb64 data ended in the middle of a group of 64 shots: {raw.size} bytes is not "
-                            f"a multiple of {group_bytes}")
     words = raw.reshape(-1, width, 8)
     bits = np.unpackbits(words, axis=2, bitorder="little")
     return np.ascontiguousarray(bits.transpose(0, 2, 1)).reshape(-1, width)

@@ -39,28 +39,27 @@ void require_room_for_checks(double n_checks, double weight) {
     if (!fits_in_memory(n_checks * (kBytesPerCheck + 40 * weight))) throw std::bad_alloc();
 }
 
-}  // namespace
-
-Result<GeneratedCode> generate_surface_code(uint32_t distance) {
-    if (distance < 2) return value_error("distance must be >= 2");
+// A d x d torus of weight-4 checks: the forward block, then `second`.
+Result<GeneratedCode> two_block_grid(uint32_t distance, void (*second)(CheckList&, uint32_t)) {
     if (distance > kMaxGridDistance) return grid_too_large();
     require_room_for_checks(2.0 * distance * distance, 4);
     GeneratedCode code;
     code.checks.reserve(2 * size_t{distance} * distance);
     append_forward_block(code.checks, distance);
-    append_backward_block(code.checks, distance);
+    second(code.checks, distance);
     code.n_qubits = distance * distance;
     return code;
 }
 
+}  // namespace
+
+Result<GeneratedCode> generate_surface_code(uint32_t distance) {
+    if (distance < 2) return value_error("distance must be >= 2");
+    return two_block_grid(distance, append_backward_block);
+}
+
 Result<GeneratedCode> generate_toy_code(uint32_t distance) {
-    if (distance > kMaxGridDistance) return grid_too_large();
-    require_room_for_checks(2.0 * distance * distance, 4);
-    GeneratedCode code;
-    append_forward_block(code.checks, distance);
-    append_forward_block(code.checks, distance);
-    code.n_qubits = distance * distance;
-    return code;
+    return two_block_grid(distance, append_forward_block);
 }
 
 Result<GeneratedCode> generate_ring_code(uint32_t distance) {

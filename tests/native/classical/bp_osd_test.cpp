@@ -1,4 +1,5 @@
 #include "classical/bp_osd.h"
+#include "classical/bp_osd_engine_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -75,65 +76,16 @@ std::vector<double> reference_bp(const CheckList& checks, size_t nq, double erro
     return post;
 }
 
-using ByteMatrix = std::vector<std::vector<uint8_t>>;
-
-ByteMatrix dense_parity(const CheckList& checks, size_t nq) {
-    ByteMatrix h(checks.size(), std::vector<uint8_t>(nq, 0));
-    for (size_t c = 0; c < checks.size(); ++c)
-        for (uint32_t q : checks[c])
-            if (q < nq) h[c][q] = 1;
-    return h;
-}
-
-// Byte-matrix Gauss-Jordan on the given columns, solved from scratch.
-bool reference_solve(const ByteMatrix& h, std::span<const uint8_t> s, const std::vector<uint32_t>& cols,
-                     std::vector<uint8_t>& bits) {
-    const size_t m = cols.size();
-    const size_t n = h.size();
-    bits.assign(m, 0);
-    if (n == 0) return true;
-    ByteMatrix a(n, std::vector<uint8_t>(m + 1));
-    for (size_t c = 0; c < n; ++c) {
-        for (size_t i = 0; i < m; ++i) a[c][i] = h[c][cols[i]];
-        a[c][m] = s[c] & 1;
-    }
-    std::vector<long> pivot_of_col(m, -1);
-    size_t r = 0;
-    for (size_t i = 0; i < m && r < n; ++i) {
-        size_t p = r;
-        while (p < n && !a[p][i]) ++p;
-        if (p == n) continue;
-        std::swap(a[p], a[r]);
-        for (size_t o = 0; o < n; ++o)
-            if (o != r && a[o][i])
-                for (size_t k = 0; k <= m; ++k) a[o][k] ^= a[r][k];
-        pivot_of_col[i] = static_cast<long>(r);
-        ++r;
-    }
-    for (size_t o = r; o < n; ++o) {
-        bool zero = std::all_of(a[o].begin(), a[o].begin() + m, [](uint8_t b) { return b == 0; });
-        if (zero && a[o][m]) return false;
-    }
-    for (size_t i = 0; i < m; ++i)
-        if (pivot_of_col[i] >= 0) bits[i] = a[pivot_of_col[i]][m];
-    return true;
-}
+using reference::ByteMatrix;
 
 std::vector<uint8_t> reference_osd(const CheckList& checks, size_t nq, std::span<const uint8_t> s,
                                    const std::vector<double>& post) {
-    const ByteMatrix h = dense_parity(checks, nq);
-    std::vector<uint32_t> order(nq);
-    for (size_t q = 0; q < nq; ++q) order[q] = static_cast<uint32_t>(q);
-    // Likeliest flips (lowest LLR) first, NaN last, ties by qubit index.
-    auto rank = [&](uint32_t q) { return std::isnan(post[q]) ? std::numeric_limits<double>::infinity() : post[q]; };
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-        if (rank(x) != rank(y)) return rank(x) < rank(y);
-        return !std::isnan(post[x]) && std::isnan(post[y]);
-    });
+    const ByteMatrix h = reference::parity_matrix(checks, nq);
+    const std::vector<uint32_t> order = reference::flip_order(post);
     std::vector<uint8_t> correction(nq, 0), bits;
     for (size_t m = std::min(checks.size(), nq); m <= nq; ++m) {
         std::vector<uint32_t> cols(order.begin(), order.begin() + m);
-        if (reference_solve(h, s, cols, bits)) {
+        if (reference::solve(h, s, cols, bits)) {
             for (size_t i = 0; i < m; ++i) correction[cols[i]] = bits[i];
             return correction;
         }
@@ -143,7 +95,7 @@ std::vector<uint8_t> reference_osd(const CheckList& checks, size_t nq, std::span
 }
 
 std::vector<uint8_t> syndrome_of(const CheckList& checks, size_t nq, std::span<const uint8_t> e) {
-    const ByteMatrix h = dense_parity(checks, nq);
+    const ByteMatrix h = reference::parity_matrix(checks, nq);
     std::vector<uint8_t> s(checks.size(), 0);
     for (size_t c = 0; c < checks.size(); ++c)
         for (size_t q = 0; q < nq; ++q) s[c] ^= h[c][q] & e[q];
@@ -321,7 +273,7 @@ TEST(BpOsdOsd, ReproducesSyndromesInTheColumnSpaceElseHardDecision) {
         std::vector<uint32_t> all(rc.n_qubits);
         for (size_t q = 0; q < all.size(); ++q) all[q] = static_cast<uint32_t>(q);
         std::vector<uint8_t> bits;
-        const bool solvable = reference_solve(dense_parity(rc.checks, rc.n_qubits), s, all, bits);
+        const bool solvable = reference::solve(reference::parity_matrix(rc.checks, rc.n_qubits), s, all, bits);
         const auto correction = dec.decode(s).value();
         if (solvable) {
             ASSERT_EQ(syndrome_of(rc.checks, rc.n_qubits, correction), s) << "trial " << trial;
