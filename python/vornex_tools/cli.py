@@ -1,4 +1,4 @@
-"""The `vornex` command: predict observables, count mistakes, serve tools.
+"""The `vornex` command: predict observables, count mistakes, sweep logical error rates, serve tools.
 
 Exit codes: 0 success, 1 bad input (unreadable or malformed files, widths
 that do not match), 2 bad command-line arguments.
@@ -14,6 +14,7 @@ import numpy as np
 from . import decode_run
 from .families import available_families
 from .shot_data import FORMATS
+from .sweeps.command import add_sweep_arguments, run_sweep
 
 DEFAULT_DECODER = "blossom"
 EXIT_BAD_INPUT = 1
@@ -58,6 +59,13 @@ def build_parser() -> argparse.ArgumentParser:
                        help="observables per shot, when there is no --dem to tell")
     count.add_argument("--json", action="store_true", help="print the counts as one JSON object")
     count.set_defaults(run=run_count)
+
+    sweep = commands.add_parser(
+        "sweep", help="logical error rates of decoders over circuits, on Dask",
+        description="Sample and decode circuits in batches on a Dask cluster (an embedded one by default) until "
+                    "each task meets its stopping rule; results go to a sinter CSV file as they arrive.")
+    add_sweep_arguments(sweep)
+    sweep.set_defaults(run=run_sweep)
 
     serve = commands.add_parser("serve", help="run the JSON-RPC tool server on standard input and output")
     serve.set_defaults(run=run_serve)

@@ -1,0 +1,43 @@
+"""The Dask cluster a sweep runs on: an embedded local one sized to the machine, or an existing one by address."""
+from __future__ import annotations
+
+import contextlib
+import logging
+import os
+from collections.abc import Iterator
+
+# Seconds to wait for an existing scheduler to answer.
+CONNECT_SECONDS = 30
+
+
+def machine_cores() -> int:
+    """Cores this process may run on (CPU affinity where the system tells it)."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count() or 1
+
+
+@contextlib.contextmanager
+def dask_client(scheduler: str | None = None, workers: int | None = None) -> Iterator[tuple[object, str]]:
+    """(client, description); the embedded cluster, when started here, is shut down on leaving."""
+    from distributed import Client, LocalCluster
+    if scheduler is not None:
+        if workers is not None:
+            raise ValueError("workers sizes the embedded cluster; an existing cluster at a scheduler keeps its own")
+        try:
+            client = Client(scheduler, timeout=CONNECT_SECONDS)
+        except OSError as e:
+            raise ValueError(f"cannot reach the Dask scheduler at {scheduler!r}: {e}") from None
+        with client:
+            yield client, f"the cluster at {scheduler}"
+        return
+    workers = machine_cores() if workers is None else workers
+    if workers < 1:
+        raise ValueError(f"workers must be at least 1, not {workers}")
+    # One single-threaded process per core; the library's own worker pool is
+    # kept to one thread in each, so that the processes do not compete for cores.
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
+                      silence_logs=logging.ERROR, env={"VORNEX_NUM_THREADS": "1"}) as cluster, \
+            Client(cluster) as client:
+        yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"
