@@ -1,0 +1,64 @@
+"""Decoders for the sweep tests, importable by Dask workers started with this folder on PYTHONPATH."""
+import time
+
+import numpy as np
+import sinter
+
+from vornex_tools.sinter_plugin import VornexSinterDecoder
+
+# Seconds each decode call of `slow_matching` waits, so that a worker is busy when a test stops it.
+SLOW_SECONDS = 0.25
+
+
+class SlowDecoder(sinter.Decoder):
+    """This library's matching decoder, taking SLOW_SECONDS longer per call."""
+
+    def compile_decoder_for_dem(self, *, dem):
+        return _Slow(VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem))
+
+
+class _Slow(sinter.CompiledDecoder):
+    def __init__(self, inner):
+        self.inner = inner
+
+    def decode_shots_bit_packed(self, *, bit_packed_detection_event_data):
+        time.sleep(SLOW_SECONDS)
+        return self.inner.decode_shots_bit_packed(bit_packed_detection_event_data=bit_packed_detection_event_data)
+
+
+class FilesOnlyDecoder(sinter.Decoder):
+    """This library's matching decoder offered only through files, as older sinter decoders are."""
+
+    def compile_decoder_for_dem(self, *, dem):
+        raise NotImplementedError
+
+    def decode_via_files(self, *, num_shots, num_dets, num_obs, dem_path, dets_b8_in_path,
+                         obs_predictions_b8_out_path, tmp_dir):
+        import stim
+        compiled = VornexSinterDecoder("matching").compile_decoder_for_dem(
+            dem=stim.DetectorErrorModel.from_file(dem_path))
+        events = np.fromfile(dets_b8_in_path, dtype=np.uint8).reshape(num_shots, (num_dets + 7) // 8)
+        predicted = compiled.decode_shots_bit_packed(bit_packed_detection_event_data=events)
+        predicted.astype(np.uint8).tofile(obs_predictions_b8_out_path)
+
+
+class PaddedDecoder(sinter.Decoder):
+    """This library's matching decoder with every padding bit of its packed predictions set."""
+
+    def compile_decoder_for_dem(self, *, dem):
+        return _Padded(VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem), dem.num_observables)
+
+
+class _Padded(sinter.CompiledDecoder):
+    def __init__(self, inner, num_observables):
+        self.inner = inner
+        self.padding = np.uint8(0xFF ^ ((1 << (num_observables % 8 or 8)) - 1))
+
+    def decode_shots_bit_packed(self, *, bit_packed_detection_event_data):
+        predicted = self.inner.decode_shots_bit_packed(bit_packed_detection_event_data=bit_packed_detection_event_data)
+        predicted[:, -1] |= self.padding
+        return predicted
+
+
+def custom_decoders():
+    return {"slow_matching": SlowDecoder(), "files_matching": FilesOnlyDecoder()}
