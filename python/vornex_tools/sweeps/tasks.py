@@ -24,9 +24,12 @@ def circuit_file_tasks(paths: Iterable[str | os.PathLike]) -> list[sinter.Task]:
     for path in paths:
         path = os.fspath(path)
         try:
-            circuit = stim.Circuit.from_file(path)
-        except OSError as e:
-            raise ValueError(f"cannot read circuit {path!r}: {e.strerror or e}") from None
+            with open(path, encoding="utf-8") as f:
+                text = f.read()
+        except (OSError, UnicodeDecodeError) as e:
+            raise ValueError(f"cannot read circuit {path!r}: {getattr(e, 'strerror', None) or e}") from None
+        try:
+            circuit = stim.Circuit(text)
         except ValueError as e:
             raise ValueError(f"circuit {path!r}: {e}") from None
         try:

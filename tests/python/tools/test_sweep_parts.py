@@ -1,0 +1,104 @@
+"""Sweep parts without a cluster: the results file, task ranges and the batch plan."""
+import pytest
+
+stim = pytest.importorskip("stim")
+sinter = pytest.importorskip("sinter")
+
+from vornex_tools.sweeps.plan import Budget, TaskPlan  # noqa: E402
+from vornex_tools.sweeps.results import ResultsFile  # noqa: E402
+from vornex_tools.sweeps.tasks import (circuit_file_tasks, generated_tasks, parse_count,  # noqa: E402
+                                       parse_int_values, parse_noise_values)
+
+
+def stats(strong_id, shots, errors):
+    return sinter.TaskStats(strong_id=strong_id, decoder="pymatching", json_metadata={"d": 3}, shots=shots,
+                            errors=errors, seconds=0.5)
+
+
+def test_results_file_resumes_whole_rows_and_cuts_a_torn_one(tmp_path):
+    path = tmp_path / "results.csv"
+    with ResultsFile(path) as results:
+        assert results.previous == {} and results.dropped_tail == 0
+        results.append(stats("aa", 100, 3))
+        results.append(stats("bb", 50, 1))
+        results.append(stats("aa", 200, 4))
+    whole = path.read_text()
+    path.write_text(whole + stats("bb", 999, 999).to_csv_line()[:30])  # a row cut short by a stop
+    with ResultsFile(path) as results:
+        assert results.dropped_tail == 30
+        assert {k: (v.shots, v.errors) for k, v in results.previous.items()} == {"aa": (300, 7), "bb": (50, 1)}
+        results.append(stats("bb", 10, 0))
+    assert path.read_text() == whole + stats("bb", 10, 0).to_csv_line() + "\n"
+    assert {s.strong_id: s.shots for s in sinter.read_stats_from_csv_files(path)} == {"aa": 300, "bb": 60}
+
+
+def test_results_file_refuses_other_files_untouched(tmp_path):
+    path = tmp_path / "notes.txt"
+    path.write_text("shots and errors, a note without a newline")
+    with pytest.raises(ValueError) as error:
+        ResultsFile(path)
+    assert str(error.value) == (f"cannot resume from {str(path)!r}: it does not begin with the header "
+                                f"{'shots,errors,discards,seconds,decoder,strong_id,json_metadata,custom_counts'!r}")
+    assert path.read_text() == "shots and errors, a note without a newline"
+
+
+def test_ranges_and_their_errors():
+    assert parse_int_values("3:11:2,15", "d") == [3, 5, 7, 9, 11, 15]
+    assert parse_int_values("4:6", "d") == [4, 5, 6]
+    assert parse_noise_values("0.001:0.1:3,0.5") == [0.001, 0.01, 0.1, 0.5]
+    assert parse_noise_values("0.002:0.002:1") == [0.002]
+    assert parse_count("1e6", "--max-shots") == 1_000_000
+    for call, text in [(lambda: parse_int_values("7:3", "d"), "d: range '7:3' is empty"),
+                       (lambda: parse_int_values("3,,5", "d"), "d: '3,,5' has an empty value"),
+                       (lambda: parse_noise_values("0:0.1:4"),
+                        "noise: range '0:0.1:4' needs 0 < low <= high and a count of at least 1"),
+                       (lambda: parse_noise_values("1.5"), "noise: '1.5' is not a probability between 0 and 1"),
+                       (lambda: parse_count("2.5e0", "--max-errors"), "--max-errors: '2.5e0' is not a whole number >= 0"),
+                       (lambda: parse_count("1e999", "n"), "n: '1e999' is not a whole number >= 0"),
+                       (lambda: parse_count("-3", "n"), "n: '-3' is not a whole number >= 0")]:
+        with pytest.raises(ValueError) as error:
+            call()
+        assert str(error.value) == text
+
+
+def test_tasks_from_generated_circuits_and_files(tmp_path):
+    tasks = generated_tasks("repetition_code:memory", distances=[3, 5], rounds=["d", "2d", 4], noise=[0.01])
+    assert [(t.json_metadata["d"], t.json_metadata["r"]) for t in tasks] == [(3, 3), (3, 6), (3, 4), (5, 5),
+                                                                             (5, 10), (5, 4)]
+    assert tasks[1].circuit == stim.Circuit.generated(
+        "repetition_code:memory", distance=3, rounds=6, after_clifford_depolarization=0.01,
+        before_round_data_depolarization=0.01, before_measure_flip_probability=0.01, after_reset_flip_probability=0.01)
+    named, plain = tmp_path / "d=3,p=0.01.stim", tmp_path / "plain.stim"
+    for path in (named, plain):
+        tasks[0].circuit.to_file(path)
+    assert [t.json_metadata for t in circuit_file_tasks([named, plain])] == [{"d": 3, "p": 0.01},
+                                                                            {"path": str(plain)}]
+    with pytest.raises(ValueError, match="^cannot read circuit '.*missing.stim': No such file or directory$"):
+        circuit_file_tasks([tmp_path / "missing.stim"])
+    (tmp_path / "bad.stim").write_text("H 0\nNOT_A_GATE 1\n")
+    with pytest.raises(ValueError, match="^circuit '.*bad.stim': .*NOT_A_GATE"):
+        circuit_file_tasks([tmp_path / "bad.stim"])
+
+
+def test_plan_sends_exactly_the_shots_left_and_measures_first():
+    plan = TaskPlan(Budget(max_shots=1000, max_errors=None, fixed_batch_shots=300), shots=100)
+    sent = []
+    while plan.wants_batch():
+        sent.append(plan.next_batch_shots())
+        plan.sent(sent[-1])
+    assert sent == [300, 300, 300]
+    plan.lost(300)  # a batch given up on is sent again
+    assert plan.wants_batch() and plan.next_batch_shots() == 300
+
+    fresh = TaskPlan(Budget(max_shots=None, max_errors=50))
+    assert fresh.next_batch_shots() == 100
+    fresh.sent(100)
+    assert not fresh.wants_batch()  # the first batch runs alone
+    fresh.counted(100, 0, 0.001)
+    assert fresh.next_batch_shots() == 400  # no errors yet: grows step by step, however fast
+    fresh.sent(400)
+    fresh.counted(400, 10, 0.004)
+    # 10 errors in 500 shots, 40 to go among 4 parallel batches: about 40 / 0.02 / 4 shots each.
+    assert fresh.next_batch_shots(parallel_batches=4) == 500
+    fresh.sent(2000)
+    assert not fresh.wants_batch()  # the batches in flight should bring the rest
