@@ -3,8 +3,9 @@
 Stim generates the circuits (distance d, d rounds, uniform depolarizing noise
 p after gates, on resets, before measurements and on data qubits each
 round), sinter samples them and decodes with one of this library's matching
-decoders, and the script prints the logical error rate per round and writes a
-threshold plot.
+decoders (or, with --save, a sweep on an embedded Dask cluster that keeps its
+results in a file and resumes from it), and the script prints the logical
+error rate per round and writes a threshold plot.
 """
 import argparse
 import math
@@ -75,6 +76,8 @@ def main():
     parser.add_argument("--max-shots", type=int, default=100_000)
     parser.add_argument("--max-errors", type=int, default=1000)
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1)
+    parser.add_argument("--save", metavar="FILE",
+                        help="sweep on an embedded Dask cluster, results in FILE (sinter CSV; a rerun resumes)")
     args = parser.parse_args()
 
     custom = vornex_tools.sinter_decoders()
@@ -82,8 +85,12 @@ def main():
     if decoder is None:
         sys.exit(f"no matching decoder in this build; available: {', '.join(custom)}")
     start = time.monotonic()
-    stats = sinter.collect(num_workers=args.workers, tasks=list(tasks(DISTANCES, NOISE)), decoders=[decoder],
-                           custom_decoders=custom, max_shots=args.max_shots, max_errors=args.max_errors)
+    if args.save:
+        stats = vornex_tools.sweep(tasks(DISTANCES, NOISE), decoders=[decoder], max_shots=args.max_shots,
+                                   max_errors=args.max_errors, save=args.save, workers=args.workers)
+    else:
+        stats = sinter.collect(num_workers=args.workers, tasks=list(tasks(DISTANCES, NOISE)), decoders=[decoder],
+                               custom_decoders=custom, max_shots=args.max_shots, max_errors=args.max_errors)
     elapsed = time.monotonic() - start
     print(f"decoder {decoder}: {sum(s.shots for s in stats):,} shots in {elapsed:.1f} s "
           f"on {args.workers} worker(s)")

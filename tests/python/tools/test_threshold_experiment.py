@@ -12,10 +12,15 @@ pytest.importorskip("matplotlib")
 SCRIPT = pathlib.Path(__file__).resolve().parents[3] / "scripts" / "threshold_experiment.py"
 
 
-def test_experiment_prints_a_table_and_writes_a_plot(tmp_path):
+@pytest.mark.parametrize("sweep", [False, True], ids=["sinter", "sweep"])
+def test_experiment_prints_a_table_and_writes_a_plot(tmp_path, sweep):
+    if sweep:
+        pytest.importorskip("distributed")
     plot = tmp_path / "threshold.png"
+    save = ["--save", str(tmp_path / "threshold.csv")] if sweep else []
     result = subprocess.run([sys.executable, str(SCRIPT), "--plot", str(plot), "--max-shots", "300",
-                             "--max-errors", "50", "--workers", "1"], capture_output=True, timeout=600, text=True)
+                             "--max-errors", "50", "--workers", "1", *save], capture_output=True, timeout=600,
+                            text=True)
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()
     assert lines[0].startswith("decoder vornex_")
