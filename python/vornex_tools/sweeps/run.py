@@ -8,6 +8,7 @@ because each batch is a single future whose result is read once.
 """
 from __future__ import annotations
 
+import asyncio
 import hashlib
 import os
 import secrets
@@ -130,7 +131,7 @@ class _Driver:
                     return
                 try:
                     done = wait(list(self.in_flight), timeout=WAIT_SECONDS, return_when="FIRST_COMPLETED").done
-                except TimeoutError:
+                except (TimeoutError, asyncio.TimeoutError):  # distinct classes before Python 3.11
                     done = ()
                 for future in done:
                     self._take(future)

@@ -7,7 +7,7 @@ import sinter
 from vornex_tools.sinter_plugin import VornexSinterDecoder
 
 # Seconds each decode call of `slow_matching` waits, so that a worker is busy when a test stops it.
-SLOW_SECONDS = 0.25
+SLOW_SECONDS = 0.15
 
 
 class SlowDecoder(sinter.Decoder):
