@@ -97,13 +97,24 @@ template <class N>
 struct GetterTraits<PyObject* (*)(const N&)> {
     using Native = N;
 };
+// A getter inherited from a base shared by several families reads the
+// family's own objects: such a base names the family as `Family`.
+template <class N>
+struct OwnClass {
+    using type = N;
+};
+template <class N>
+    requires requires { typename N::Family; }
+struct OwnClass<N> {
+    using type = typename N::Family;
+};
 template <class N, class R>
 struct GetterTraits<R (N::*)() const> {
-    using Native = N;
+    using Native = typename OwnClass<N>::type;
 };
 template <class N, class R>
 struct GetterTraits<R (N::*)() const noexcept> {
-    using Native = N;
+    using Native = typename OwnClass<N>::type;
 };
 
 template <auto Fn, class Native>

@@ -8,12 +8,6 @@
 
 namespace vornex {
 
-Result<BatchDecoder> BatchDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
-    auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
-    if (!graph) return graph.error();
-    return BatchDecoder(std::move(graph).value());
-}
-
 std::vector<uint8_t> BatchDecoder::parallel_batch_decode(std::span<const uint8_t> syndromes,
                                                          size_t n_shots) const {
     const size_t n_checks = graph_.n_checks;

@@ -113,12 +113,6 @@ void decode_blocked(const CheckGraph& graph, std::span<const uint8_t> syndromes,
 
 }  // namespace
 
-Result<CPUBatchDecoder> CPUBatchDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
-    auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
-    if (!graph) return graph.error();
-    return CPUBatchDecoder(std::move(graph).value());
-}
-
 Status CPUBatchDecoder::check_syndrome_length(size_t length) const {
     if (length == graph_.n_checks) return ok_status();
     return value_error("Syndrome length " + std::to_string(length) + " != n_checks " +

@@ -12,6 +12,7 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "uf/on_check_graph.h"
 
 namespace vornex {
 
@@ -41,15 +42,9 @@ struct LaneCopies {
 // The vectorised pair when the processor has AVX2, the plain pair otherwise.
 LaneCopies lane_copies();
 
-class CPUBatchDecoder {
+class CPUBatchDecoder : public OnCheckGraph<CPUBatchDecoder> {
 public:
-    static Result<CPUBatchDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits);
-
-    explicit CPUBatchDecoder(CheckGraph graph) : graph_(std::move(graph)) {}
-
-    const CheckGraph& graph() const { return graph_; }
-    size_t n_qubits() const { return graph_.n_qubits; }
-    size_t n_checks() const { return graph_.n_checks; }
+    using OnCheckGraph::OnCheckGraph;
 
     // "Syndrome length {} != n_checks {}" unless length == n_checks.
     Status check_syndrome_length(size_t length) const;
@@ -67,9 +62,6 @@ public:
                                              LaneCopies copies = lane_copies()) const;
     // Parallel on the worker pool; one workspace per shot.
     std::vector<uint8_t> batch_decode_par(std::span<const uint8_t> syndromes, size_t n_shots) const;
-
-private:
-    CheckGraph graph_;
 };
 
 }  // namespace vornex

@@ -19,12 +19,6 @@ void decode_rows(const CheckGraph& graph, const uint8_t* syndromes, size_t n_sho
     });
 }
 
-Result<UnionFindDecoder> UnionFindDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
-    auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
-    if (!graph) return graph.error();
-    return UnionFindDecoder(std::move(graph).value());
-}
-
 Result<std::vector<uint8_t>> UnionFindDecoder::decode(std::span<const uint8_t> syndrome) const {
     if (syndrome.size() != graph_.n_checks) {
         return panic_error("assertion `left == right` failed: Syndrome length must match n_checks\n  left: " +

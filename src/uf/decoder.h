@@ -13,6 +13,7 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "uf/on_check_graph.h"
 #include "code/shape.h"
 #include "dem/dem_model.h"
 #include "dem/model_prediction.h"
@@ -25,16 +26,9 @@ namespace vornex {
 // workspace; rows are independent, so the bytes never depend on the split.
 void decode_rows(const CheckGraph& graph, const uint8_t* syndromes, size_t n_shots, uint8_t* corrections);
 
-class UnionFindDecoder {
+class UnionFindDecoder : public OnCheckGraph<UnionFindDecoder> {
 public:
-    // Validates the code; the error is the check-graph text unchanged.
-    static Result<UnionFindDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits);
-
-    explicit UnionFindDecoder(CheckGraph graph) : graph_(std::move(graph)) {}
-
-    const CheckGraph& graph() const { return graph_; }
-    size_t n_qubits() const { return graph_.n_qubits; }
-    size_t n_checks() const { return graph_.n_checks; }
+    using OnCheckGraph::OnCheckGraph;
 
     // Native decode for other decoders: a length mismatch is an internal
     // assertion (ErrorKind::Panic), not a user error.
@@ -62,7 +56,6 @@ public:
     }
 
 private:
-    CheckGraph graph_;
     std::shared_ptr<const ModelObservables> model_;
 };
 

@@ -15,13 +15,6 @@ struct VornexFastDecoder {
 
 namespace vornex {
 
-Result<FastUnionFindDecoder> FastUnionFindDecoder::create(CheckList check_to_qubits,
-                                                          std::optional<size_t> n_qubits) {
-    auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
-    if (!graph) return graph.error();
-    return FastUnionFindDecoder(std::move(graph).value());
-}
-
 Status FastUnionFindDecoder::check_syndrome_length(size_t length) const {
     if (length == graph_.n_checks) return ok_status();
     return value_error("Syndrome length mismatch: " + std::to_string(length) + " != " +

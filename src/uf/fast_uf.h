@@ -11,18 +11,13 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
+#include "uf/on_check_graph.h"
 
 namespace vornex {
 
-class FastUnionFindDecoder {
+class FastUnionFindDecoder : public OnCheckGraph<FastUnionFindDecoder> {
 public:
-    static Result<FastUnionFindDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits);
-
-    explicit FastUnionFindDecoder(CheckGraph graph) : graph_(std::move(graph)) {}
-
-    const CheckGraph& graph() const { return graph_; }
-    size_t n_qubits() const { return graph_.n_qubits; }
-    size_t n_checks() const { return graph_.n_checks; }
+    using OnCheckGraph::OnCheckGraph;
 
     // "Syndrome length mismatch: {} != {}" unless length == n_checks.
     Status check_syndrome_length(size_t length) const;
@@ -32,9 +27,6 @@ public:
 
     // Shape already checked: syndromes holds n_shots * n_checks bytes.
     std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
-
-private:
-    CheckGraph graph_;
 };
 
 // A fresh workspace for every shot (none is reused), shots decoded in
