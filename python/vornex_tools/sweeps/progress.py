@@ -54,7 +54,7 @@ class SweepProgress:
                 self._draw(now)
             return
         for row in self.rows:
-            active = row.plan.in_flight_batches > 0
+            active = row.plan.batches_sent > 0 and not row.plan.finished()
             if active and now - self.last_log.setdefault(id(row), self.start) >= LOG_SECONDS:
                 self.last_log[id(row)] = now
                 self.say(f"      {self.describe(row, now)}")

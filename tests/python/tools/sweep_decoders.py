@@ -62,3 +62,12 @@ class _Padded(sinter.CompiledDecoder):
 
 def custom_decoders():
     return {"slow_matching": SlowDecoder(), "files_matching": FilesOnlyDecoder()}
+
+
+class CountingDecoder(sinter.Decoder):
+    """This library's matching decoder, counting the models it is compiled for (in this process)."""
+    compiled = 0
+
+    def compile_decoder_for_dem(self, *, dem):
+        CountingDecoder.compiled += 1
+        return VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem)

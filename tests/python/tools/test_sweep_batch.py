@@ -5,7 +5,7 @@ import pytest
 stim = pytest.importorskip("stim")
 pytest.importorskip("sinter")
 
-from sweep_decoders import FilesOnlyDecoder, PaddedDecoder  # noqa: E402
+from sweep_decoders import CountingDecoder, FilesOnlyDecoder, PaddedDecoder  # noqa: E402
 from vornex_tools import build_decoder  # noqa: E402
 from vornex_tools.sinter_plugin import VornexSinterDecoder  # noqa: E402
 from vornex_tools.sweeps.batch import TaskPayload, run_batch  # noqa: E402
@@ -52,3 +52,19 @@ def test_batch_is_a_function_of_its_seed():
     first, again, other = run_batch(task, 4000, 9), run_batch(task, 4000, 9), run_batch(task, 4000, 10)
     assert first.errors == again.errors
     assert first.errors > 0 and other.errors > 0
+
+
+def test_a_thread_compiles_each_task_once_and_keeps_the_recent_ones():
+    from vornex_tools.sweeps.batch import COMPILED_TASKS_KEPT
+    circuit = three_observable_circuit()
+    tasks = [payload(circuit, CountingDecoder(), f"counted-{k}") for k in range(COMPILED_TASKS_KEPT + 1)]
+    before = CountingDecoder.compiled
+    for seed in range(3):
+        run_batch(tasks[0], 10, seed)
+    assert CountingDecoder.compiled == before + 1
+    for task in tasks[1:]:  # the first task is now the least recently used, past the kept count
+        run_batch(task, 10, 0)
+    run_batch(tasks[-1], 10, 1)
+    assert CountingDecoder.compiled == before + len(tasks)
+    run_batch(tasks[0], 10, 4)
+    assert CountingDecoder.compiled == before + len(tasks) + 1

@@ -5,6 +5,7 @@ stim = pytest.importorskip("stim")
 sinter = pytest.importorskip("sinter")
 
 from vornex_tools.sweeps.plan import Budget, TaskPlan  # noqa: E402
+from vornex_tools.sweeps.progress import SweepProgress, TaskRow, task_labels  # noqa: E402
 from vornex_tools.sweeps.results import ResultsFile  # noqa: E402
 from vornex_tools.sweeps.tasks import (circuit_file_tasks, generated_tasks, parse_count,  # noqa: E402
                                        parse_int_values, parse_noise_values)
@@ -102,3 +103,43 @@ def test_plan_sends_exactly_the_shots_left_and_measures_first():
     assert fresh.next_batch_shots(parallel_batches=4) == 500
     fresh.sent(2000)
     assert not fresh.wants_batch()  # the batches in flight should bring the rest
+
+
+class Clock:
+    def __init__(self):
+        self.now = 100.0
+
+    def __call__(self):
+        return self.now
+
+
+def test_progress_lines_live_and_as_a_log():
+    tasks = [sinter.Task(circuit=stim.Circuit(), decoder="pymatching", json_metadata={"d": d, "p": 0.01})
+             for d in (3, 5)]
+    assert task_labels(tasks) == ["pymatching d=3", "pymatching d=5"]
+    for live in (True, False):
+        import io
+        stream, clock = io.StringIO(), Clock()
+        plans = [TaskPlan(Budget(max_shots=1000, max_errors=10)) for _ in tasks]
+        progress = SweepProgress([TaskRow(label, plan) for label, plan in zip(task_labels(tasks), plans)],
+                                 stream, live=live, clock=clock)
+        for plan in plans:
+            plan.sent(200)
+        clock.now += 40
+        plans[0].counted(200, 2, 1.0)
+        progress.update()
+        plans[0].sent(800)
+        plans[0].counted(800, 3, 1.0)
+        plans[1].counted(200, 10, 1.0)
+        clock.now += 1
+        progress.finish()
+        text = stream.getvalue()
+        done_3 = "done  pymatching d=3  shots 1,000/1,000  errors 5/10  rate 0.005\n"
+        done_5 = "done  pymatching d=5  shots 200/1,000  errors 10/10  rate 0.05\n"
+        if live:
+            assert text == ("pymatching d=3  shots 200/1,000  errors 2/10  rate 0.01  ~3 min left\n"
+                            "pymatching d=5  shots 0/1,000  errors 0/10  estimating\n"
+                            "\x1b[2F\x1b[J" + done_3 + done_5)
+        else:
+            assert text == ("      pymatching d=3  shots 200/1,000  errors 2/10  rate 0.01  ~3 min left\n"
+                            "      pymatching d=5  shots 0/1,000  errors 0/10  estimating\n" + done_3 + done_5)
