@@ -37,7 +37,8 @@ def dask_client(scheduler: str | None = None, workers: int | None = None) -> Ite
         raise ValueError(f"workers must be at least 1, not {workers}")
     # One single-threaded process per core; the library's own worker pool is
     # kept to one thread in each, so that the processes do not compete for cores.
+    # The workers' own logs stay quiet: a failed batch reaches the caller as an error.
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
-                      silence_logs=logging.ERROR, env={"VORNEX_NUM_THREADS": "1"}) as cluster, \
+                      silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"}) as cluster, \
             Client(cluster) as client:
         yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"

@@ -143,3 +143,32 @@ def test_progress_lines_live_and_as_a_log():
         else:
             assert text == ("      pymatching d=3  shots 200/1,000  errors 2/10  rate 0.01  ~3 min left\n"
                             "      pymatching d=5  shots 0/1,000  errors 0/10  estimating\n" + done_3 + done_5)
+
+
+def vornex_sweep(*args):
+    import subprocess
+    import sys
+    return subprocess.run([sys.executable, "-m", "vornex_tools", "sweep", *map(str, args)], capture_output=True,
+                          text=True, timeout=120)
+
+
+def test_command_refuses_what_it_cannot_run(tmp_path):
+    pytest.importorskip("distributed")
+    save = ["--save", tmp_path / "out.csv"]
+    generate = ["--generate", "repetition_code:memory", "--distances", "3", "--noise", "0.01"]
+    no_rule = vornex_sweep(*generate, *save)
+    assert no_rule.returncode == 2 and "give --max-shots, --max-errors or both" in no_rule.stderr
+    unknown = vornex_sweep(*generate, *save, "--max-shots", "100", "--decoders", "nonsense")
+    assert unknown.returncode == 1
+    assert unknown.stderr.startswith("vornex: error: unknown decoder 'nonsense'; available: ")
+    assert "pymatching" in unknown.stderr and "vornex_matching" in unknown.stderr
+    assert not (tmp_path / "out.csv").exists()
+    # A decoder failing on the workers fails the sweep with its text; nothing is counted for the task.
+    circuit = tmp_path / "three_detectors.stim"  # one error flips three detectors, with no parts to split it into
+    circuit.write_text("X_ERROR(0.1) 0\nM 0 0 0\nDETECTOR rec[-1]\nDETECTOR rec[-2]\nDETECTOR rec[-3]\n"
+                       "OBSERVABLE_INCLUDE(0) rec[-1]\n")
+    hyperedges = vornex_sweep("--circuits", circuit, "--max-shots", "1000", "--workers", "1", "--quiet", *save)
+    assert hyperedges.returncode == 1
+    assert hyperedges.stderr.startswith("vornex: error: task vornex_matching")
+    assert "decompose_errors=True" in hyperedges.stderr
+    assert (tmp_path / "out.csv").read_text() == sinter.CSV_HEADER + "\n"
