@@ -50,7 +50,7 @@ PROPERTY_TYPES = {
     "n_qubits": "int", "n_checks": "int", "edges": "list[tuple[int, int, float]]", "window_size": "int",
     "decay_factor": "float", "current_round": "int", "device_name": "str | None",
     "compute_capability": "tuple[int, int] | None", "consecutive_failures": "int", "total_failures": "int",
-    "is_degraded": "bool", "gpu_recoveries": "int", "table_size": "int", "n_input": "int", "n_output": "int",
+    "is_degraded": "bool", "gpu_recoveries": "int", "degraded_reason": "str | None", "table_size": "int", "n_input": "int", "n_output": "int",
     "n_hidden1": "int", "n_hidden2": "int", "n_nodes": "int", "n_edges": "int", "node_features": F64,
     "edge_features": F64, "edge_qubit_id": "npt.NDArray[np.uint32]", "edge_src": "npt.NDArray[np.uint32]",
     "edge_dst": "npt.NDArray[np.uint32]", "learning_rate": "float", "l2_lambda": "float", "distance": "int",

@@ -37,40 +37,15 @@ Status validate_code(const CheckList& checks, std::optional<size_t> n_qubits) {
     return ok_status();
 }
 
-std::span<const uint8_t> as_bytes(const std::vector<uint32_t>& v) {
-    return {reinterpret_cast<const uint8_t*>(v.data()), v.size() * sizeof(uint32_t)};
-}
-
-// Destroys a program on every path out of the compile sequence.
-struct ProgramGuard {
-    const NvrtcApi& nvrtc;
-    nvrtcProgram program = nullptr;
-    ~ProgramGuard() {
-        if (program != nullptr) nvrtc.nvrtcDestroyProgram(&program);
-    }
-};
-
-Status nvrtc_failure(const NvrtcApi& nvrtc, const char* call, nvrtcResult code) {
-    return runtime_error(std::string(call) + " failed: " + nvrtc_error_text(nvrtc, code));
-}
-
-// Context creation on device 0, after the device count check.
-Result<CUcontext> open_context(const CudaDriverApi& d, CUdevice& device) {
+// Device 0 and its primary context, after the device count check.
+Result<DeviceContext> open_context(const SharedDriver& driver, CUdevice& device) {
+    const CudaDriverApi& d = *driver;
     if (Status s = check_cu(d, "cuInit", d.cuInit(0)); !s) return s.error();
     int count = 0;
     if (Status s = check_cu(d, "cuDeviceGetCount", d.cuDeviceGetCount(&count)); !s) return s.error();
     if (count < 1) return runtime_error("No CUDA device found");
     if (Status s = check_cu(d, "cuDeviceGet", d.cuDeviceGet(&device, 0)); !s) return s.error();
-    CUcontext context = nullptr;
-    if (Status s = check_cu(d, "cuCtxCreate", d.cuCtxCreate_v2(&context, 0, device)); !s) return s.error();
-    return context;
-}
-
-Result<std::string> build_ptx(const GpuLoaders& loaders, int major, int minor) {
-    // The compiler library is closed as soon as the PTX text is out.
-    const Result<NvrtcApi> nvrtc = loaders.nvrtc();
-    if (!nvrtc) return nvrtc.error();
-    return compile_to_ptx(nvrtc.value(), kKernelSource, major, minor);
+    return DeviceContext::retain_primary(driver, device);
 }
 
 Status load_kernel(GpuKernel& k, const std::string& ptx) {
@@ -80,23 +55,31 @@ Status load_kernel(GpuKernel& k, const std::string& ptx) {
         !s)
         return s;
     k.module = DeviceModule(&d, module);
-    return check_cu(d, "cuModuleGetFunction", d.cuModuleGetFunction(&k.function, module, kKernelEntryPoint));
+    return check_cu(d, "cuModuleGetFunction",
+                    d.cuModuleGetFunction(&k.function, module, lanes_entry_point(k.index_bytes)));
+}
+
+// The edge list's values as `width`-byte entries, native byte order.
+std::vector<uint8_t> packed(const CheckGraph& graph, uint32_t CheckEdge::*field, uint32_t width) {
+    std::vector<uint8_t> bytes(graph.edges.size() * width);
+    for (size_t i = 0; i < graph.edges.size(); ++i) {
+        const uint32_t value = graph.edges[i].*field;
+        if (width == 2) {
+            const auto narrow = static_cast<uint16_t>(value);
+            std::memcpy(bytes.data() + 2 * i, &narrow, 2);
+        } else {
+            std::memcpy(bytes.data() + 4 * i, &value, 4);
+        }
+    }
+    return bytes;
 }
 
 Status upload_edges(GpuKernel& k, const CheckGraph& graph) {
-    std::vector<uint32_t> a, b, q;
-    a.reserve(graph.edges.size());
-    b.reserve(graph.edges.size());
-    q.reserve(graph.edges.size());
-    for (const CheckEdge& e : graph.edges) {
-        a.push_back(e.a);
-        b.push_back(e.b);
-        q.push_back(e.q);
-    }
-    const std::pair<DeviceBuffer*, std::pair<const std::vector<uint32_t>*, const char*>> plan[] = {
-        {&k.edge_a, {&a, "edge_a"}}, {&k.edge_b, {&b, "edge_b"}}, {&k.edge_q, {&q, "edge_q"}}};
+    const std::pair<DeviceBuffer*, std::pair<uint32_t CheckEdge::*, const char*>> plan[] = {
+        {&k.edge_a, {&CheckEdge::a, "edge_a"}}, {&k.edge_b, {&CheckEdge::b, "edge_b"}},
+        {&k.edge_q, {&CheckEdge::q, "edge_q"}}};
     for (const auto& [slot, source] : plan) {
-        auto buffer = DeviceBuffer::upload(k.context, as_bytes(*source.first), source.second);
+        auto buffer = DeviceBuffer::upload(k.context, packed(graph, source.first, k.index_bytes), source.second);
         if (!buffer) return buffer.error();
         *slot = std::move(buffer).value();
     }
@@ -107,47 +90,23 @@ Status upload_edges(GpuKernel& k, const CheckGraph& graph) {
 
 const char* cuda_kernel_source() { return kKernelSource; }
 
-Result<std::string> compile_to_ptx(const NvrtcApi& nvrtc, const char* source, int major, int minor) {
-    ProgramGuard guard{nvrtc};
-    nvrtcResult rc = nvrtc.nvrtcCreateProgram(&guard.program, source, kKernelProgramName, 0, nullptr, nullptr);
-    if (rc != 0) {
-        guard.program = nullptr;
-        return nvrtc_failure(nvrtc, "nvrtcCreateProgram", rc).error();
-    }
-    const std::string arch = "--gpu-architecture=compute_" + std::to_string(major) + std::to_string(minor);
-    const char* options[] = {arch.c_str(), "--std=c++17"};
-    rc = nvrtc.nvrtcCompileProgram(guard.program, 2, options);
-    if (rc != 0) {
-        std::string message = "nvrtcCompileProgram failed: ";
-        message += nvrtc_error_text(nvrtc, rc);
-        size_t log_size = 0;
-        if (nvrtc.nvrtcGetProgramLogSize(guard.program, &log_size) == 0 && log_size >= 2) {
-            std::string log(log_size, '\0');
-            if (nvrtc.nvrtcGetProgramLog(guard.program, log.data()) == 0) {
-                log.resize(log.find('\0') == std::string::npos ? log.size() : log.find('\0'));
-                message += '\n';
-                message += utf8_lossy(log);
-            }
-        }
-        return runtime_error(std::move(message));
-    }
-    size_t ptx_size = 0;
-    if ((rc = nvrtc.nvrtcGetPTXSize(guard.program, &ptx_size)) != 0)
-        return nvrtc_failure(nvrtc, "nvrtcGetPTXSize", rc).error();
-    std::string ptx(ptx_size, '\0');
-    if ((rc = nvrtc.nvrtcGetPTX(guard.program, ptx.data())) != 0)
-        return nvrtc_failure(nvrtc, "nvrtcGetPTX", rc).error();
-    rc = nvrtc.nvrtcDestroyProgram(&guard.program);
-    guard.program = nullptr;
-    if (rc != 0) return nvrtc_failure(nvrtc, "nvrtcDestroyProgram", rc).error();
-    // The PTX image is handed to the driver as a C string.
-    if (const size_t end = ptx.find('\0'); end != std::string::npos) ptx.resize(end);
-    return ptx;
+void CudaBatchDecoder::State::release_device_objects() {
+    if (kernel.context.get() == nullptr) return;
+    const ScopedCurrent current(kernel.context);
+    kernel.edge_a.release();
+    kernel.edge_b.release();
+    kernel.edge_q.release();
+    workspace.release();
+    kernel.module = DeviceModule();
 }
 
 CudaBatchDecoder::CudaBatchDecoder(UnionFindDecoder cpu, std::unique_ptr<State> state, std::string device_name,
-                                   std::pair<int, int> capability)
-    : cpu_(std::move(cpu)), state_(std::move(state)), device_name_(std::move(device_name)), capability_(capability) {}
+                                   std::pair<int, int> capability, std::string cpu_only_reason)
+    : cpu_(std::move(cpu)),
+      state_(std::move(state)),
+      device_name_(std::move(device_name)),
+      capability_(capability),
+      cpu_only_reason_(std::move(cpu_only_reason)) {}
 
 Result<CudaBatchDecoder> CudaBatchDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
     return create_with(std::move(check_to_qubits), n_qubits, GpuLoaders{});
@@ -160,14 +119,18 @@ Result<CudaBatchDecoder> CudaBatchDecoder::create_with(CheckList check_to_qubits
     if (!driver) return driver.error();
     const CudaDriverApi& d = *driver.value();
     CUdevice device = 0;
-    Result<CUcontext> context = open_context(d, device);
+    Result<DeviceContext> context = open_context(driver.value(), device);
     if (!context) return context.error();
 
     // From here on the state owns the context: any failure tears down what
     // was made so far, newest first.
     auto state = std::make_unique<State>();
     GpuKernel& k = state->kernel;
-    k.context = DeviceContext(driver.value(), context.value());
+    k.context = std::move(context).value();
+    // Everything below runs in the decoder's context; the caller's comes back
+    // on every way out.
+    std::optional<ScopedCurrent> current(std::in_place, k.context);
+    if (!current->status()) return current->status().error();
 
     Result<CheckGraph> graph = build_check_graph(std::move(check_to_qubits), n_qubits);
     if (!graph) return runtime_error(graph.error().message);
@@ -176,6 +139,7 @@ Result<CudaBatchDecoder> CudaBatchDecoder::create_with(CheckList check_to_qubits
     k.n_checks = g.n_checks;
     k.n_nodes = g.n_nodes;
     k.n_edges = g.edges.size();
+    k.index_bytes = index_bytes(k.n_nodes, k.n_edges, k.n_qubits);
 
     char name[256] = {};
     if (Status s = check_cu(d, "cuDeviceGetName", d.cuDeviceGetName(name, sizeof name, device)); !s)
@@ -185,21 +149,66 @@ Result<CudaBatchDecoder> CudaBatchDecoder::create_with(CheckList check_to_qubits
                             d.cuDeviceComputeCapability(&capability.first, &capability.second, device));
         !s)
         return s.error();
-
-    {
-        const Result<std::string> ptx = build_ptx(loaders, capability.first, capability.second);
-        if (!ptx) return ptx.error();
-        if (Status s = load_kernel(k, ptx.value()); !s) return s.error();
-    }
-    if (Status s = upload_edges(k, g); !s) return s.error();
-
     const std::string device_name = utf8_lossy(std::string_view(name, strnlen(name, sizeof name)));
-    return CudaBatchDecoder(UnionFindDecoder(std::move(graph).value()), std::move(state), device_name, capability);
+
+    Result<BuiltKernel> built = build_kernel_for_device(loaders.compilers, kKernelSource, capability.first,
+                                                        capability.second,
+                                                        [&k](const std::string& ptx) { return load_kernel(k, ptx); });
+    if (!built) {
+        // A device exists but nothing here can build for it: the decoder is
+        // made anyway and decodes on the CPU, holding nothing on the device.
+        current.reset();
+        state->release_device_objects();
+        state->kernel.context = DeviceContext();
+        return CudaBatchDecoder(UnionFindDecoder(std::move(graph).value()), std::move(state), device_name,
+                                capability, built.error().message);
+    }
+    state->ptx = std::move(built.value().ptx);
+    if (Status s = upload_edges(k, g); !s) return s.error();
+    current.reset();
+    return CudaBatchDecoder(UnionFindDecoder(std::move(graph).value()), std::move(state), device_name, capability,
+                            "");
+}
+
+std::optional<std::string> CudaBatchDecoder::degraded_reason() const {
+    if (!cpu_only_reason_.empty()) return cpu_only_reason_;
+    if (!state_->is_degraded.load()) return std::nullopt;
+    std::lock_guard lock(state_->failure_mutex);
+    return state_->last_failure;
+}
+
+void CudaBatchDecoder::record_failure(const Error& error) const {
+    ++state_->total_failures;
+    std::lock_guard lock(state_->failure_mutex);
+    state_->last_failure = error.message;
+}
+
+Status CudaBatchDecoder::recreate_context() const {
+    State& s = *state_;
+    GpuKernel& k = s.kernel;
+    // Frees in a lost context fail harmlessly; the reset drops them anyway.
+    s.release_device_objects();
+    if (Status reset = k.context.recreate(); !reset) return reset;
+    const ScopedCurrent current(k.context);
+    if (!current.status()) return current.status();
+    if (Status loaded = load_kernel(k, s.ptx); !loaded) return loaded;
+    if (Status uploaded = upload_edges(k, cpu_.graph()); !uploaded) return uploaded;
+    s.context_lost.store(false);
+    ++s.context_recreations;
+    return ok_status();
 }
 
 Result<std::vector<uint8_t>> CudaBatchDecoder::gpu_attempt(std::span<const uint8_t> syndromes,
                                                            uint64_t n_shots) const {
-    return state_->workspace.decode(state_->kernel, syndromes.data(), n_shots);
+    if (!has_kernel()) return runtime_error(cpu_only_reason_);
+    State& s = *state_;
+    std::lock_guard lock(s.rebuild_mutex);
+    if (s.context_lost.load()) {
+        if (Status recreated = recreate_context(); !recreated) return recreated.error();
+    }
+    auto result = s.workspace.decode(s.kernel, syndromes.data(), n_shots);
+    if (!result && s.workspace.context_lost()) s.context_lost.store(true);
+    return result;
 }
 
 Result<std::vector<uint8_t>> CudaBatchDecoder::batch_decode(std::span<const uint8_t> syndromes,
@@ -209,6 +218,7 @@ Result<std::vector<uint8_t>> CudaBatchDecoder::batch_decode(std::span<const uint
     size_t total = 0;
     if (__builtin_mul_overflow(n_shots, n_checks(), &total)) return runtime_error("CUDA syndrome buffer size overflow");
 
+    if (!has_kernel()) return cpu_.batch_decode(syndromes, n_shots);
     State& s = *state_;
     if (s.is_degraded.load()) {
         if (++s.degraded_calls % kRetryEvery == 0) {
@@ -220,7 +230,7 @@ Result<std::vector<uint8_t>> CudaBatchDecoder::batch_decode(std::span<const uint
                 ++s.gpu_recoveries;
                 return gpu;
             }
-            ++s.total_failures;
+            record_failure(gpu.error());
         }
         return cpu_.batch_decode(syndromes, n_shots);
     }
@@ -231,7 +241,7 @@ Result<std::vector<uint8_t>> CudaBatchDecoder::batch_decode(std::span<const uint
         return gpu;
     }
     const uint64_t failures = ++s.consecutive_failures;
-    ++s.total_failures;
+    record_failure(gpu.error());
     if (failures >= kDegradeAfter) s.is_degraded.store(true);
     return cpu_.batch_decode(syndromes, n_shots);
 }

@@ -1,13 +1,16 @@
 // CUDABatchDecoder: the Union-Find kernel run with one GPU thread per shot,
 // compiled for the present device at construction, with the CPU decoder as
 // fallback for small batches and failed attempts. Repeated failures put the
-// decoder in a degraded mode that retries the GPU only every tenth call.
+// decoder in a degraded mode that retries the GPU only every tenth call; a
+// device that no installed compiler can build for leaves it on the CPU for
+// good, with the reason kept.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,26 +21,23 @@
 #include "code/result.h"
 #include "gpu/cuda_runtime.h"
 #include "gpu/cuda_workspace.h"
+#include "gpu/kernel_build.h"
 #include "uf/decoder.h"
 
 namespace vornex {
 
 // The kernel source handed to NVRTC.
 const char* cuda_kernel_source();
-// Program name given to NVRTC and the kernel's entry point.
-inline constexpr const char* kKernelProgramName = "vornex_cuda_kernels.cu";
+// The kernel's entry point with contiguous per-thread scratch; the decoder
+// launches the interleaved one that kernel_layout.h names.
 inline constexpr const char* kKernelEntryPoint = "uf_decode_batch_cuda";
 
-// How construction reaches the driver and the compiler; the defaults open the
-// system libraries.
+// How construction reaches the driver and the compilers; the defaults open
+// the system libraries, compilers newest first.
 struct GpuLoaders {
     Result<SharedDriver> (*driver)() = load_cuda_driver;
-    Result<NvrtcApi> (*nvrtc)() = load_nvrtc;
+    std::vector<NvrtcLoader> compilers = installed_nvrtc_loaders();
 };
-
-// Compiles `source` for compute capability major.minor into PTX text, or the
-// compiler's failure (with its log when it has one).
-Result<std::string> compile_to_ptx(const NvrtcApi& nvrtc, const char* source, int major, int minor);
 
 // Batches below this size never pay the GPU round trip.
 inline constexpr size_t kMinGpuBatch = 8;
@@ -58,15 +58,23 @@ class CudaBatchDecoder {
         std::atomic<uint64_t> gpu_recoveries{0};
         std::atomic<uint64_t> degraded_calls{0};
         std::atomic<bool> is_degraded{false};
+        std::atomic<uint64_t> context_recreations{0};
+        // Kept to make the module again after the context is reset.
+        std::string ptx;
+        // Set when a sticky error left the context unusable; the next GPU
+        // attempt resets it first.
+        std::atomic<bool> context_lost{false};
+        // Serialises the check for a lost context and its recreation.
+        std::mutex rebuild_mutex;
+        // Text of the latest GPU failure, for degraded_reason.
+        mutable std::mutex failure_mutex;
+        std::string last_failure;
 
-        // Edge arrays, then the workspace, in allocation order; the members'
-        // own destructors then unload the module and destroy the context.
-        ~State() {
-            kernel.edge_a.release();
-            kernel.edge_b.release();
-            kernel.edge_q.release();
-            workspace.release();
-        }
+        // Edge arrays, then the workspace, in allocation order, then the
+        // module, all with the context current; the context's own destructor
+        // then releases it.
+        ~State() { release_device_objects(); }
+        void release_device_objects();
     };
 
 public:
@@ -83,7 +91,16 @@ public:
     uint64_t consecutive_failures() const { return state_->consecutive_failures.load(); }
     uint64_t total_failures() const { return state_->total_failures.load(); }
     uint64_t gpu_recoveries() const { return state_->gpu_recoveries.load(); }
-    bool is_degraded() const { return state_->is_degraded.load(); }
+    bool is_degraded() const { return !cpu_only_reason_.empty() || state_->is_degraded.load(); }
+    // Why the decoder runs on the CPU: the compilers' reasons when no kernel
+    // could be built for the device, else the latest GPU failure while
+    // degraded; nullopt while the GPU is in use.
+    std::optional<std::string> degraded_reason() const;
+    // Times the context was reset and everything in it made again after a
+    // sticky error.
+    uint64_t context_recreations() const { return state_->context_recreations.load(); }
+    // Whether a kernel was built (false: every batch runs on the CPU).
+    bool has_kernel() const { return cpu_only_reason_.empty(); }
     // Shots the device workspace currently holds (0 before the first GPU run).
     uint64_t workspace_capacity() const { return state_->workspace.capacity(); }
 
@@ -91,7 +108,8 @@ public:
     // RuntimeErrors; GPU failures fall back to the CPU and are only counted.
     Result<std::vector<uint8_t>> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
 
-    // Clears the failure counters and degraded mode; recoveries are kept.
+    // Clears the failure counters and degraded mode; recoveries are kept. A
+    // decoder without a kernel stays degraded.
     void reset() const;
 
     // One GPU attempt on n_shots rows, counters untouched: the corrections
@@ -100,12 +118,19 @@ public:
 
 private:
     CudaBatchDecoder(UnionFindDecoder cpu, std::unique_ptr<State> state, std::string device_name,
-                     std::pair<int, int> capability);
+                     std::pair<int, int> capability, std::string cpu_only_reason);
+
+    // Resets a lost context and makes the module and edge arrays again.
+    Status recreate_context() const;
+    // Counts one failed GPU attempt and remembers its text.
+    void record_failure(const Error& error) const;
 
     UnionFindDecoder cpu_;
     std::unique_ptr<State> state_;
     std::string device_name_;
     std::pair<int, int> capability_;
+    // Non-empty when no kernel was built: the reason, fixed at construction.
+    std::string cpu_only_reason_;
 };
 
 }  // namespace vornex

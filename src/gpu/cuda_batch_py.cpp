@@ -40,7 +40,8 @@ ModuleItem& cuda_batch_decoder_class() {
             .getter<&CudaBatchDecoder::consecutive_failures>("consecutive_failures")
             .getter<&CudaBatchDecoder::total_failures>("total_failures")
             .getter<&CudaBatchDecoder::is_degraded>("is_degraded")
-            .getter<&CudaBatchDecoder::gpu_recoveries>("gpu_recoveries");
+            .getter<&CudaBatchDecoder::gpu_recoveries>("gpu_recoveries")
+            .getter<&CudaBatchDecoder::degraded_reason>("degraded_reason");
     return spec;
 }
 

@@ -1,6 +1,10 @@
 #include "gpu/cuda_runtime.h"
 
 #include <dlfcn.h>
+#include <link.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include <array>
 
@@ -10,13 +14,25 @@ namespace {
 // The driver ships with the display driver under one well-known name.
 constexpr std::array<const char*, 2> kDriverNames = {"libcuda.so.1", "libcuda.so"};
 
-// Newest supported compiler release first; the unversioned name last picks up
-// whatever development link the toolkit installed.
-constexpr std::array<const char*, 9> kNvrtcNames = {
-    "libnvrtc.so.13",   "libnvrtc.so.12",   "libnvrtc.so.11.2",
-    "/usr/local/cuda/lib64/libnvrtc.so.13", "/usr/local/cuda/lib64/libnvrtc.so.12",
-    "/usr/local/cuda/lib/libnvrtc.so.13",   "/usr/local/cuda/lib/libnvrtc.so.12",
-    "libnvrtc.so",      "/usr/local/cuda/lib64/libnvrtc.so",
+// Newest supported compiler release first, each by its soname and then in the
+// toolkit folders; the unversioned names last pick up whatever development
+// link a toolkit installed. Several names may reach one file; the kernel
+// build skips a file it has already tried.
+constexpr std::array<const char*, 14> kNvrtcNames = {
+    "libnvrtc.so.13",
+    "/usr/local/cuda/lib64/libnvrtc.so.13",
+    "/usr/local/cuda/lib/libnvrtc.so.13",
+    "libnvrtc.so.12",
+    "/usr/local/cuda-12/lib64/libnvrtc.so.12",
+    "/usr/local/cuda/lib64/libnvrtc.so.12",
+    "/usr/local/cuda/lib/libnvrtc.so.12",
+    "libnvrtc.so.11.2",
+    "/usr/local/cuda-11/lib64/libnvrtc.so.11.2",
+    "/usr/local/cuda/lib64/libnvrtc.so.11.2",
+    "libnvrtc.so",
+    "/usr/local/cuda/lib64/libnvrtc.so",
+    "/usr/local/cuda/lib/libnvrtc.so",
+    "/usr/local/cuda-11/lib64/libnvrtc.so",
 };
 
 std::string last_dl_error() {
@@ -49,6 +65,14 @@ Status resolve_driver(CudaDriverApi& d) {
         "cuMemFree_v2", d.cuMemFree_v2)("cuMemcpyHtoD_v2", d.cuMemcpyHtoD_v2)(
         "cuMemcpyDtoH_v2", d.cuMemcpyDtoH_v2)("cuLaunchKernel", d.cuLaunchKernel)(
         "cuGetErrorName", d.cuGetErrorName)("cuGetErrorString", d.cuGetErrorString);
+    r("cuDevicePrimaryCtxRetain", d.cuDevicePrimaryCtxRetain)("cuDevicePrimaryCtxRelease_v2",
+                                                              d.cuDevicePrimaryCtxRelease_v2)(
+        "cuDevicePrimaryCtxReset_v2", d.cuDevicePrimaryCtxReset_v2)("cuCtxGetCurrent", d.cuCtxGetCurrent)(
+        "cuDriverGetVersion", d.cuDriverGetVersion)("cuMemGetInfo_v2", d.cuMemGetInfo_v2)(
+        "cuStreamCreate", d.cuStreamCreate)("cuStreamDestroy_v2", d.cuStreamDestroy_v2)(
+        "cuStreamSynchronize", d.cuStreamSynchronize)("cuMemcpyHtoDAsync_v2", d.cuMemcpyHtoDAsync_v2)(
+        "cuMemcpyDtoHAsync_v2", d.cuMemcpyDtoHAsync_v2)("cuMemHostAlloc", d.cuMemHostAlloc)(
+        "cuMemFreeHost", d.cuMemFreeHost);
     return r.status;
 }
 
@@ -58,6 +82,11 @@ Status resolve_nvrtc(NvrtcApi& n) {
         "nvrtcGetPTXSize", n.nvrtcGetPTXSize)("nvrtcGetPTX", n.nvrtcGetPTX)(
         "nvrtcGetProgramLogSize", n.nvrtcGetProgramLogSize)("nvrtcGetProgramLog", n.nvrtcGetProgramLog)(
         "nvrtcDestroyProgram", n.nvrtcDestroyProgram)("nvrtcGetErrorString", n.nvrtcGetErrorString);
+    if (!r.status) return r.status;
+    for (auto [name, slot] : {std::pair{"nvrtcGetNumSupportedArchs", &n.nvrtcGetNumSupportedArchs},
+                              std::pair{"nvrtcGetSupportedArchs", &n.nvrtcGetSupportedArchs}})
+        if (!n.library.resolve(name, *slot)) *slot = nullptr;
+    if (!n.library.resolve("nvrtcVersion", n.nvrtcVersion)) n.nvrtcVersion = nullptr;
     return r.status;
 }
 
@@ -92,6 +121,15 @@ Result<SharedLibrary> SharedLibrary::open_first(std::span<const char* const> can
     return runtime_error(std::string(what) + " library not found: " + last);
 }
 
+std::string SharedLibrary::path() const {
+    link_map* map = nullptr;
+    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
+        return "";
+    char resolved[PATH_MAX];
+    if (realpath(map->l_name, resolved) == nullptr) return map->l_name;
+    return resolved;
+}
+
 Status SharedLibrary::resolve_address(const char* name, void*& address) const {
     dlerror();
     address = dlsym(handle_, name);
@@ -113,6 +151,7 @@ Result<NvrtcApi> load_nvrtc_from(std::span<const char* const> candidates) {
     if (!library) return library.error();
     NvrtcApi nvrtc;
     nvrtc.library = std::move(library).value();
+    nvrtc.name = candidates.size() == 1 ? candidates[0] : "NVRTC";
     if (Status status = resolve_nvrtc(nvrtc); !status) return status.error();
     return nvrtc;
 }
@@ -120,6 +159,13 @@ Result<NvrtcApi> load_nvrtc_from(std::span<const char* const> candidates) {
 Result<SharedDriver> load_cuda_driver() { return load_cuda_driver_from(kDriverNames); }
 
 Result<NvrtcApi> load_nvrtc() { return load_nvrtc_from(kNvrtcNames); }
+
+std::vector<NvrtcLoader> installed_nvrtc_loaders() {
+    std::vector<NvrtcLoader> loaders;
+    for (const char* name : kNvrtcNames)
+        loaders.emplace_back([name] { return load_nvrtc_from(std::span<const char* const>(&name, 1)); });
+    return loaders;
+}
 
 Status check_cu(const CudaDriverApi& driver, std::string_view call_label, CUresult code) {
     if (code == 0) return ok_status();

@@ -8,10 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "code/result.h"
 
@@ -44,6 +46,9 @@ public:
     static Result<SharedLibrary> open_first(std::span<const char* const> candidates, std::string_view what);
 
     void* handle() const { return handle_; }
+    // The file the loader actually opened (links resolved), or "" when the
+    // system cannot say; tells two names of one installed library apart.
+    std::string path() const;
     // Resolves `name` into `slot`, or "GPU runtime symbol <name>: <os text>".
     template <class Fn>
     Status resolve(const char* name, Fn& slot) const {
@@ -81,6 +86,24 @@ struct CudaDriverApi {
                                unsigned int, unsigned int, CUstream, void**, void**) = nullptr;
     CUresult (*cuGetErrorName)(CUresult, const char**) = nullptr;
     CUresult (*cuGetErrorString)(CUresult, const char**) = nullptr;
+    // Context hygiene: the device's primary context is shared with every
+    // other CUDA user in the process, and the caller's current context is
+    // put back after each call.
+    CUresult (*cuDevicePrimaryCtxRetain)(CUcontext*, CUdevice) = nullptr;
+    CUresult (*cuDevicePrimaryCtxRelease_v2)(CUdevice) = nullptr;
+    CUresult (*cuDevicePrimaryCtxReset_v2)(CUdevice) = nullptr;
+    CUresult (*cuCtxGetCurrent)(CUcontext*) = nullptr;
+    CUresult (*cuDriverGetVersion)(int*) = nullptr;
+    // Chunked batches: free memory, a stream, asynchronous copies from
+    // pinned host buffers.
+    CUresult (*cuMemGetInfo_v2)(size_t*, size_t*) = nullptr;
+    CUresult (*cuStreamCreate)(CUstream*, unsigned int) = nullptr;
+    CUresult (*cuStreamDestroy_v2)(CUstream) = nullptr;
+    CUresult (*cuStreamSynchronize)(CUstream) = nullptr;
+    CUresult (*cuMemcpyHtoDAsync_v2)(CUdeviceptr, const void*, size_t, CUstream) = nullptr;
+    CUresult (*cuMemcpyDtoHAsync_v2)(void*, CUdeviceptr, size_t, CUstream) = nullptr;
+    CUresult (*cuMemHostAlloc)(void**, size_t, unsigned int) = nullptr;
+    CUresult (*cuMemFreeHost)(void*) = nullptr;
 };
 
 // Entry points of the compiler, in resolution order.
@@ -95,13 +118,25 @@ struct NvrtcApi {
     nvrtcResult (*nvrtcGetProgramLog)(nvrtcProgram, char*) = nullptr;
     nvrtcResult (*nvrtcDestroyProgram)(nvrtcProgram*) = nullptr;
     const char* (*nvrtcGetErrorString)(nvrtcResult) = nullptr;
+    // Optional: releases before 11.2 cannot list the architectures they
+    // build for, and then the device's own is simply tried.
+    nvrtcResult (*nvrtcVersion)(int*, int*) = nullptr;
+    nvrtcResult (*nvrtcGetNumSupportedArchs)(int*) = nullptr;
+    nvrtcResult (*nvrtcGetSupportedArchs)(int*) = nullptr;
+    // How the library was found, for texts that say which compiler failed.
+    std::string name;
 };
+
+// One installed compiler to try; it is opened only when its turn comes.
+using NvrtcLoader = std::function<Result<NvrtcApi>()>;
+// One loader per known NVRTC file name, newest release first.
+std::vector<NvrtcLoader> installed_nvrtc_loaders();
 
 // The driver table is shared by a decoder's GPU state and everything it
 // created; the library closes with the last holder.
 using SharedDriver = std::shared_ptr<const CudaDriverApi>;
 
-// Opens the driver and resolves all 19 entry points.
+// Opens the driver and resolves all 32 entry points.
 Result<SharedDriver> load_cuda_driver();
 // Opens NVRTC (newest release first) and resolves all 8 entry points.
 Result<NvrtcApi> load_nvrtc();

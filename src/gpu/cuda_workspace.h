@@ -1,7 +1,7 @@
 // Device-side objects of the GPU batch decoder and its one GPU attempt:
-// owners for the context, the loaded module and device buffers, the kernel
-// with its uploaded edge list, and the mutex-guarded per-shot workspace that
-// grows to the largest batch seen.
+// owners for the context, the loaded module, device and pinned buffers and
+// streams, the kernel with its uploaded edge list, and the mutex-guarded
+// workspace that runs a batch in chunks that fit the device.
 #pragma once
 
 #include <cstddef>
@@ -9,32 +9,61 @@
 #include <mutex>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "code/result.h"
 #include "gpu/cuda_runtime.h"
+#include "gpu/kernel_layout.h"
 
 namespace vornex {
 
-// A driver context; destroyed with its owner.
+// The device's primary context, retained for as long as its owner lives.
+// Other CUDA users in the process (a framework, another library) share it,
+// so the decoder never creates a context of its own.
 class DeviceContext {
 public:
     DeviceContext() = default;
-    DeviceContext(SharedDriver driver, CUcontext context) : driver_(std::move(driver)), context_(context) {}
     DeviceContext(DeviceContext&& other) noexcept;
     DeviceContext& operator=(DeviceContext&& other) noexcept;
     DeviceContext(const DeviceContext&) = delete;
     DeviceContext& operator=(const DeviceContext&) = delete;
-    ~DeviceContext();
+    ~DeviceContext() { release(); }
+
+    // Retains `device`'s primary context ("cuDevicePrimaryCtxRetain").
+    static Result<DeviceContext> retain_primary(SharedDriver driver, CUdevice device);
 
     const CudaDriverApi& driver() const { return *driver_; }
+    const SharedDriver& shared_driver() const { return driver_; }
     CUcontext get() const { return context_; }
-    // Makes this context current on the calling thread ("cuCtxSetCurrent").
-    Status make_current() const;
+    // After a sticky error the context is unusable for everyone: reset the
+    // primary context (which drops all it holds) and retain it afresh.
+    Status recreate();
 
 private:
+    void release();
     SharedDriver driver_;
+    CUdevice device_ = 0;
     CUcontext context_ = nullptr;
+};
+
+// Makes a context current for one scope and then puts back whatever context
+// the calling thread had current, so callers that use CUDA themselves on
+// the same thread are not disturbed.
+class ScopedCurrent {
+public:
+    explicit ScopedCurrent(const DeviceContext& context);
+    ~ScopedCurrent();
+    ScopedCurrent(const ScopedCurrent&) = delete;
+    ScopedCurrent& operator=(const ScopedCurrent&) = delete;
+    // "cuCtxGetCurrent" or "cuCtxSetCurrent" failures; nothing to restore then.
+    const Status& status() const { return status_; }
+
+private:
+    const CudaDriverApi* driver_ = nullptr;
+    CUcontext previous_ = nullptr;
+    bool restore_ = false;
+    Status status_ = ok_status();
 };
 
 // A loaded module; unloaded with its owner (the context must still exist).
@@ -55,7 +84,8 @@ private:
     CUmodule module_ = nullptr;
 };
 
-// One device allocation, freed (with its context made current) by its owner.
+// One device allocation, freed (with its context current for the call) by its
+// owner.
 class DeviceBuffer {
 public:
     DeviceBuffer() = default;
@@ -79,54 +109,129 @@ private:
     CUdeviceptr ptr_ = 0;
 };
 
-// Per-thread scratch strides of the kernel: S32 = 6N + 1 + 4E words,
-// S8 = 5N + E bytes. Inputs are at most 2^32 - 1, so neither overflows.
-inline uint64_t scratch_words_per_shot(uint64_t n_nodes, uint64_t n_edges) { return 6 * n_nodes + 1 + 4 * n_edges; }
-inline uint64_t scratch_bytes_per_shot(uint64_t n_nodes, uint64_t n_edges) { return 5 * n_nodes + n_edges; }
+// Errors after which the context can do nothing more (every later call in it
+// fails too), so it must be reset and everything in it made again.
+bool is_sticky_error(CUresult code);
 
-// The compiled kernel and the code it decodes, fixed after construction.
+// Page-locked host memory, so copies run asynchronously on a stream.
+class PinnedBuffer {
+public:
+    PinnedBuffer() = default;
+    PinnedBuffer(PinnedBuffer&& other) noexcept;
+    PinnedBuffer& operator=(PinnedBuffer&& other) noexcept;
+    PinnedBuffer(const PinnedBuffer&) = delete;
+    PinnedBuffer& operator=(const PinnedBuffer&) = delete;
+    ~PinnedBuffer() { release(); }
+
+    // max(1, bytes); "cuMemHostAlloc(<name>)" on failure.
+    static Result<PinnedBuffer> allocate(const DeviceContext& context, size_t bytes, std::string_view name);
+    uint8_t* get() const { return data_; }
+    void release();
+
+private:
+    const DeviceContext* context_ = nullptr;
+    uint8_t* data_ = nullptr;
+};
+
+// A stream of the context; destroyed with its owner.
+class DeviceStream {
+public:
+    DeviceStream() = default;
+    DeviceStream(DeviceStream&& other) noexcept;
+    DeviceStream& operator=(DeviceStream&& other) noexcept;
+    DeviceStream(const DeviceStream&) = delete;
+    DeviceStream& operator=(const DeviceStream&) = delete;
+    ~DeviceStream() { release(); }
+
+    static Result<DeviceStream> create(const DeviceContext& context);
+    CUstream get() const { return stream_; }
+    void release();
+
+private:
+    const DeviceContext* context_ = nullptr;
+    CUstream stream_ = nullptr;
+};
+
+// The compiled kernel and the code it decodes, fixed after construction
+// (until a lost context makes it all again).
 struct GpuKernel {
     DeviceContext context;
     DeviceModule module;
+    // The interleaved entry point for index_bytes.
     CUfunction function = nullptr;
+    // 2 or 4: the narrowest index type the graph allows (kernel_layout.h).
+    uint32_t index_bytes = 4;
     uint64_t n_qubits = 0;
     uint64_t n_checks = 0;
     uint64_t n_nodes = 0;
     uint64_t n_edges = 0;
+    // Edge arrays in index_bytes-wide entries.
     DeviceBuffer edge_a;
     DeviceBuffer edge_b;
     DeviceBuffer edge_q;
 };
 
-// The four per-shot device buffers and their capacity in shots. GPU attempts
-// are serialised by its lock; it only grows, and only when a whole new set
-// could be allocated.
+// Device bytes one shot needs: its syndrome and correction rows and its
+// interleaved scratch.
+uint64_t device_bytes_per_shot(const GpuKernel& kernel);
+
+// The per-chunk device buffers, pinned staging buffers and streams, in one or
+// two slots. A batch that fits the device's free memory runs as one chunk; a
+// larger one runs in chunks that alternate between two slots, so one chunk's
+// copies overlap the other's kernel. GPU attempts are serialised by its lock.
 class CudaWorkspace {
 public:
     // One GPU attempt: batch rows of n_checks bytes in, batch rows of
-    // n_qubits bytes out, or the text of the first failing step.
+    // n_qubits bytes out, or the text of the first failing step. Running out
+    // of device memory only makes the chunks smaller.
     Result<std::vector<uint8_t>> decode(const GpuKernel& kernel, const uint8_t* syndromes, uint64_t batch);
 
+    // Shots one slot holds (0 before the first GPU run).
     uint64_t capacity() const;
-    // Frees the four buffers in allocation order; capacity becomes 0.
+    // Slots in use: 1 while every batch fitted at once, else 2.
+    uint32_t slots_in_use() const;
+    // Frees every buffer, slot by slot in allocation order; capacity becomes 0.
     void release();
     // Marks the lock as poisoned: every later attempt fails at once.
     void poison();
+    // True when the last attempt hit an error that leaves the context
+    // unusable (an illegal address, a failed launch found at synchronisation).
+    bool context_lost() const;
 
 private:
-    struct Buffers {
+    struct Slot {
         DeviceBuffer syndromes;
         DeviceBuffer corrections;
-        DeviceBuffer scratch_u32;
+        DeviceBuffer scratch_idx;
         DeviceBuffer scratch_u8;
+        PinnedBuffer host_syndromes;
+        PinnedBuffer host_corrections;
+        DeviceStream stream;
+        // Rows [first, first + count) of the output still in flight here.
+        uint64_t pending_first = 0;
+        uint64_t pending_count = 0;
     };
 
-    Status grow(const GpuKernel& kernel, uint64_t batch);
+    // Shots per chunk and slots for `batch` rows, within free device memory.
+    Result<std::pair<uint64_t, uint32_t>> plan(const GpuKernel& kernel, uint64_t batch) const;
+    // Makes `slots` slots of `shots` shots, halving on an allocation failure
+    // down to one warp (or the whole batch when smaller).
+    Status provide(const GpuKernel& kernel, uint64_t batch, uint64_t shots, uint32_t slots);
+    Status allocate_slot(const GpuKernel& kernel, Slot& slot, uint64_t shots);
     Status run_locked(const GpuKernel& kernel, const uint8_t* syndromes, uint64_t batch, uint8_t* out);
+    Status launch_chunk(const GpuKernel& kernel, Slot& slot, const uint8_t* syndromes, uint64_t first,
+                        uint64_t count);
+    // Waits for the slot's chunk and copies its corrections out.
+    Status finish_chunk(const GpuKernel& kernel, Slot& slot, uint8_t* out);
+    void release_locked();
+    // Records `code` under `label`; a sticky code marks the context lost.
+    Status step(const CudaDriverApi& driver, std::string_view label, CUresult code);
 
     mutable std::mutex mutex_;
     bool poisoned_ = false;
-    Buffers buffers_;
+    bool context_lost_ = false;
+    Slot slots_[2];
+    uint32_t n_slots_ = 0;
     uint64_t capacity_ = 0;
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -38,6 +39,12 @@ inline PyObject* py_value(const std::string& v) { return py_str(v); }
 
 template <class A, class B>
 PyObject* py_value(const std::pair<A, B>& pair);
+
+// None for an empty optional, else its value converted.
+template <class T>
+PyObject* py_value(const std::optional<T>& value) {
+    return value ? py_value(*value) : py_none();
+}
 
 // A Python list of the converted items (nested vectors become nested lists).
 template <class T>

@@ -57,10 +57,14 @@ int cuInit(unsigned f) { return 0; }
 int cuDeviceGetCount(int* n) { *n = 1; return 0; }
 int cuDeviceGet(int* d, int o) { *d = o; return 0; }
 int cuDeviceGetName(char* s, int n, int d) { strncpy(s, "Stand-in GPU", n); return 0; }
-int cuDeviceComputeCapability(int* a, int* b, int d) { *a = 8; *b = 6; return 0; }
+int cuDeviceComputeCapability(int* a, int* b, int d) {
+    const char* cc = getenv("FAKE_CUDA_CC");
+    *a = cc ? cc[0] - '0' : 8; *b = cc ? cc[2] - '0' : 6; return 0;
+}
 int cuCtxCreate_v2(void** c, unsigned f, int d) { *c = (void*)16; return 0; }
 int cuCtxDestroy_v2(void* c) { return 0; }
-int cuCtxSetCurrent(void* c) { return 0; }
+static void* current;
+int cuCtxSetCurrent(void* c) { current = c; return 0; }
 int cuCtxSynchronize(void) { return 0; }
 int cuModuleLoadDataEx(void** m, const void* p, unsigned n, int* o, void** v) { *m = (void*)32; return 0; }
 int cuModuleUnload(void* m) { return 0; }
@@ -76,6 +80,19 @@ int cuLaunchKernel(void* f, unsigned a, unsigned b, unsigned c, unsigned d, unsi
 }
 int cuGetErrorName(int c, const char** s) { *s = "CUDA_ERROR_LAUNCH_FAILED"; return 0; }
 int cuGetErrorString(int c, const char** s) { *s = "unspecified launch failure"; return 0; }
+int cuDevicePrimaryCtxRetain(void** c, int d) { *c = (void*)16; return 0; }
+int cuDevicePrimaryCtxRelease_v2(int d) { return 0; }
+int cuDevicePrimaryCtxReset_v2(int d) { return 0; }
+int cuCtxGetCurrent(void** c) { *c = current; return 0; }
+int cuDriverGetVersion(int* v) { *v = 13000; return 0; }
+int cuMemGetInfo_v2(size_t* f, size_t* t) { *f = (size_t)1 << 32; *t = (size_t)1 << 33; return 0; }
+int cuStreamCreate(void** s, unsigned f) { *s = (void*)64; return 0; }
+int cuStreamDestroy_v2(void* s) { return 0; }
+int cuStreamSynchronize(void* s) { return 0; }
+int cuMemcpyHtoDAsync_v2(dptr d, const void* s, size_t n, void* st) { memcpy((void*)d, s, n); return 0; }
+int cuMemcpyDtoHAsync_v2(void* d, dptr s, size_t n, void* st) { memcpy(d, (void*)s, n); return 0; }
+int cuMemHostAlloc(void** p, size_t n, unsigned f) { *p = malloc(n ? n : 1); return *p ? 0 : 2; }
+int cuMemFreeHost(void* p) { free(p); return 0; }
 """
 
 CHILD = r"""
@@ -85,6 +102,9 @@ import vornex_decoder_v3 as vx
 
 checks, n = [[0, 1], [1, 2], [2, 3], [3, 4]], 5
 dec = vx.CUDABatchDecoder(checks, None)
+if dec.degraded_reason is not None and dec.degraded_reason.startswith("NVRTC library not found: "):
+    print("no nvrtc")
+    raise SystemExit
 cpu = vx.UnionFindDecoder(checks, None)
 assert vx.cuda_is_available() and vx.CUDABatchDecoder.is_available()
 assert (dec.n_qubits, dec.n_checks) == (5, 4)
@@ -103,9 +123,11 @@ def call(batch):
 assert dec.batch_decode(np.zeros((0, 4), np.uint8)).shape == (0, 5)
 call(3)
 assert state() == (0, 0, False, 0)
+assert dec.degraded_reason is None
 for _ in range(3):
     call(8)
 assert state() == (3, 3, True, 0)
+assert dec.degraded_reason == "cuLaunchKernel failed: CUDA_ERROR_LAUNCH_FAILED (unspecified launch failure)"
 for i in range(9):
     call(40 if i % 2 else 1)
 assert state() == (3, 3, True, 0)
@@ -124,6 +146,7 @@ call(8)
 assert state() == (1, 5, False, 1)
 assert dec.reset() is None
 assert state() == (0, 0, False, 1)
+assert dec.degraded_reason is None
 
 for bad, text in ((np.zeros(5, np.uint8), "Expected shape (batch, 4), got [5]"),
                   (np.zeros((2, 5), np.uint8), "Expected shape (batch, 4), got [2, 5]"),
@@ -164,7 +187,32 @@ print("child ok")
 """
 
 
-def test_fallback_machine_with_a_failing_device(tmp_path):
+# A device too old for every installed compiler: a working CPU decoder that
+# says why, instead of an exception.
+OLD_DEVICE_CHILD = r"""
+import numpy as np
+import vornex_decoder_v3 as vx
+
+checks = [[0, 1], [1, 2], [2, 3], [3, 4]]
+dec = vx.CUDABatchDecoder(checks, None)
+assert dec.compute_capability == (3, 0)
+assert dec.is_degraded
+reason = dec.degraded_reason
+if reason.startswith("NVRTC library not found: "):
+    print("no nvrtc")
+    raise SystemExit
+assert reason.startswith("No installed NVRTC builds a kernel this device loads: "), reason
+assert "builds for no architecture up to compute_30" in reason, reason
+s = (np.random.default_rng(1).random((64, 4)) < 0.4).astype(np.uint8)
+assert np.array_equal(dec.batch_decode(s), vx.UnionFindDecoder(checks, None).batch_decode(s))
+assert (dec.consecutive_failures, dec.total_failures, dec.gpu_recoveries) == (0, 0, 0)
+dec.reset()
+assert dec.is_degraded and dec.degraded_reason == reason
+print("child ok")
+"""
+
+
+def run_with_stand_in_driver(tmp_path, child_source, **env_extra):
     compiler = shutil.which("cc") or shutil.which("gcc")
     if compiler is None:
         pytest.skip("no C compiler to build the stand-in driver")
@@ -177,10 +225,22 @@ def test_fallback_machine_with_a_failing_device(tmp_path):
     env = dict(os.environ)
     env["LD_LIBRARY_PATH"] = str(tmp_path) + os.pathsep + env.get("LD_LIBRARY_PATH", "")
     env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    env["FAKE_CUDA_LAUNCH"] = "fail"
-    child = subprocess.run([sys.executable, "-c", textwrap.dedent(CHILD)], env=env, capture_output=True,
+    env.update(env_extra)
+    child = subprocess.run([sys.executable, "-c", textwrap.dedent(child_source)], env=env, capture_output=True,
                            text=True, timeout=120)
-    if "NVRTC library not found" in child.stderr:
-        pytest.skip("NVRTC not installed")
     assert child.returncode == 0, child.stderr
-    assert child.stdout.strip() == "child ok"
+    return child.stdout.strip()
+
+
+def test_fallback_machine_with_a_failing_device(tmp_path):
+    out = run_with_stand_in_driver(tmp_path, CHILD, FAKE_CUDA_LAUNCH="fail")
+    if out == "no nvrtc":
+        pytest.skip("NVRTC not installed")
+    assert out == "child ok"
+
+
+def test_device_no_compiler_builds_for_runs_on_the_cpu(tmp_path):
+    out = run_with_stand_in_driver(tmp_path, OLD_DEVICE_CHILD, FAKE_CUDA_CC="3.0")
+    if out == "no nvrtc":
+        pytest.skip("NVRTC not installed")
+    assert out == "child ok"

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "gpu/fake_driver.h"
+#include "gpu/kernel_layout.h"
 #include "uf/uf_core.h"
 #include "uf/uf_reference.h"
 
@@ -30,9 +31,10 @@ protected:
     void SetUp() override { reset_fake(); }
     void TearDown() override {
         // Whatever a test built is gone with it: no context, module or buffer.
-        EXPECT_EQ(fake().live_contexts, 0);
+        EXPECT_EQ(fake().primary_retains, 0);
         EXPECT_EQ(fake().live_modules, 0);
         EXPECT_TRUE(fake().memory.empty());
+        EXPECT_EQ(fake().calls_outside_context, 0);
     }
     static CudaBatchDecoder make(CheckList checks, std::optional<size_t> n_qubits = std::nullopt) {
         auto d = CudaBatchDecoder::create_with(std::move(checks), n_qubits, fake_loaders());
@@ -79,7 +81,7 @@ TEST(CudaRuntime, AvailabilityProbe) {
     fake().device_count = 1;
     fake().init_result = 100;
     EXPECT_FALSE(cuda_available_with(fake_driver_loader(), fake_nvrtc_loader()));
-    EXPECT_EQ(fake().live_contexts, 0);
+    EXPECT_EQ(fake().primary_retains, 0);
     // This machine's answer agrees with whether its driver even loads.
     if (!load_cuda_driver().ok()) {
         EXPECT_FALSE(cuda_available());
@@ -107,17 +109,13 @@ TEST_F(CudaFakeTest, DriverFailuresReleaseEverything) {
     fake().device_count = 0;
     EXPECT_EQ(text({{0, 1}}), "No CUDA device found");
     fake().device_count = 1;
-    fake().ctx_create_result = 2;
-    EXPECT_EQ(text({{0, 1}}), "cuCtxCreate failed: CUDA_ERROR_OUT_OF_MEMORY (out of memory)");
-    fake().ctx_create_result = 0;
+    fake().retain_result = 2;
+    EXPECT_EQ(text({{0, 1}}), "cuDevicePrimaryCtxRetain failed: CUDA_ERROR_OUT_OF_MEMORY (out of memory)");
+    fake().retain_result = 0;
     // The check graph is built after the context, which must not outlive it.
     EXPECT_TRUE(starts_with(text({{0, 1}, {0, 2}, {0, 3}}),
                             "UnionFindDecoder / FastUnionFindDecoder only support stabilizer codes"));
-    EXPECT_EQ(fake().live_contexts, 0);
-    const GpuLoaders no_nvrtc{fake_driver_loader,
-                              [] { return Result<NvrtcApi>(runtime_error("NVRTC library not found: gone")); }};
-    EXPECT_EQ(text({{0, 1}}, no_nvrtc), "NVRTC library not found: gone");
-    EXPECT_EQ(fake().live_contexts, 0);
+    EXPECT_EQ(fake().primary_retains, 0);
     // Second edge buffer fails: the first is freed and the module unloaded.
     fake().allocs = 0;
     fake().fail_alloc_number = 2;
@@ -134,6 +132,7 @@ TEST_F(CudaFakeTest, ConstructionState) {
         EXPECT_EQ(d.compute_capability(), (std::pair<int, int>{8, 6}));
         EXPECT_EQ(fake().compile_options, (std::vector<std::string>{"--gpu-architecture=compute_86", "--std=c++17"}));
         EXPECT_EQ(fake().memory.size(), 3u);  // the three edge arrays
+        EXPECT_EQ(d.degraded_reason(), std::nullopt);
         EXPECT_EQ(d.workspace_capacity(), 0u);
         EXPECT_FALSE(d.is_degraded());
         EXPECT_EQ(d.total_failures() + d.consecutive_failures() + d.gpu_recoveries(), 0u);
@@ -149,7 +148,7 @@ TEST_F(CudaFakeTest, TeardownOrder) {
         EXPECT_EQ(fake().allocs, 7);  // edge_a, edge_b, edge_q, then the four workspace buffers
     }
     EXPECT_EQ(fake().releases, (std::vector<std::string>{"free 1", "free 2", "free 3", "free 4", "free 5", "free 6",
-                                                         "free 7", "unload", "destroy"}));
+                                                         "free 7", "unload", "release"}));
 }
 
 TEST_F(CudaFakeTest, GpuPathMatchesCpuAndWorkspaceOnlyGrows) {
@@ -236,23 +235,63 @@ TEST_F(CudaFakeTest, FailingGpuDegradesRetriesAndRecovers) {
     EXPECT_EQ(fake().launches, launches + 1);
 }
 
-TEST_F(CudaFakeTest, FailedGrowthKeepsTheOldWorkspace) {
+Bytes random_rows(Wyrand& rng, size_t n_checks, size_t batch) {
+    Bytes rows;
+    for (size_t i = 0; i < batch; ++i) {
+        const Bytes s = random_syndrome(rng, n_checks, 0.3);
+        rows.insert(rows.end(), s.begin(), s.end());
+    }
+    return rows;
+}
+
+// A batch larger than the device's free memory runs in chunks on two slots:
+// same rows, one launch per chunk, no failure counted.
+TEST_F(CudaFakeTest, BatchBeyondFreeMemoryRunsInChunks) {
+    const TestCode code = make_code(rotated_sector_top_bottom(5), 25);
+    const CudaBatchDecoder d = make(code.checks, 25);
+    Wyrand rng(9);
+    const size_t batch = 1000;
+    const Bytes rows = random_rows(rng, code.graph.n_checks, batch);
+    const size_t edges = 3 * 2 * code.graph.edges.size();
+    // Room for about 200 shots besides the edge arrays.
+    const uint64_t per_shot = 12 + 25 + 2 * scratch_words_per_shot(13, 25) + scratch_bytes_per_shot(13, 25);
+    fake().memory_limit = edges + 200 * per_shot;
+    const auto got = d.batch_decode(rows, batch);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got.value(), cpu_rows(code.graph, rows, batch));
+    EXPECT_EQ(d.total_failures(), 0u);
+    // 90% of ~200 shots, halved for two slots and cut to whole warps: 64 per chunk.
+    EXPECT_EQ(d.workspace_capacity(), 64u);
+    EXPECT_EQ(fake().launches, 16);
+}
+
+// An allocation that fails although the free memory looked enough (a
+// fragmented device) makes the chunks smaller instead of failing the call.
+TEST_F(CudaFakeTest, FailedAllocationShrinksTheChunks) {
     const TestCode code = make_code({{0, 1}, {1, 2}}, 3);
     const CudaBatchDecoder d = make(code.checks, 3);
-    const Bytes rows(2 * 20, 1);
-    ASSERT_TRUE(d.gpu_attempt(rows, 8).ok());
+    Wyrand rng(4);
+    const Bytes rows = random_rows(rng, 2, 300);
+    ASSERT_TRUE(d.batch_decode({rows.data(), 8 * 2}, 8).ok());
     EXPECT_EQ(d.workspace_capacity(), 8u);
-    const size_t buffers = fake().memory.size();
-    fake().fail_alloc_number = fake().allocs + 3;
-    const auto failed = d.gpu_attempt(rows, 20);
-    EXPECT_EQ(error_of(failed), "cuMemAlloc(scratch_u32) failed: CUDA_ERROR_OUT_OF_MEMORY (out of memory)");
-    EXPECT_EQ(d.workspace_capacity(), 8u);
-    EXPECT_EQ(fake().memory.size(), buffers);
-    const auto again = d.gpu_attempt(rows, 8);
-    ASSERT_TRUE(again.ok());
-    EXPECT_EQ(again.value(), cpu_rows(code.graph, rows, 8));
+    fake().fail_alloc_number = fake().allocs + 3;  // the index scratch of the regrown slot
+    const int launches = fake().launches;
+    const auto got = d.batch_decode(rows, 300);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got.value(), cpu_rows(code.graph, rows, 300));
+    EXPECT_EQ(d.total_failures(), 0u);
+    EXPECT_EQ(d.workspace_capacity(), 128u);  // 300 halved, cut to whole warps
+    EXPECT_EQ(fake().launches, launches + 3);
+    // Not even one warp fits: that attempt fails.
+    const CudaBatchDecoder other = make(code.checks, 3);
+    fake().memory_limit = 1;
+    EXPECT_EQ(error_of(other.gpu_attempt(rows, 300)),
+              "cuMemAlloc(syndromes) failed: CUDA_ERROR_OUT_OF_MEMORY (out of memory)");
+    EXPECT_EQ(other.workspace_capacity(), 0u);
+    fake().memory_limit = 0;
     fake().launch_result = 719;
-    EXPECT_EQ(error_of(d.gpu_attempt(rows, 8)), "cuLaunchKernel failed: CUDA_ERROR_LAUNCH_FAILED (unspecified launch failure)");
+    EXPECT_EQ(error_of(d.gpu_attempt(rows, 8)),
+              "cuLaunchKernel failed: CUDA_ERROR_LAUNCH_FAILED (unspecified launch failure)");
 }
 
 // The kernel text through the real compiler, where it is installed: a
