@@ -323,9 +323,22 @@ TEST_F(CudaNvrtc, ConstructionHandsRealPtxToTheDriver) {
     const TestCode code = make_code({{0, 1}, {1, 2}}, 3);
     auto d = CudaBatchDecoder::create_with(code.checks, 3, fake_driver_real_nvrtc());
     ASSERT_TRUE(d.ok()) << d.error().message;
-    EXPECT_NE(fake().last_ptx.find(".entry uf_decode_batch_cuda"), std::string::npos);
+    for (const char* entry : {"uf_decode_batch_cuda", "uf_decode_batch_lanes_u16", "uf_decode_batch_lanes_u32"})
+        EXPECT_NE(fake().last_ptx.find(std::string(".entry ") + entry), std::string::npos) << entry;
     const Bytes rows = {1, 0, 0, 1, 1, 1, 0, 0, 1, 0, 0, 1, 1, 1, 0, 0};
     EXPECT_EQ(d.value().batch_decode(rows, 8).value(), cpu_rows(code.graph, rows, 8));
+}
+
+// The installed NVRTC, reached by several of its names, is tried once.
+TEST_F(CudaNvrtc, InstalledReleaseIsTriedOncePerFile) {
+    fake().major = 3;
+    fake().minor = 0;
+    const auto d = CudaBatchDecoder::create_with({{0, 1}}, std::nullopt, fake_driver_real_nvrtc());
+    ASSERT_TRUE(d.ok());
+    const std::string reason = d.value().degraded_reason().value();
+    EXPECT_EQ(reason.rfind("No installed NVRTC builds a kernel this device loads: ", 0), 0u) << reason;
+    EXPECT_EQ(reason.find("; "), std::string::npos) << reason;
+    EXPECT_NE(reason.find("builds for no architecture up to compute_30"), std::string::npos) << reason;
 }
 
 }  // namespace

@@ -158,19 +158,6 @@ TEST_F(KernelBuild, NoCompilerInstalledIsTheLoadersText) {
     EXPECT_TRUE(d.value().is_degraded());
 }
 
-// The installed NVRTC, reached by several of its names, is tried once.
-TEST_F(KernelBuild, InstalledReleaseIsTriedOncePerFile) {
-    if (!load_nvrtc().ok()) GTEST_SKIP() << "NVRTC not installed";
-    fake().major = 3;
-    fake().minor = 0;
-    const auto d = CudaBatchDecoder::create_with({{0, 1}}, std::nullopt, fake_driver_real_nvrtc());
-    ASSERT_TRUE(d.ok());
-    const std::string reason = d.value().degraded_reason().value();
-    EXPECT_EQ(reason.rfind("No installed NVRTC builds a kernel this device loads: ", 0), 0u) << reason;
-    EXPECT_EQ(reason.find("; "), std::string::npos) << reason;
-    EXPECT_NE(reason.find("builds for no architecture up to compute_30"), std::string::npos) << reason;
-}
-
 TEST(KernelTarget, ChoiceFromTheListedArchitectures) {
     reset_fake();
     fake().compilers = {kNvrtc12};
