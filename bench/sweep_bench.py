@@ -4,13 +4,16 @@ One task (`rotated_x_d7_r7_p0.005`, decoder vornex_matching), the same number
 of shots through `sinter.collect` and through `vornex_tools.sweep` with 1 and 2
 workers, in one run. Shots/s are wall-clock, start-up of the workers included
 (both start fresh processes); ratio = sweep shots/s over sinter shots/s at the
-same worker count (above 1 means the sweep is faster). Scheduling cost per
+same worker count (above 1 means the sweep is faster). The last columns run
+the sweep on a cluster already up (as with --scheduler), without start-up. Scheduling cost per
 batch comes from two sweeps of tiny fixed batches, (T2 - T1) / (B2 - B1), so
 that start-up cancels out.
 
     PYTHONPATH=build/dev:python python3 bench/sweep_bench.py [--shots N] [--distance D]
 """
 import argparse
+import contextlib
+import logging
 import os
 import time
 
@@ -49,6 +52,14 @@ def sweep_run(tasks, shots, workers, **options):
                               **options)
 
 
+@contextlib.contextmanager
+def running_cluster(workers):
+    from distributed import LocalCluster
+    with LocalCluster(n_workers=workers, threads_per_worker=1, dashboard_address=None,
+                      silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"}) as cluster:
+        yield cluster.scheduler_address
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--shots", type=int, default=400_000)
@@ -59,13 +70,16 @@ def main():
     name = f"rotated_x_d{args.distance}_r{args.distance}_p{args.noise}"
     print(f"{name}, {DECODER}, {args.shots:,} shots per run, wall clock with worker start-up")
     print(f"{'workers':>7} {'sinter shots/s':>15} {'sweep shots/s':>14} {'ratio':>6} {'sinter LER':>11} "
-          f"{'sweep LER':>10}")
+          f"{'sweep LER':>10} {'running cluster':>16} {'ratio':>6}")
     for workers in (1, 2):
         (theirs,), their_seconds = timed(lambda: sinter_run(tasks, args.shots, workers))
         (ours,), our_seconds = timed(lambda: sweep_run(tasks, args.shots, workers))
+        with running_cluster(workers) as address:
+            _, warm_seconds = timed(lambda: sweep_run(tasks, args.shots, None, scheduler=address))
         print(f"{workers:>7} {theirs.shots / their_seconds:>15,.0f} {ours.shots / our_seconds:>14,.0f} "
               f"{their_seconds / our_seconds:>6.2f} {theirs.errors / theirs.shots:>11.5f} "
-              f"{ours.errors / ours.shots:>10.5f}")
+              f"{ours.errors / ours.shots:>10.5f} {args.shots / warm_seconds:>16,.0f} "
+              f"{their_seconds / warm_seconds:>6.2f}")
 
     small = [task(3, 0.001)]
     few, many = 200, 1200

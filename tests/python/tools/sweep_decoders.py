@@ -1,4 +1,5 @@
 """Decoders for the sweep tests, importable by Dask workers started with this folder on PYTHONPATH."""
+import os
 import time
 
 import numpy as np
@@ -60,8 +61,27 @@ class _Padded(sinter.CompiledDecoder):
         return predicted
 
 
+class DiesOnceDecoder(sinter.Decoder):
+    """This library's matching decoder whose first decode anywhere ends its process (the marker file says it did)."""
+
+    def compile_decoder_for_dem(self, *, dem):
+        return _DiesOnce(VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem))
+
+
+class _DiesOnce(sinter.CompiledDecoder):
+    def __init__(self, inner):
+        self.inner = inner
+
+    def decode_shots_bit_packed(self, *, bit_packed_detection_event_data):
+        marker = os.environ["SWEEP_TEST_DIE_MARKER"]
+        if not os.path.exists(marker):
+            open(marker, "w").close()
+            os._exit(3)
+        return self.inner.decode_shots_bit_packed(bit_packed_detection_event_data=bit_packed_detection_event_data)
+
+
 def custom_decoders():
-    return {"slow_matching": SlowDecoder(), "files_matching": FilesOnlyDecoder()}
+    return {"slow_matching": SlowDecoder(), "files_matching": FilesOnlyDecoder(), "dies_once": DiesOnceDecoder()}
 
 
 class CountingDecoder(sinter.Decoder):

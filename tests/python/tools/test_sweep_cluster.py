@@ -34,9 +34,9 @@ def z_score(a: sinter.TaskStats, b: sinter.TaskStats) -> float:
     return abs(a.errors / a.shots - b.errors / b.shots) / spread
 
 
-def vornex_sweep(*args, **kwargs):
-    return subprocess.Popen([sys.executable, "-m", "vornex_tools", "sweep", *map(str, args)], env=CHILD_ENV,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kwargs)
+def vornex_sweep(*args, env=CHILD_ENV):
+    return subprocess.Popen([sys.executable, "-m", "vornex_tools", "sweep", *map(str, args)], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def rows(path):
@@ -127,6 +127,19 @@ def test_two_workers_one_killed_mid_sweep_count_every_batch_once(tmp_path, loopb
     total_errors = sum(errors for _, errors in calm_rows)
     assert total_errors > 0
     assert out.splitlines()[1].split()[2:4] == ["4,000", f"{total_errors:,}"]
+
+
+def test_a_batch_the_scheduler_gives_up_on_is_sent_again(tmp_path):
+    # The scheduler gives up on a batch at its first lost worker; the sweep sends it again to the restarted worker.
+    env = {**CHILD_ENV, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "0",
+           "SWEEP_TEST_DIE_MARKER": str(tmp_path / "died")}
+    run = vornex_sweep("--generate", "surface_code:rotated_memory_z", "--distances", "3", "--noise", "0.02",
+                       "--max-shots", "2000", "--batch-shots", "500", "--workers", "1", "--custom-decoders", CUSTOM,
+                       "--decoders", "dies_once", "--save", tmp_path / "out.csv", "--quiet", env=env)
+    _, err = run.communicate(timeout=120)
+    assert run.returncode == 0, err
+    assert (tmp_path / "died").exists()
+    assert [shots for shots, _ in rows(tmp_path / "out.csv")] == [500] * 4
 
 
 def test_stopped_sweep_resumes_to_the_same_totals(tmp_path, monkeypatch):
