@@ -87,6 +87,8 @@ def sweep(tasks: Iterable[sinter.Task], *, decoders: Iterable[str] = DEFAULT_DEC
     Returns the totals of each task (earlier rows of the file included), in
     the order of the tasks.
     """
+    if isinstance(decoders, str):
+        decoders = [decoders]
     options = sinter.CollectionOptions(max_shots=max_shots, max_errors=max_errors, start_batch_size=start_batch,
                                        max_batch_size=max_batch_shots, max_batch_seconds=batch_seconds)
     prepared = _prepare_tasks(tasks, decoders, custom_decoders)
@@ -100,7 +102,7 @@ def sweep(tasks: Iterable[sinter.Task], *, decoders: Iterable[str] = DEFAULT_DEC
         if any(not item.plan.finished() for item in items):
             with dask_client(scheduler, workers) as (client, where):
                 if reporter:
-                    reporter.say(f"sweep: {len(items)} tasks on {where}"
+                    reporter.say(f"sweep: {len(items)} task{'s' if len(items) != 1 else ''} on {where}"
                                  + (f", results in {results.path}" if save is not None else ""))
                 _Driver(client, items, results, reporter, base_seed).run()
         if reporter:
@@ -119,7 +121,7 @@ class _Driver:
         self.base_seed = base_seed
         self.run_token = uuid.uuid4().hex[:12]  # batch keys stay unique on a scheduler shared with other sweeps
         self.in_flight: dict[object, _Batch] = {}
-        self.threads = 1
+        self.threads = -1  # worker threads in the cluster when last asked; -1 before the first question
         self.threads_asked = -float("inf")
 
     def run(self) -> None:
@@ -194,8 +196,11 @@ class _Driver:
         now = time.monotonic()
         if now - self.threads_asked >= THREADS_REFRESH_SECONDS:
             self.threads_asked = now
-            self.threads = max(1, sum(self.client.nthreads().values()))
-        return self.threads
+            threads = sum(self.client.nthreads().values())
+            if threads == 0 and self.threads != 0 and self.reporter:
+                self.reporter.say("sweep: no workers in the cluster yet; batches wait for one to join")
+            self.threads = threads
+        return max(1, self.threads)
 
 
 def _is_lost_worker(error) -> bool:
