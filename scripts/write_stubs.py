@@ -30,7 +30,13 @@ PARAMETER_TYPES = {
     "targets": "Sequence[npt.ArrayLike]", "gnn": "GNNPredecoder", "max_bp_iter": "int",
     "gnn_hidden_size": "int | None", "gnn_n_layers": "int | None", "distance": "int",
     "progress": "Callable[[int, int], object] | None", "error_probabilities": "npt.ArrayLike | None",
-    "check_matrix": "npt.ArrayLike | Any",
+    "check_matrix": "npt.ArrayLike | Any", "detection_events": "npt.ArrayLike", "bit_packed": "bool",
+    "model": "DetectorErrorModel | str | os.PathLike[str] | Any",
+}
+# Parameters whose type depends on the class that takes them.
+CLASS_PARAMETER_TYPES = {
+    ("MatchingDecoder", "weights"): "Sequence[float] | None",
+    ("WeightedUnionFindDecoder", "weights"): "Sequence[float] | None",
 }
 RETURN_TYPES = {
     "decode": U8, "batch_decode": U8, "decode_with_weights": U8, "update": f"{U8} | None", "flush": U8,
@@ -41,7 +47,8 @@ RETURN_TYPES = {
     "forward": F64, "predict_with_node_probs": f"tuple[{F64}, {F64}]", "generate_dataset": "Any",
     "train_bp": "float", "decode_hybrid": U8, "decode_heuristic": U8, "decode_standard": U8,
     "batch_decode_hybrid": U8, "batch_decode_standard": U8, "py_check_to_edges": "list[tuple[int, int]]",
-    "run_mcp_server": "None", "cuda_is_available": "bool",
+    "run_mcp_server": "None", "cuda_is_available": "bool", "predict_observables": U8,
+    "predict_observables_batch": U8,
 }
 GENERATOR = "tuple[list[list[int]], int]"
 # Properties with a setter (a getset descriptor does not tell without an instance).
@@ -55,11 +62,11 @@ PROPERTY_TYPES = {
     "edge_features": F64, "edge_qubit_id": "npt.NDArray[np.uint32]", "edge_src": "npt.NDArray[np.uint32]",
     "edge_dst": "npt.NDArray[np.uint32]", "learning_rate": "float", "l2_lambda": "float", "distance": "int",
     "x_checks": "list[list[int]]", "z_checks": "list[list[int]]", "x_logical": "list[int]",
-    "z_logical": "list[int]",
+    "z_logical": "list[int]", "num_observables": "int",
 }
 
 
-def parameters_text(signature, skip_first):
+def parameters_text(signature, skip_first, owner=None):
     parts, keyword_only_marked = [], False
     params = list(signature.parameters.values())
     if skip_first:
@@ -69,7 +76,7 @@ def parameters_text(signature, skip_first):
         if p.kind is p.KEYWORD_ONLY and not keyword_only_marked:
             parts.append("*")
             keyword_only_marked = True
-        annotation = PARAMETER_TYPES.get(p.name, "Any")
+        annotation = CLASS_PARAMETER_TYPES.get((owner, p.name)) or PARAMETER_TYPES.get(p.name, "Any")
         if p.default is None and "None" not in annotation and annotation != "Any":
             annotation += " | None"
         text = f"{p.name}: {annotation}"
@@ -86,9 +93,10 @@ def signature_of(obj):
         return None
 
 
-def function_lines(name, obj, indent, kind):
+def function_lines(name, obj, indent, kind, returns=None):
     sig = signature_of(obj)
-    returns = GENERATOR if name.startswith("py_generate_") else RETURN_TYPES.get(name, "Any")
+    if returns is None:
+        returns = GENERATOR if name.startswith("py_generate_") else RETURN_TYPES.get(name, "Any")
     lines = []
     if kind == "static":
         lines.append(f"{indent}@staticmethod")
@@ -108,7 +116,7 @@ def class_lines(name, cls):
         return [f"class {name}({cls.__base__.__name__}): ..."]
     lines = [f"class {name}:"]
     sig = signature_of(cls)
-    init_params = parameters_text(sig, False) if sig else ""
+    init_params = parameters_text(sig, False, name) if sig else ""
     lines.append(f"    def __init__(self{', ' if init_params else ''}{init_params}) -> None: ...")
     for attr, value in cls.__dict__.items():
         if attr.startswith("_"):
@@ -116,7 +124,9 @@ def class_lines(name, cls):
         if isinstance(value, staticmethod):
             lines += function_lines(attr, value.__func__, "    ", "static")
         elif isinstance(value, classmethod) or type(value).__name__ == "classmethod_descriptor":
-            lines += function_lines(attr, getattr(cls, attr), "    ", "class")
+            # Alternative constructors (from_*) build an object of their class.
+            returns = f'"{name}"' if attr.startswith("from_") else None
+            lines += function_lines(attr, getattr(cls, attr), "    ", "class", returns)
         elif type(value).__name__ == "getset_descriptor":
             lines.append("    @property")
             lines.append(f"    def {attr}(self) -> {PROPERTY_TYPES.get(attr, 'Any')}: ...")

@@ -339,8 +339,8 @@ public:
     // Read-only attribute: Fn is PyObject* (*)(const Native&) or a const
     // member function such as &Native::n_qubits.
     template <auto Fn>
-    ClassSpec& getter(const char* name) {
-        getset_.push_back({name, &entry::getter<Fn>, nullptr, nullptr, nullptr});
+    ClassSpec& getter(const char* name, const char* description = nullptr) {
+        getset_.push_back({name, &entry::getter<Fn>, nullptr, description, nullptr});
         return *this;
     }
 

@@ -43,6 +43,7 @@ ItemFactory const kRegistry[] = {
     rotated_surface_code_class,
     matching_decoder_class,
     belief_matching_decoder_class,
+    weighted_union_find_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

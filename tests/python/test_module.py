@@ -40,6 +40,7 @@ CLASS_ORDER = [
     "RotatedSurfaceCode",
     "MatchingDecoder",
     "BeliefMatchingDecoder",
+    "WeightedUnionFindDecoder",
 ]
 
 
