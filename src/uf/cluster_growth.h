@@ -80,14 +80,21 @@ void reach_frontier(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs, uint
     }
 }
 
+// Ticks for `remaining` units at `rate` units a tick, rounded up. The rate is
+// almost always 1 or 2 (an edge has two ends), and a division in this loop
+// costs more than the rest of a round on a graph with few events.
+inline uint64_t ticks_to_fill(uint64_t remaining, uint32_t rate) {
+    if (rate == 1) return remaining;
+    if (rate == 2) return (remaining + 1) >> 1;
+    return (remaining + rate - 1) / rate;
+}
+
 // Ticks until the first growing edge fills.
 template <class Weight>
 uint64_t ticks_to_next_fill(const GrowthScratch& gs, Weight weight) {
     uint64_t ticks = UINT64_MAX;
-    for (uint32_t e : gs.round_edges) {
-        const uint64_t remaining = weight(e) - gs.grown[e];
-        ticks = std::min<uint64_t>(ticks, (remaining + gs.rate[e] - 1) / gs.rate[e]);
-    }
+    for (uint32_t e : gs.round_edges)
+        ticks = std::min<uint64_t>(ticks, ticks_to_fill(weight(e) - gs.grown[e], gs.rate[e]));
     return ticks;
 }
 
