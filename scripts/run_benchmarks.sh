@@ -14,6 +14,10 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVORNEX_BUILD_MODULE=OFF -DVORNEX_BUILD_TESTS=OFF -DVORNEX_BUILD_BENCH=ON >/dev/null
 cmake --build build/bench -j"${JOBS:-2}"
 
+# Circuit-level models for the native matching benchmark (written by stim).
+export VORNEX_MATCHING_DEMS="${VORNEX_MATCHING_DEMS:-$PWD/build/bench/matching_dems}"
+"$PYTHON" bench/write_matching_dems.py "$VORNEX_MATCHING_DEMS"
+
 for native in build/bench/*_bench; do
     echo "== $native"
     "$native"

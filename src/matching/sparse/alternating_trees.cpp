@@ -6,12 +6,20 @@
 
 namespace vornex::sparse {
 
-// Every node of the region looks at its edges again: a change of speed can
-// bring any edge facing another region forward.
 void SparseEngine::set_slope(RegionId region, int8_t slope, Time now) {
+    change_slope(region, regions_[region].slope, slope, now);
+}
+
+// Only a faster region has to look at its edges again. Every queued look is
+// at or before the moment its edge needs attention, and a look that comes
+// early finds nothing due and reschedules; slowing a region only delays the
+// moments its own nodes and its neighbours' nodes already wait for, so their
+// queued looks stay early and valid. Speeding up brings moments forward, and
+// the region's own nodes see every edge that can be affected.
+void SparseEngine::change_slope(RegionId region, int8_t was, int8_t slope, Time now) {
     freeze_radius(region, now);
     regions_[region].slope = slope;
-    schedule_region_nodes(region, now);
+    if (slope > was) schedule_region_nodes(region, now);
     if (slope == -1) schedule_shrink(region, now);
 }
 
@@ -204,6 +212,7 @@ void SparseEngine::form_blossom(RegionId a, RegionId b, const CompressedEdge& ed
             if (regions_[c].mark != member) reparent_.push_back(c);
         }
     }
+    speeding_up_.clear();
     for (uint32_t i = 0; i < nb.cycle_size; ++i) {
         const RegionId c = cycles_[cycle_begin + i].child;
         Region& reg = regions_[c];
@@ -211,11 +220,16 @@ void SparseEngine::form_blossom(RegionId a, RegionId b, const CompressedEdge& ed
         reg.role = TreeRole::None;
         reg.match = kNone;
         reg.blossom_parent = blossom;
+        // An inner child speeds up from shrinking to growing; an outer one
+        // keeps its speed and its nodes' queued looks.
+        if (reg.slope != 1) speeding_up_.push_back(c);
         freeze_radius(c, now);
         set_top(c, now, true);
     }
     for (const RegionId c : reparent_) add_child(blossom, c);
-    set_slope(blossom, 1, now);
+    regions_[blossom].slope = 1;
+    ++regions_[blossom].version;
+    for (const RegionId c : speeding_up_) schedule_region_nodes(c, now);
 }
 
 // An inner blossom spent its radius: its children become top-level again.
@@ -284,12 +298,13 @@ void SparseEngine::shatter(RegionId blossom, Time now) {
         const CompressedEdge e = step_edge(i);
         pair_up(x, y, e);
         regions_[x].role = regions_[y].role = TreeRole::None;
-        set_slope(x, 0, now);
-        set_slope(y, 0, now);
+        change_slope(x, -1, 0, now);
+        change_slope(y, -1, 0, now);
     }
+    // The children's nodes moved with the blossom, shrinking.
     for (uint32_t j = 0; j <= path_len; ++j) {
         const RegionId c = cycles_[begin + at(i_in, j)].child;
-        set_slope(c, j % 2 == 0 ? -1 : 1, now);
+        change_slope(c, -1, j % 2 == 0 ? -1 : 1, now);
     }
 }
 

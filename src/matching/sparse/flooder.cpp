@@ -7,16 +7,6 @@
 
 namespace vornex::sparse {
 
-namespace {
-
-// The first moment one of a node's edges needs attention, and which edge.
-struct Reach {
-    Time time = kNever;
-    uint32_t half_edge = 0;
-};
-
-}  // namespace
-
 void SparseEngine::prepare(const MatchingGraph& graph) {
     graph_ = &graph;
     const size_t n = graph.n_nodes;
@@ -47,29 +37,35 @@ void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId 
     schedule_node(node, now);
 }
 
+// When edge k of a node of `region` (own speed, local radius a) next needs
+// attention: now or earlier when it is due, kNever when it cannot be.
+Time SparseEngine::edge_due(uint32_t k, RegionId region, int own_speed, Time a, Time now) const {
+    const MatchingGraph& g = *graph_;
+    const NodeId x = g.neighbour[k];
+    if (x == kBoundary || owner_event_[x] == kNone) return own_speed == 1 ? now + (g.weight[k] - a) : kNever;
+    const RegionId other = event_top_[owner_event_[x]];
+    if (other == region) return kNever;
+    const int speed = own_speed + regions_[other].slope;
+    if (speed <= 0) return kNever;
+    const Time gap = g.weight[k] - a - local_radius(x, now);
+    // Speed is 1 or 2, and two growing regions' gap is even (matching_graph.h).
+    return now + (speed == 2 && gap > 0 ? (gap + 1) / 2 : gap);
+}
+
 void SparseEngine::schedule_node(NodeId node, Time now) {
-    const uint32_t version = ++node_version_[node];
     const RegionId region = event_top_[owner_event_[node]];
     const int own_speed = regions_[region].slope;
     const Time a = local_radius(node, now);
-    Reach best;
+    Time next = kNever;
     const MatchingGraph& g = *graph_;
-    for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k) {
-        const NodeId x = g.neighbour[k];
-        Time t;
-        if (x == kBoundary || owner_event_[x] == kNone) {
-            if (own_speed != 1) continue;
-            t = now + (g.weight[k] - a);
-        } else {
-            const RegionId other = event_top_[owner_event_[x]];
-            if (other == region) continue;
-            const int speed = own_speed + regions_[other].slope;
-            if (speed <= 0) continue;
-            t = now + (g.weight[k] - a - local_radius(x, now)) / speed;
-        }
-        if (t < best.time) best = {t, k};
-    }
-    if (best.time != kNever) queue_.push({std::max(best.time, now), node, version, false});
+    for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k)
+        next = std::min(next, edge_due(k, region, own_speed, a, now));
+    queue_look(node, next, now);
+}
+
+void SparseEngine::queue_look(NodeId node, Time when, Time now) {
+    const uint32_t version = ++node_version_[node];
+    if (when != kNever) queue_.push({std::max(when, now), node, version, false});
 }
 
 void SparseEngine::schedule_region_nodes(RegionId region, Time now) {
@@ -93,25 +89,28 @@ void SparseEngine::on_node_event(NodeId node, Time now) {
     const NodeId source = owner_event_[node];
     const RegionId region = event_top_[source];
     const int own_speed = regions_[region].slope;
-    // Find the edge that is due now; none means the look was early.
+    // Handle the edges due now (none when the look was early) and find the
+    // next look in the same pass, unless a collision changed the regions.
     const MatchingGraph& g = *graph_;
     const Time a = local_radius(node, now);
+    Time next = kNever;
     for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k) {
+        const Time due = edge_due(k, region, own_speed, a, now);
+        if (due > now) {
+            next = std::min(next, due);
+            continue;
+        }
         const NodeId x = g.neighbour[k];
         const Time w = g.weight[k];
         if (x == kBoundary) {
-            if (own_speed != 1 || a < w) continue;
             on_boundary(region, {source, kBoundary, obs_from_[node] ^ g.observables[k], distance_[node] + w}, now);
-            break;
+            return schedule_node(node, now);
         }
         if (owner_event_[x] == kNone) {
-            if (own_speed != 1 || a < w) continue;
             claim(x, node, k, region, now);
             continue;  // claiming changes no region; other edges may be due too
         }
         const RegionId other = event_top_[owner_event_[x]];
-        if (other == region || own_speed + regions_[other].slope <= 0) continue;
-        if (a + local_radius(x, now) < w) continue;
         const CompressedEdge edge{source, owner_event_[x], obs_from_[node] ^ g.observables[k] ^ obs_from_[x],
                                   distance_[node] + w + distance_[x]};
         if (own_speed == 1) {
@@ -119,9 +118,9 @@ void SparseEngine::on_node_event(NodeId node, Time now) {
         } else {
             on_collision(other, region, edge.reversed(), now);
         }
-        break;
+        return schedule_node(node, now);
     }
-    schedule_node(node, now);
+    queue_look(node, next, now);
 }
 
 void SparseEngine::on_shrink_event(RegionId region, Time now) {

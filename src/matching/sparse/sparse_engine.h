@@ -107,7 +107,9 @@ private:
     void prepare(const MatchingGraph& graph);
     Time local_radius(NodeId node, Time now) const;
     void claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time now);
+    Time edge_due(uint32_t half_edge, RegionId region, int own_speed, Time a, Time now) const;
     void schedule_node(NodeId node, Time now);
+    void queue_look(NodeId node, Time when, Time now);
     void schedule_region_nodes(RegionId region, Time now);
     void schedule_shrink(RegionId region, Time now);
     void on_node_event(NodeId node, Time now);
@@ -120,6 +122,7 @@ private:
 
     // --- alternating trees and blossoms (alternating_trees.cpp)
     void set_slope(RegionId region, int8_t slope, Time now);
+    void change_slope(RegionId region, int8_t was, int8_t slope, Time now);
     void freeze_radius(RegionId region, Time now);
     void on_collision(RegionId grower, RegionId other, const CompressedEdge& edge, Time now);
     void on_boundary(RegionId grower, const CompressedEdge& edge, Time now);
@@ -161,6 +164,7 @@ private:
     std::vector<RegionId> path_b_;      // scratch: tree path from the other side
     std::vector<std::pair<RegionId, CompressedEdge>> expand_;  // scratch for blossom expansion
     std::vector<RegionId> reparent_;  // scratch: tree children moving to a new blossom
+    std::vector<RegionId> speeding_up_;  // scratch: blossom children that were not growing before it formed
     RadixQueue<QueuedEvent> queue_;
     uint32_t mark_stamp_ = 0;
 };
