@@ -55,7 +55,7 @@ def sweep_run(tasks, shots, workers, **options):
 @contextlib.contextmanager
 def running_cluster(workers):
     from distributed import LocalCluster
-    with LocalCluster(n_workers=workers, threads_per_worker=1, dashboard_address=None,
+    with LocalCluster(n_workers=workers, threads_per_worker=1, dashboard_address="127.0.0.1:0",
                       silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"}) as cluster:
         yield cluster.scheduler_address
 

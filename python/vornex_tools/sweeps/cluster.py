@@ -8,6 +8,7 @@ from collections.abc import Iterator
 
 # Seconds to wait for an existing scheduler to answer.
 CONNECT_SECONDS = 30
+LOOPBACK_ANY_PORT = "127.0.0.1:0"
 
 
 def machine_cores() -> int:
@@ -38,7 +39,9 @@ def dask_client(scheduler: str | None = None, workers: int | None = None) -> Ite
     # One single-threaded process per core; the library's own worker pool is
     # kept to one thread in each, so that the processes do not compete for cores.
     # The workers' own logs stay quiet: a failed batch reaches the caller as an error.
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
+    # The scheduler's web server takes a free loopback port rather than the usual
+    # 8787, which another cluster (or another sweep) on this machine may hold.
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=LOOPBACK_ANY_PORT,
                       silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"}) as cluster, \
             Client(cluster) as client:
         yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"

@@ -1,4 +1,5 @@
 """Sweeps on real Dask clusters: against sinter's collector, across a killed worker, across a stop and restart."""
+import contextlib
 import math
 import os
 import pathlib
@@ -34,9 +35,17 @@ def z_score(a: sinter.TaskStats, b: sinter.TaskStats) -> float:
     return abs(a.errors / a.shots - b.errors / b.shots) / spread
 
 
+@contextlib.contextmanager
 def vornex_sweep(*args, env=CHILD_ENV):
-    return subprocess.Popen([sys.executable, "-m", "vornex_tools", "sweep", *map(str, args)], env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    """The sweep command running; killed and reaped on leaving, so a failed check leaves nothing running."""
+    process = subprocess.Popen([sys.executable, "-m", "vornex_tools", "sweep", *map(str, args)], env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        yield process
+    finally:
+        if process.poll() is None:
+            process.kill()
+        process.communicate()
 
 
 def rows(path):
@@ -48,7 +57,8 @@ def rows(path):
 def wait_for_rows(path, count, process, timeout=60):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        if pathlib.Path(path).exists() and len(rows(path)) >= count:
+        # Whole lines only: the sweep may be halfway through appending one.
+        if pathlib.Path(path).exists() and pathlib.Path(path).read_text().count("\n") - 1 >= count:
             return
         assert process.poll() is None, process.communicate()
         time.sleep(0.02)
@@ -79,7 +89,8 @@ def loopback_cluster(tmp_path):
     """A scheduler and two single-threaded workers, each its own process, on 127.0.0.1; yields (address, workers)."""
     scheduler_file = tmp_path / "scheduler.json"
     started = [subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1",
-                                 "--port", "0", "--no-dashboard", "--scheduler-file", str(scheduler_file)],
+                                 "--port", "0", "--dashboard-address", "127.0.0.1:0", "--scheduler-file",
+                                 str(scheduler_file)],
                                 env=CHILD_ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
     try:
         deadline = time.monotonic() + 30
@@ -88,7 +99,7 @@ def loopback_cluster(tmp_path):
         import json
         address = json.loads(scheduler_file.read_text())["address"]
         workers = [subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", address, "--nthreads", "1",
-                                     "--no-nanny", "--no-dashboard", "--host", "127.0.0.1"],
+                                     "--no-nanny", "--dashboard-address", "127.0.0.1:0", "--host", "127.0.0.1"],
                                     env=CHILD_ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                    for _ in range(2)]
         started += workers
@@ -109,16 +120,16 @@ def test_two_workers_one_killed_mid_sweep_count_every_batch_once(tmp_path, loopb
     common = ["--generate", "surface_code:rotated_memory_z", "--distances", "3", "--noise", "0.02",
               "--max-shots", "4000", "--batch-shots", "200", "--seed", "12345", "--custom-decoders", CUSTOM,
               "--decoders", "slow_matching", "--scheduler", address, "--quiet"]
-    calm = vornex_sweep(*common, "--save", tmp_path / "calm.csv")
-    _, err = calm.communicate(timeout=120)
+    with vornex_sweep(*common, "--save", tmp_path / "calm.csv") as calm:
+        _, err = calm.communicate(timeout=120)
     assert calm.returncode == 0, err
     calm_rows = rows(tmp_path / "calm.csv")
     assert calm_rows and all(shots == 200 for shots, _ in calm_rows) and len(calm_rows) == 20
 
-    rough = vornex_sweep(*common, "--save", tmp_path / "rough.csv")
-    wait_for_rows(tmp_path / "rough.csv", 4, rough)
-    workers[0].kill()  # mid-batch: each batch sleeps in the decoder
-    out, err = rough.communicate(timeout=120)
+    with vornex_sweep(*common, "--save", tmp_path / "rough.csv") as rough:
+        wait_for_rows(tmp_path / "rough.csv", 4, rough)
+        workers[0].kill()  # mid-batch: each batch sleeps in the decoder
+        out, err = rough.communicate(timeout=120)
     assert rough.returncode == 0, err
     assert workers[0].wait() == -signal.SIGKILL and workers[1].poll() is None
     rough_rows = rows(tmp_path / "rough.csv")
@@ -133,10 +144,10 @@ def test_a_batch_the_scheduler_gives_up_on_is_sent_again(tmp_path):
     # The scheduler gives up on a batch at its first lost worker; the sweep sends it again to the restarted worker.
     env = {**CHILD_ENV, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "0",
            "SWEEP_TEST_DIE_MARKER": str(tmp_path / "died")}
-    run = vornex_sweep("--generate", "surface_code:rotated_memory_z", "--distances", "3", "--noise", "0.02",
-                       "--max-shots", "2000", "--batch-shots", "500", "--workers", "1", "--custom-decoders", CUSTOM,
-                       "--decoders", "dies_once", "--save", tmp_path / "out.csv", "--quiet", env=env)
-    _, err = run.communicate(timeout=120)
+    with vornex_sweep("--generate", "surface_code:rotated_memory_z", "--distances", "3", "--noise", "0.02",
+                      "--max-shots", "2000", "--batch-shots", "500", "--workers", "1", "--custom-decoders", CUSTOM,
+                      "--decoders", "dies_once", "--save", tmp_path / "out.csv", "--quiet", env=env) as run:
+        _, err = run.communicate(timeout=120)
     assert run.returncode == 0, err
     assert (tmp_path / "died").exists()
     assert [shots for shots, _ in rows(tmp_path / "out.csv")] == [500] * 4
@@ -146,17 +157,17 @@ def test_stopped_sweep_resumes_to_the_same_totals(tmp_path, monkeypatch):
     task_args = ["--generate", "surface_code:rotated_memory_z", "--distances", "3", "--noise", "0.02",
                  "--max-shots", "6000", "--batch-shots", "200", "--workers", "2", "--custom-decoders", CUSTOM,
                  "--decoders", "slow_matching", "--save", tmp_path / "stopped.csv", "--quiet"]
-    first = vornex_sweep(*task_args)
-    wait_for_rows(tmp_path / "stopped.csv", 6, first)
-    first.send_signal(signal.SIGINT)
-    _, err = first.communicate(timeout=60)
+    with vornex_sweep(*task_args) as first:
+        wait_for_rows(tmp_path / "stopped.csv", 6, first)
+        first.send_signal(signal.SIGINT)
+        _, err = first.communicate(timeout=60)
     assert first.returncode == 130, err
     assert "the same command resumes" in err
     before = (tmp_path / "stopped.csv").read_text()
     assert 6 <= len(rows(tmp_path / "stopped.csv")) < 30
 
-    second = vornex_sweep(*task_args)
-    _, err = second.communicate(timeout=120)
+    with vornex_sweep(*task_args) as second:
+        _, err = second.communicate(timeout=120)
     assert second.returncode == 0, err
     after = (tmp_path / "stopped.csv").read_text()
     assert after.startswith(before)  # appended to, never rewritten
@@ -172,8 +183,8 @@ def test_stopped_sweep_resumes_to_the_same_totals(tmp_path, monkeypatch):
     assert z_score(straight[0], resumed[0]) < 4.5
 
     # Once a task met its rule, the same command finds nothing left to do and writes nothing.
-    third = vornex_sweep(*task_args)
-    out, err = third.communicate(timeout=60)
+    with vornex_sweep(*task_args) as third:
+        out, err = third.communicate(timeout=60)
     assert third.returncode == 0, err
     assert (tmp_path / "stopped.csv").read_text() == after
     assert "6,000" in out
