@@ -202,6 +202,13 @@ private:
         return n;
     }
 
+    // The instructions whose only target is one of a kind.
+    Status one_target(const DemInstruction& ins, DemTargetKind kind, const char* message) const {
+        if (ins.target_end - ins.target_begin != 1 || dem_target_kind(out_.targets[ins.target_begin]) != kind)
+            return fail(message);
+        return ok_status();
+    }
+
     Status check_shape(DemInstruction& ins, bool opens_block) {
         const size_t n_args = ins.arg_end - ins.arg_begin;
         const size_t n_targets = ins.target_end - ins.target_begin;
@@ -222,22 +229,18 @@ private:
                 return ok_status();
             }
             case DemOp::Detector:
-                if (n_targets != 1 || kind_at(0) != DemTargetKind::Detector)
-                    return fail("'detector' takes exactly one detector target (D#)");
-                return ok_status();
+                return one_target(ins, DemTargetKind::Detector, "'detector' takes exactly one detector target (D#)");
             case DemOp::LogicalObservable:
                 if (n_args) return fail("'logical_observable' takes no arguments");
-                if (n_targets != 1 || kind_at(0) != DemTargetKind::Observable)
-                    return fail("'logical_observable' takes exactly one observable target (L#)");
-                return ok_status();
+                return one_target(ins, DemTargetKind::Observable,
+                                  "'logical_observable' takes exactly one observable target (L#)");
             case DemOp::ShiftDetectors:
-                if (n_targets != 1 || kind_at(0) != DemTargetKind::Number)
-                    return fail("'shift_detectors' takes exactly one count target");
-                return ok_status();
+                return one_target(ins, DemTargetKind::Number, "'shift_detectors' takes exactly one count target");
             case DemOp::Repeat:
                 if (n_args) return fail("'repeat' takes no arguments");
-                if (n_targets != 1 || kind_at(0) != DemTargetKind::Number)
-                    return fail("'repeat' takes exactly one count followed by '{'");
+                if (auto st = one_target(ins, DemTargetKind::Number, "'repeat' takes exactly one count followed by '{'");
+                    !st)
+                    return st;
                 if (!opens_block) return fail("'repeat' must end its line with '{'");
                 ins.repeat_count = dem_target_value(out_.targets[ins.target_begin]);
                 return ok_status();
