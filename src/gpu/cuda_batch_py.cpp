@@ -7,7 +7,7 @@
 
 namespace vornex::py {
 
-// One device launch per call: its failure counters count calls.
+// One GPU attempt per call (chunked inside it): its failure counters count calls.
 template <>
 inline constexpr bool kBatchInOneCall<CudaBatchDecoder> = true;
 

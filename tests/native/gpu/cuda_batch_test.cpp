@@ -265,6 +265,32 @@ TEST_F(CudaFakeTest, BatchBeyondFreeMemoryRunsInChunks) {
     EXPECT_EQ(fake().launches, 16);
 }
 
+// Distance 17 (16-bit indices) through every path of the decoder: one
+// chunk, chunks on two slots, and after the context was reset.
+TEST_F(CudaFakeTest, RotatedDistance17RowsEqualTheCoreOnEveryPath) {
+    const TestCode code = make_code(rotated_sector_top_bottom(17), 289);
+    const CudaBatchDecoder d = make(code.checks, 289);
+    Wyrand rng(17);
+    const size_t batch = 300;
+    Bytes rows;
+    for (size_t i = 0; i < batch; ++i) {
+        const Bytes s = noisy_syndrome(rng, code.checks, 289, 0.06);
+        rows.insert(rows.end(), s.begin(), s.end());
+    }
+    const Bytes want = cpu_rows(code.graph, rows, batch);
+    EXPECT_EQ(d.gpu_attempt(rows, batch).value(), want);
+    EXPECT_TRUE(d.gpu_attempt(rows, 8).ok());  // keeps the workspace
+    fake().memory_limit = 3 * 2 * 289 + 100 * (144 + 289 + 2 * scratch_words_per_shot(145, 289) +
+                                               scratch_bytes_per_shot(145, 289));
+    fake().sync_result = 700;
+    EXPECT_FALSE(d.batch_decode(rows, batch).value() != want);
+    const int launches = fake().launches;
+    EXPECT_EQ(d.gpu_attempt(rows, batch).value(), want);
+    EXPECT_EQ(d.context_recreations(), 1u);
+    EXPECT_EQ(fake().launches - launches, 10);  // 300 rows in chunks of 32 (room for 100 shots)
+    EXPECT_EQ(d.total_failures(), 1u);
+}
+
 // An allocation that fails although the free memory looked enough (a
 // fragmented device) makes the chunks smaller instead of failing the call.
 TEST_F(CudaFakeTest, FailedAllocationShrinksTheChunks) {

@@ -6,26 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "gpu/kernel_as_host_code.h"
 #include "gpu/kernel_layout.h"
-
-namespace vornex::testing::kernel_text {
-
-struct Dim3 {
-    unsigned x = 0;
-};
-// Per host thread, so that GPU threads can run side by side.
-thread_local Dim3 blockIdx, blockDim, threadIdx;
-
-// The CUDA qualifiers mean nothing on the host.
-#define __global__
-#define __device__ inline
-#define VORNEX_KERNEL_TEXT(...) __VA_ARGS__
-#include "gpu/vornex_cuda_kernels.cu"
-#undef VORNEX_KERNEL_TEXT
-#undef __device__
-#undef __global__
-
-}  // namespace vornex::testing::kernel_text
 
 namespace vornex::testing {
 namespace {
