@@ -18,19 +18,34 @@ constexpr uint64_t kTrainBpIterations = 10;
 constexpr size_t kNetworkHidden = 16;
 constexpr size_t kNetworkLayers = 2;
 
-// Odd parity of (correction XOR error) on row 0, over the qubits both cover.
-bool logical_failure(const std::vector<uint8_t>& correction, const std::vector<uint8_t>& error, uint32_t d) {
-    const size_t n = std::min(correction.size(), error.size());
-    uint8_t parity = 0;
-    for (size_t q = 0; q < d && q < n; ++q) parity ^= correction[q] ^ error[q];
-    return parity & 1;
-}
-
 double rate(uint64_t failures, uint64_t shots) {
     return shots < 1 ? 0.0 : static_cast<double>(failures) / static_cast<double>(shots);
 }
 
 }  // namespace
+
+namespace {
+
+// Rows 0 .. d-2 of column 0 (row 0 alone for d <= 1).
+uint32_t test_rows(uint32_t d) { return d > 1 ? d - 1 : 1; }
+
+}  // namespace
+
+std::vector<uint32_t> ler_logical_test_qubits(uint32_t d) {
+    std::vector<uint32_t> qubits;
+    for (uint32_t row = 0; row < test_rows(d); ++row) qubits.push_back(row * d);
+    return qubits;
+}
+
+bool ler_logical_failure(std::span<const uint8_t> correction, std::span<const uint8_t> error, uint32_t d) {
+    const size_t n = std::min(correction.size(), error.size());
+    uint8_t parity = 0;
+    for (uint32_t row = 0; row < test_rows(d); ++row) {
+        const size_t q = size_t{row} * d;
+        if (q < n) parity ^= correction[q] ^ error[q];
+    }
+    return parity & 1;
+}
 
 CheckList rotated_surface_checks(uint32_t d) {
     CheckList checks;
@@ -82,8 +97,8 @@ Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder ne
         if (!matched) return matched.error();
         auto learned = hybrid.decode_hybrid(syndrome);
         if (!learned) return learned.error();
-        blossom_failures += logical_failure(matched.value(), error, d);
-        hybrid_failures += logical_failure(learned.value(), error, d);
+        blossom_failures += ler_logical_failure(matched.value(), error, d);
+        hybrid_failures += ler_logical_failure(learned.value(), error, d);
     }
     return LerResult{scenario.name, d, p, scenario.shots, rate(hybrid_failures, scenario.shots),
                      rate(blossom_failures, scenario.shots)};

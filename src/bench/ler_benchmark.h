@@ -1,11 +1,14 @@
 // Logical error rates of the hybrid (network + sparse matching) decoder and
 // the weighted matching decoder on the same Monte-Carlo samples of six fixed
-// rotated-surface-code scenarios (one check type, logical operator on row 0).
+// rotated-surface-code scenarios (one check type; a residual fails when it is
+// the layout's logical, the string along row 0).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,6 +54,18 @@ struct LerResult {
 // Plaquettes with j + k even row by row, then the boundary pairs: top pairs
 // at odd k, bottom pairs where d + k is even. (d^2 - 1) / 2 checks for odd d.
 CheckList rotated_surface_checks(uint32_t distance);
+
+// The qubits whose residual parity tells the logical class: column 0 above the
+// bottom row. Row 0 commutes with every check and is the logical itself, so
+// it cannot be the test; this column has odd overlap with row 0 and even
+// overlap with every local operator that commutes with every check. (The
+// bottom pairs sit on the other cell parity, so the bottom row is not the
+// mirror of the top and the bottom-left qubit lies in no check.)
+std::vector<uint32_t> ler_logical_test_qubits(uint32_t distance);
+
+// Whether correction XOR error, over the qubits both cover, has odd parity on
+// ler_logical_test_qubits: a residual that is a non-trivial logical.
+bool ler_logical_failure(std::span<const uint8_t> correction, std::span<const uint8_t> error, uint32_t distance);
 
 // floor(p * 2^64) as the bound a uniform 64-bit draw must stay below; nullopt
 // for p >= 1 (every qubit flips).

@@ -399,9 +399,9 @@ Status GNNPredecoder::load_weights_from(const SafetensorsReader& file) {
     // so a file that fails leaves the network exactly as it was.
     std::vector<std::pair<const TensorEntry*, std::span<double>>> copies;
     Status status = ok_status();
-    for_each_tensor(*this, [&](std::string name, std::vector<uint64_t>, std::span<double> values) {
+    for_each_tensor(*this, [&](std::string name, std::vector<uint64_t> shape, std::span<double> values) {
         if (!status) return;
-        auto tensor = find_f64_tensor(file, name, values.size());
+        auto tensor = find_f64_tensor(file, name, shape);
         if (tensor)
             copies.emplace_back(tensor.value(), values);
         else

@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "code/shape.h"
 #include "learned/whole_file.h"
 
 namespace vornex {
@@ -165,15 +166,17 @@ const TensorEntry* SafetensorsReader::find(std::string_view name) const {
     return (it != tensors_.end() && it->name == name) ? &*it : nullptr;
 }
 
-Result<const TensorEntry*> find_f64_tensor(const SafetensorsReader& file, const std::string& name, size_t n_values) {
+Result<const TensorEntry*> find_f64_tensor(const SafetensorsReader& file, const std::string& name,
+                                           std::span<const uint64_t> shape) {
     const TensorEntry* entry = file.find(name);
     if (entry == nullptr) return runtime_error("Tensor not found: " + name);
     if (entry->dtype != "F64")
         return runtime_error("Dtype mismatch for '" + name + "': expected F64, got " + entry->dtype);
-    const size_t available = entry->data.size() / sizeof(double);
-    if (available < n_values)
-        return runtime_error("Tensor size mismatch for '" + name + "': expected at least " +
-                             std::to_string(n_values) + " values, got " + std::to_string(available));
+    if (!std::equal(entry->shape.begin(), entry->shape.end(), shape.begin(), shape.end())) {
+        const std::vector<size_t> expected(shape.begin(), shape.end()), got(entry->shape.begin(), entry->shape.end());
+        return runtime_error("Shape mismatch for '" + name + "': expected " + shape_text(expected) + ", got " +
+                             shape_text(got));
+    }
     return entry;
 }
 

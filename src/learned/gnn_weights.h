@@ -60,9 +60,11 @@ private:
     std::vector<TensorEntry> tensors_;  // sorted by name
 };
 
-// The named F64 tensor holding at least `n_values` values. RuntimeError
-// texts for a missing tensor, another dtype or too few values.
-Result<const TensorEntry*> find_f64_tensor(const SafetensorsReader& file, const std::string& name, size_t n_values);
+// The named F64 tensor of exactly `shape`. RuntimeError texts for a missing
+// tensor, another dtype or another shape (a transposed matrix or a tensor of
+// a network of other sizes holds the same bytes in the wrong places).
+Result<const TensorEntry*> find_f64_tensor(const SafetensorsReader& file, const std::string& name,
+                                           std::span<const uint64_t> shape);
 
 // Copies the first out.size() values of a tensor found above into `out`.
 void copy_f64_values(const TensorEntry& tensor, std::span<double> out);

@@ -11,6 +11,7 @@
 #include "code/worker_pool.h"
 #include "matching/mwpm.h"
 #include "matching/parity_check.h"
+#include "matching/sparse_weighted_decode.h"
 #include "matching/thread_scratch.h"
 
 namespace vornex {
@@ -71,8 +72,8 @@ uint32_t add_saturating(uint32_t a, uint32_t b) {
 class SparseDecode {
 public:
     SparseDecode(const SparseBlossomDecoder& dec, std::span<const uint8_t> syndrome, std::span<uint8_t> out,
-                 std::span<const uint32_t> entry_costs, bool overridden, SparseScratch& s)
-        : dec_(dec), syndrome_(syndrome), out_(out), entry_costs_(entry_costs), overridden_(overridden), s_(s) {}
+                 SparseScratch& s)
+        : dec_(dec), syndrome_(syndrome), out_(out), s_(s) {}
 
     // Returns false when the correction does not reproduce the syndrome.
     bool run() {
@@ -96,8 +97,6 @@ private:
     const SparseBlossomDecoder& dec_;
     std::span<const uint8_t> syndrome_;
     std::span<uint8_t> out_;
-    std::span<const uint32_t> entry_costs_;
-    bool overridden_;
     SparseScratch& s_;
 
     // Keeps the per-check maps all -1 between decodes, even if a step throws.
@@ -113,12 +112,6 @@ private:
             s.endpoint.clear();
         }
     };
-
-    uint32_t entry_cost(size_t entry) const { return entry_costs_.empty() ? 1 : entry_costs_[entry]; }
-
-    size_t entry_index(const SparseNeighbour& n) const {
-        return static_cast<size_t>(&n - dec_.all_neighbours().data());
-    }
 
     // Breadth-first search from `source`; visit(node) after each dequeue,
     // stopping when it returns true. Costs add up along the tree found.
@@ -137,7 +130,7 @@ private:
             for (const SparseNeighbour& n : dec_.neighbours_of(u)) {
                 if (s_.seen[n.check] == mark) continue;
                 s_.seen[n.check] = mark;
-                s_.cost[n.check] = add_saturating(s_.cost[u], entry_cost(entry_index(n)));
+                s_.cost[n.check] = add_saturating(s_.cost[u], n.cost);
                 s_.parent[n.check] = u;
                 s_.parent_qubit[n.check] = n.qubit;
                 s_.queue.push_back(n.check);
@@ -167,16 +160,7 @@ private:
     }
 
     void boundary_events() {
-        for (uint32_t c : s_.defects) {
-            uint32_t cost = 1;
-            if (overridden_ && dec_.is_boundary_check(c)) {
-                uint32_t best = UINT32_MAX;
-                for (const SparseNeighbour& n : dec_.neighbours_of(c))
-                    if (dec_.is_boundary_check(n.check)) best = std::min(best, entry_cost(entry_index(n)));
-                if (best != UINT32_MAX) cost = best;
-            }
-            s_.events.push_back({c, kBoundary, cost});
-        }
+        for (uint32_t c : s_.defects) s_.events.push_back({c, kBoundary, 1});
     }
 
     uint32_t vertex(uint64_t endpoint, int32_t& boundary_vertex) {
@@ -264,6 +248,7 @@ SparseBlossomDecoder SparseBlossomDecoder::create(CheckList check_to_qubits, std
     }
     std::vector<std::vector<SparseNeighbour>> runs(d.n_checks_);
     d.is_boundary_check_.assign(d.n_checks_, 0);
+    d.boundary_qubit_.assign(d.n_checks_, kNoIndex);
     for (size_t g = 0; g < slots.size();) {
         size_t end = g;
         while (end < slots.size() && slots[end].first == slots[g].first) ++end;
@@ -271,7 +256,11 @@ SparseBlossomDecoder SparseBlossomDecoder::create(CheckList check_to_qubits, std
         const bool single = std::all_of(slots.begin() + static_cast<std::ptrdiff_t>(g),
                                         slots.begin() + static_cast<std::ptrdiff_t>(end),
                                         [&](const auto& s) { return s.second == slots[g].second; });
-        if (single) d.is_boundary_check_[slots[g].second] = 1;
+        if (single) {
+            d.is_boundary_check_[slots[g].second] = 1;
+            uint32_t& exit = d.boundary_qubit_[slots[g].second];
+            if (exit == kNoIndex && q < d.n_qubits_) exit = q;
+        }
         for (size_t i = g; i < end; ++i) {
             for (size_t k = i + 1; k < end; ++k) {
                 runs[slots[i].second].push_back({slots[k].second, 1, q});
@@ -289,19 +278,18 @@ SparseBlossomDecoder SparseBlossomDecoder::create(CheckList check_to_qubits, std
     return d;
 }
 
-Status SparseBlossomDecoder::decode_costed(std::span<const uint8_t> syndrome, std::span<uint8_t> correction,
-                                           std::span<const uint32_t> entry_costs, bool overridden) const {
-    if (syndrome.size() != n_checks_ || correction.size() != n_qubits_) return panic_error(kLengthPanic);
-    {
-        ScratchLease<SparseScratch> lease;
-        SparseDecode(*this, syndrome, correction, entry_costs, overridden, lease.get()).run();
-    }
+Status SparseBlossomDecoder::verified(std::span<const uint8_t> syndrome, std::span<uint8_t> correction) const {
     if (correction_satisfies(check_to_qubits_, n_qubits_, syndrome, correction)) return ok_status();
     return blossom_decode_into(inner_blossom_, syndrome, correction);
 }
 
 Status SparseBlossomDecoder::decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> correction) const {
-    return decode_costed(syndrome, correction, {}, false);
+    if (syndrome.size() != n_checks_ || correction.size() != n_qubits_) return panic_error(kLengthPanic);
+    {
+        ScratchLease<SparseScratch> lease;
+        SparseDecode(*this, syndrome, correction, lease.get()).run();
+    }
+    return verified(syndrome, correction);
 }
 
 Result<std::vector<uint8_t>> SparseBlossomDecoder::decode(std::span<const uint8_t> syndrome) const {
@@ -310,8 +298,25 @@ Result<std::vector<uint8_t>> SparseBlossomDecoder::decode(std::span<const uint8_
     return out;
 }
 
+uint32_t SparseBlossomDecoder::exit_cost(size_t check, std::span<const uint32_t> entry_costs) const {
+    const auto it = weight_overrides_.find(boundary_qubit_[check]);
+    if (it != weight_overrides_.end()) return sparse_edge_cost(it->second);
+    // No weight for the qubit itself: the cheapest of the check's own edges
+    // along the boundary, else of all its edges, keeps the exit on the
+    // scale of the pair costs.
+    uint32_t along = UINT32_MAX, any = UINT32_MAX;
+    for (size_t e = neighbour_begin_[check]; e < neighbour_begin_[check + 1]; ++e) {
+        any = std::min(any, entry_costs[e]);
+        if (is_boundary_check_[neighbours_[e].check]) along = std::min(along, entry_costs[e]);
+    }
+    if (along != UINT32_MAX) return along;
+    return any != UINT32_MAX ? any : 1;
+}
+
 Result<std::vector<uint8_t>> SparseBlossomDecoder::decode_with_weights(
     std::span<const uint8_t> syndrome, std::span<const std::pair<uint32_t, double>> weights) {
+    if (weights.empty()) return decode(syndrome);
+    if (syndrome.size() != n_checks_) return panic_error(kLengthPanic);
     // The overrides live only for this call, whatever way it ends.
     struct Clear {
         std::unordered_map<uint32_t, double>& m;
@@ -319,16 +324,17 @@ Result<std::vector<uint8_t>> SparseBlossomDecoder::decode_with_weights(
     } clear{weight_overrides_};
     weight_overrides_.clear();
     for (const auto& [q, w] : weights) weight_overrides_[q] = w;
-    std::vector<uint32_t> costs;
-    if (!weight_overrides_.empty()) {
-        costs.resize(neighbours_.size());
-        for (size_t e = 0; e < neighbours_.size(); ++e) {
-            const auto it = weight_overrides_.find(neighbours_[e].qubit);
-            costs[e] = it == weight_overrides_.end() ? neighbours_[e].cost : sparse_edge_cost(it->second);
-        }
+    std::vector<uint32_t> costs(neighbours_.size());
+    for (size_t e = 0; e < neighbours_.size(); ++e) {
+        const auto it = weight_overrides_.find(neighbours_[e].qubit);
+        costs[e] = it == weight_overrides_.end() ? neighbours_[e].cost : sparse_edge_cost(it->second);
     }
+    std::vector<uint32_t> exits(n_checks_, 1);
+    for (size_t c = 0; c < n_checks_; ++c)
+        if (boundary_qubit_[c] != kNoIndex) exits[c] = exit_cost(c, costs);
     std::vector<uint8_t> out(n_qubits_, 0);
-    if (auto st = decode_costed(syndrome, out, costs, !weight_overrides_.empty()); !st) return st.error();
+    sparse_weighted_decode(*this, syndrome, out, costs, exits);
+    if (auto st = verified(syndrome, out); !st) return st.error();
     return out;
 }
 

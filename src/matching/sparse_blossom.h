@@ -5,7 +5,9 @@
 // to one shared boundary vertex; the small complete graph goes to the blossom
 // engine unscaled, and matched check pairs flip the qubits of a shortest-hop
 // path. Corrections that do not reproduce the syndrome are replaced by the
-// weighted decoder's result on a unit-weight graph of the same code.
+// weighted decoder's result on a unit-weight graph of the same code. A decode
+// with per-qubit weights runs on cheapest paths with a boundary exit per
+// defect instead (sparse_weighted_decode.h).
 #pragma once
 
 #include <cstddef>
@@ -49,7 +51,11 @@ public:
     Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const;
 
     // One decode with per-qubit weights (a repeated qubit keeps its last
-    // weight); the overrides are gone again when it returns.
+    // weight); the overrides are gone again when it returns. Paths are the
+    // cheapest under the weights, and a defect may leave through a boundary
+    // qubit, whose cost is its own weight when given, else the cheapest
+    // cost of its check's edges (sparse_weighted_decode.h). An empty list is
+    // the plain decode.
     Result<std::vector<uint8_t>> decode_with_weights(std::span<const uint8_t> syndrome,
                                                      std::span<const std::pair<uint32_t, double>> weights);
 
@@ -66,20 +72,25 @@ public:
     }
     std::span<const SparseNeighbour> all_neighbours() const { return neighbours_; }
     bool is_boundary_check(size_t check) const { return is_boundary_check_[check] != 0; }
+    // The first qubit below n_qubits that lies in this check only, or kNoIndex.
+    uint32_t boundary_qubit(size_t check) const { return boundary_qubit_[check]; }
 
 private:
     std::vector<uint32_t> neighbour_begin_;  // n_checks + 1 offsets
     std::vector<SparseNeighbour> neighbours_;
     std::vector<uint8_t> is_boundary_check_;
+    std::vector<uint32_t> boundary_qubit_;  // per check, kNoIndex without one
     CheckList check_to_qubits_;
     BlossomGraph inner_blossom_;
     std::unordered_map<uint32_t, double> weight_overrides_;
     size_t n_qubits_ = 0;
     size_t n_checks_ = 0;
 
-    // entry_costs: one cost per neighbour entry, or empty for unit costs.
-    Status decode_costed(std::span<const uint8_t> syndrome, std::span<uint8_t> correction,
-                         std::span<const uint32_t> entry_costs, bool overridden) const;
+    // The correction when it reproduces the syndrome, else the unit-weight
+    // blossom decode written over it.
+    Status verified(std::span<const uint8_t> syndrome, std::span<uint8_t> correction) const;
+    // Cost of leaving through the check's boundary qubit under the overrides.
+    uint32_t exit_cost(size_t check, std::span<const uint32_t> entry_costs) const;
 };
 
 }  // namespace vornex

@@ -1,7 +1,8 @@
 // The weights-file reader on hostile images: raw bytes, and a valid file of a
-// small network with bytes overwritten, its length field rewritten or its
-// tail cut. Checks that every accepted tensor lies inside the image, that a
-// load either copies exactly the file's values or changes nothing, and that
+// small network (or of a wider one, whose tensors have other shapes) with
+// bytes overwritten, its length field rewritten or its tail cut. Checks that
+// every accepted tensor lies inside the image, that a load either copies
+// exactly the file's tensors, shapes included, or changes nothing, and that
 // the untouched image loads back the network that wrote it.
 #include <cstdlib>
 #include <cstring>
@@ -28,9 +29,17 @@ const GNNPredecoder& source_network() {
     return net;
 }
 
-const std::vector<std::byte>& source_image() {
-    static const std::vector<std::byte> image = [] {
-        const GNNPredecoder& net = source_network();
+// A network whose tensors hold the same names in other shapes.
+const GNNPredecoder& wider_network() {
+    static const GNNPredecoder net = [] {
+        Wyrand seeds(12);
+        return GNNPredecoder(3, 2, 3, 2, seeds);
+    }();
+    return net;
+}
+
+std::vector<std::byte> image_of(const GNNPredecoder& net) {
+    {
         std::vector<F64Tensor> tensors;
         for (size_t i = 0; i < net.layers().size(); ++i) {
             const auto& layer = net.layers()[i];
@@ -46,7 +55,11 @@ const std::vector<std::byte>& source_image() {
         tensors.push_back({"edge_readout.w2", {r.w2.rows, r.w2.cols}, r.w2.data});
         tensors.push_back({"edge_readout.b2", {r.b2.size()}, r.b2});
         return serialize_safetensors(std::move(tensors));
-    }();
+    }
+}
+
+const std::vector<std::byte>& source_image() {
+    static const std::vector<std::byte> image = image_of(source_network());
     return image;
 }
 
@@ -56,7 +69,7 @@ std::vector<std::byte> hostile_image(fuzz::Input& in, const uint8_t* data, size_
         if (size) std::memcpy(raw.data(), data, size);
         return raw;
     }
-    std::vector<std::byte> image = source_image();
+    std::vector<std::byte> image = in.byte() < 32 ? image_of(wider_network()) : source_image();
     uint64_t header_size = 0;
     std::memcpy(&header_size, image.data(), 8);
     for (uint32_t edits = in.below(4); edits > 0; --edits) {
@@ -76,22 +89,28 @@ std::vector<std::byte> hostile_image(fuzz::Input& in, const uint8_t* data, size_
     return image;
 }
 
-// Whether every tensor of `net` holds the first values of the file's tensor.
+std::vector<uint64_t> shape_of(const Matrix& m) { return {m.rows, m.cols}; }
+std::vector<uint64_t> shape_of(const std::vector<double>& v) { return {v.size()}; }
+const std::vector<double>& values_of(const Matrix& m) { return m.data; }
+const std::vector<double>& values_of(const std::vector<double>& v) { return v; }
+
+// Whether every tensor of `net` has the shape and the values of the file's tensor.
 bool holds_file_values(const GNNPredecoder& net, const SafetensorsReader& file) {
-    const auto same = [&](const std::string& name, const std::vector<double>& values) {
+    const auto same = [&](const std::string& name, const auto& tensor) {
+        const std::vector<double>& values = values_of(tensor);
         const TensorEntry* t = file.find(name);
-        return t && t->data.size() >= values.size() * sizeof(double) &&
+        return t && t->data.size() == values.size() * sizeof(double) && t->shape == shape_of(tensor) &&
                (values.empty() || std::memcmp(t->data.data(), values.data(), values.size() * sizeof(double)) == 0);
     };
     for (size_t i = 0; i < net.layers().size(); ++i) {
         const auto& layer = net.layers()[i];
         const std::string prefix = "layers." + std::to_string(i) + ".";
-        if (!same(prefix + "w_message", layer.w_message.data) || !same(prefix + "b_message", layer.b_message) ||
-            !same(prefix + "w_update", layer.w_update.data) || !same(prefix + "b_update", layer.b_update))
+        if (!same(prefix + "w_message", layer.w_message) || !same(prefix + "b_message", layer.b_message) ||
+            !same(prefix + "w_update", layer.w_update) || !same(prefix + "b_update", layer.b_update))
             return false;
     }
     const auto& r = net.readout();
-    return same("edge_readout.w1", r.w1.data) && same("edge_readout.b1", r.b1) && same("edge_readout.w2", r.w2.data) &&
+    return same("edge_readout.w1", r.w1) && same("edge_readout.b1", r.b1) && same("edge_readout.w2", r.w2) &&
            same("edge_readout.b2", r.b2);
 }
 

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "code/rotated_surface.h"
+
 #include "code/wyrand.h"
 
 namespace vornex {
@@ -27,6 +29,77 @@ TEST(LerCode, RotatedSurfaceLayout) {
     EXPECT_EQ(d5[11], (std::vector<uint32_t>{23, 24}));
     for (uint32_t d : {3u, 7u, 9u, 13u}) EXPECT_EQ(rotated_surface_checks(d).size(), (d * d - 1) / 2);
     EXPECT_TRUE(rotated_surface_checks(1).empty());
+}
+
+// Rank over GF(2) of 0/1 rows.
+size_t gf2_rank(std::vector<std::vector<uint8_t>> rows) {
+    size_t rank = 0;
+    const size_t cols = rows.empty() ? 0 : rows[0].size();
+    for (size_t c = 0; c < cols && rank < rows.size(); ++c) {
+        size_t pivot = rank;
+        while (pivot < rows.size() && !rows[pivot][c]) ++pivot;
+        if (pivot == rows.size()) continue;
+        std::swap(rows[rank], rows[pivot]);
+        for (size_t r = 0; r < rows.size(); ++r)
+            if (r != rank && rows[r][c])
+                for (size_t k = 0; k < cols; ++k) rows[r][k] ^= rows[rank][k];
+        ++rank;
+    }
+    return rank;
+}
+
+bool commutes_with_every_check(const CheckList& checks, const std::vector<uint8_t>& op) {
+    for (const auto& check : checks) {
+        uint8_t parity = 0;
+        for (uint32_t q : check) parity ^= op[q];
+        if (parity) return false;
+    }
+    return true;
+}
+
+// The failure test is a verified logical of the layout: every local operator
+// (a clipped 2x2 cell or a single qubit) that commutes with every check is
+// a trivial residual and never counts; row 0 commutes with every check and
+// counts; and those together span every residual that reproduces the
+// syndrome, so each such residual is classified.
+TEST(LerCode, FailureCountsExactlyTheNonTrivialLogical) {
+    for (uint32_t d : {3u, 5u, 7u, 9u, 13u}) {
+        SCOPED_TRACE(d);
+        const CheckList checks = rotated_surface_checks(d);
+        const size_t n = size_t{d} * d;
+        const std::vector<uint8_t> none(n, 0);
+        std::vector<std::vector<uint8_t>> trivial;
+        const auto consider = [&](const std::vector<uint32_t>& support) {
+            std::vector<uint8_t> op(n, 0);
+            for (uint32_t q : support) op[q] = 1;
+            if (support.empty() || !commutes_with_every_check(checks, op)) return;
+            EXPECT_FALSE(ler_logical_failure(none, op, d));
+            trivial.push_back(op);
+        };
+        for (int64_t r = -1; r < d; ++r)
+            for (int64_t c = -1; c < d; ++c) consider(rotated_cell(d, r, c));
+        for (uint32_t q = 0; q < n; ++q) consider({q});
+
+        std::vector<uint8_t> row0(n, 0);
+        for (uint32_t q = 0; q < d; ++q) row0[q] = 1;
+        ASSERT_TRUE(commutes_with_every_check(checks, row0));
+        EXPECT_TRUE(ler_logical_failure(none, row0, d));
+        EXPECT_TRUE(ler_logical_failure(row0, none, d));  // the correction's side counts the same
+
+        std::vector<std::vector<uint8_t>> rows(checks.size(), std::vector<uint8_t>(n, 0));
+        for (size_t c = 0; c < checks.size(); ++c)
+            for (uint32_t q : checks[c]) rows[c][q] = 1;
+        const size_t kernel_dim = n - gf2_rank(rows);
+        const size_t trivial_rank = gf2_rank(trivial);
+        EXPECT_EQ(trivial_rank + 1, kernel_dim);
+        trivial.push_back(row0);
+        EXPECT_EQ(gf2_rank(trivial), kernel_dim);
+    }
+    // The old test on row 0 counted the left boundary operator {0, d} as a failure.
+    std::vector<uint8_t> left(25, 0);
+    left[0] = left[5] = 1;
+    EXPECT_FALSE(ler_logical_failure(std::vector<uint8_t>(25, 0), left, 5));
+    EXPECT_EQ(ler_logical_test_qubits(5), (std::vector<uint32_t>{0, 5, 10, 15}));
 }
 
 TEST(LerCode, ErrorThresholds) {

@@ -122,6 +122,24 @@ TEST(GNNWeightsTest, FailedLoadChangesNothing) {
     EXPECT_EQ(status.error().message, "Dtype mismatch for 'edge_readout.b2': expected F64, got F32");
     EXPECT_EQ(target, untouched);
 
+    // The readout's first matrix stored transposed: the same byte count, the
+    // values in the wrong places.
+    auto transposed = header;
+    transposed["edge_readout.w1"]["shape"] = {header["edge_readout.w1"]["shape"][1],
+                                             header["edge_readout.w1"]["shape"][0]};
+    write_file(p, with_header(bytes, transposed));
+    status = target.load_weights(p);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().message, "Shape mismatch for 'edge_readout.w1': expected [2, 12], got [12, 2]");
+    EXPECT_EQ(target, untouched);
+    // A vector written as a one-row matrix is another shape too.
+    auto as_row = header;
+    as_row["layers.0.b_update"]["shape"] = {1, 2};
+    write_file(p, with_header(bytes, as_row));
+    EXPECT_EQ(target.load_weights(p).error().message,
+              "Shape mismatch for 'layers.0.b_update': expected [2], got [1, 2]");
+    EXPECT_EQ(target, untouched);
+
     // The last layer tensor is missing (renamed, so the data area still
     // tiles): every tensor before it would have loaded.
     auto without_last = header;
@@ -160,13 +178,20 @@ TEST(GNNWeightsTest, MissingShortAndUnreadableFiles) {
     EXPECT_EQ(net.load_weights(empty).error().message, "SafeTensors deserialization error: header too small");
     std::remove(empty.c_str());
 
-    // A file from a smaller network: present tensors of too few values.
+    // Files from a smaller and from a larger network: every tensor is there,
+    // none has the receiving network's shape. Neither changes the network.
     Wyrand seeds(2);
     const GNNPredecoder small(10, 8, 1, 1, seeds);
     const std::string p = temp_path("small");
     ASSERT_TRUE(small.save_weights(p).ok());
+    const GNNPredecoder before = net;
     EXPECT_EQ(net.load_weights(p).error().message,
-              "Tensor size mismatch for 'layers.0.w_message': expected at least 36 values, got 18");
+              "Shape mismatch for 'layers.0.w_message': expected [2, 18], got [1, 18]");
+    const GNNPredecoder large(10, 8, 3, 1, seeds);
+    ASSERT_TRUE(large.save_weights(p).ok());
+    EXPECT_EQ(net.load_weights(p).error().message,
+              "Shape mismatch for 'layers.0.w_message': expected [2, 18], got [3, 18]");
+    EXPECT_EQ(net, before);
     // A file without the readout.
     const GNNPredecoder two_layers(10, 8, 1, 2, seeds);
     GNNPredecoder three_layers(10, 8, 1, 3);

@@ -56,6 +56,37 @@ TEST(HybridDecoder, SeedFixesTheStartingNetwork) {
     EXPECT_NE(weights(std::nullopt), weights(std::nullopt));
 }
 
+using Pairs = std::vector<std::pair<uint32_t, double>>;
+
+// The network's weights on the graph of `s`, keyed by qubit.
+Pairs network_pairs(const GNNPredecoder& net, const CheckList& checks, size_t nq, const Bytes& s) {
+    const DetectorGraph graph = DetectorGraph::create(checks, s, {}, nq).value();
+    const auto w = net.forward(graph).value();
+    Pairs pairs;
+    for (size_t k = 0; k < w.size(); ++k) pairs.emplace_back(graph.edge_qubit_id()[k], w[k]);
+    return pairs;
+}
+
+// Heuristic weights of the edges of `s`: by the number of fired checks of
+// the qubit, `none`, `one` or `two`.
+Pairs heuristic_pairs(const CheckList& checks, size_t nq, const Bytes& s, double none, double one, double two) {
+    const DetectorGraph graph = DetectorGraph::create(checks, s, {}, nq).value();
+    Pairs pairs;
+    for (uint32_t q : graph.edge_qubit_id()) {
+        int fired = 0;
+        for (const auto& c : checks)
+            for (uint32_t r : c) fired += r == q && s[&c - checks.data()] == 1;
+        pairs.emplace_back(q, fired == 0 ? none : fired == 1 ? one : two);
+    }
+    return pairs;
+}
+
+// Each decode equals the matching decode with the weights it should send,
+// and on these shots the weights change the decode: the network's weights
+// against unit weights and against no weights, weights of a graph updated
+// for each syndrome against the first syndrome's, the heuristic against its
+// inverse. A decoder that ignored the network, sent nothing, kept a stale
+// graph or inverted the heuristic fails here.
 TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
     const CheckList checks = rotated_surface_checks(7);
     const size_t nq = 49;
@@ -63,28 +94,32 @@ TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
     auto reference = SparseBlossomDecoder::create(checks, nq);
     const GNNPredecoder net = seeded_network(4);
     Wyrand rng(99);
+    const Bytes first = random_syndrome(checks, nq, rng, 0.06);
+    const Pairs stale = network_pairs(net, checks, nq, first);
+    ASSERT_EQ(dec.decode_hybrid(first).value(), reference.decode_with_weights(first, stale).value());
+    int unlike_unit = 0, unlike_plain = 0, unlike_stale = 0, unlike_inverse = 0;
     for (int shot = 0; shot < 200; ++shot) {
         const Bytes s = random_syndrome(checks, nq, rng, 0.06);
-        // Hybrid: a graph built afresh for this syndrome, not the cached one.
-        const DetectorGraph graph = DetectorGraph::create(checks, s, {}, nq).value();
-        const auto w = net.forward(graph).value();
-        std::vector<std::pair<uint32_t, double>> pairs;
-        for (size_t k = 0; k < w.size(); ++k) pairs.emplace_back(graph.edge_qubit_id()[k], w[k]);
+        const Pairs pairs = network_pairs(net, checks, nq, s);
         const Bytes hybrid = dec.decode_hybrid(s).value();
         EXPECT_EQ(hybrid, reference.decode_with_weights(s, pairs).value());
         EXPECT_TRUE(correction_satisfies(checks, nq, s, hybrid));
+        Pairs unit = pairs;
+        for (auto& [q, w] : unit) w = 1.0;
+        unlike_unit += hybrid != reference.decode_with_weights(s, unit).value();
+        unlike_plain += hybrid != reference.decode(s).value();
+        unlike_stale += hybrid != reference.decode_with_weights(s, stale).value();
 
-        // Heuristic: 1, 3 or 10 by the number of fired checks of the qubit.
-        pairs.clear();
-        for (uint32_t q : graph.edge_qubit_id()) {
-            int fired = 0;
-            for (const auto& c : checks)
-                for (uint32_t r : c) fired += r == q && s[&c - checks.data()] == 1;
-            pairs.emplace_back(q, fired == 0 ? 1.0 : fired == 1 ? 3.0 : 10.0);
-        }
-        EXPECT_EQ(dec.decode_heuristic(s).value(), reference.decode_with_weights(s, pairs).value());
+        const Bytes heuristic = dec.decode_heuristic(s).value();
+        EXPECT_EQ(heuristic, reference.decode_with_weights(s, heuristic_pairs(checks, nq, s, 1.0, 3.0, 10.0)).value());
+        unlike_inverse +=
+            heuristic != reference.decode_with_weights(s, heuristic_pairs(checks, nq, s, 10.0, 3.0, 1.0)).value();
         EXPECT_EQ(dec.decode_standard(s).value(), reference.decode(s).value());
     }
+    EXPECT_GT(unlike_unit, 0);
+    EXPECT_GT(unlike_plain, 0);
+    EXPECT_GT(unlike_stale, 0);
+    EXPECT_GT(unlike_inverse, 0);
 }
 
 TEST(HybridDecoder, BatchRowsAreSingleDecodes) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 #include "code/generators.h"
 #include "code/wyrand.h"
@@ -104,6 +105,86 @@ TEST(SparseBlossomDecode, SmallCases) {
     const auto bad = d.decode(Bytes{1});
     ASSERT_FALSE(bad.ok());
     EXPECT_EQ(bad.error().kind, ErrorKind::Panic);
+}
+
+// Qubits the weighted decode may flip: those in two checks, and each check's
+// boundary qubit; their costs under the given weights.
+std::vector<uint64_t> usable_costs(const SparseBlossomDecoder& d, const CheckList& checks, size_t nq,
+                                   const std::vector<double>& weights) {
+    constexpr uint64_t kUnusable = UINT64_MAX;
+    std::vector<int> count(nq, 0);
+    for (const auto& c : checks)
+        for (uint32_t q : c) ++count[q];
+    std::vector<uint64_t> cost(nq, kUnusable);
+    for (size_t q = 0; q < nq; ++q)
+        if (count[q] == 2) cost[q] = sparse_edge_cost(weights[q]);
+    for (size_t c = 0; c < checks.size(); ++c)
+        if (d.boundary_qubit(c) != kNoIndex) cost[d.boundary_qubit(c)] = sparse_edge_cost(weights[d.boundary_qubit(c)]);
+    return cost;
+}
+
+// With a weight on every qubit, the weighted decode finds a cheapest
+// correction: checked against every error of small codes with and without
+// a boundary, many defects leaving through the boundary at once.
+TEST(SparseBlossomWeighted, CheapestCorrectionAgainstEveryError) {
+    std::vector<std::pair<CheckList, size_t>> codes;
+    codes.push_back({{{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}}, 7});
+    codes.emplace_back(rotated_sector_left_right(3), 9);
+    codes.push_back({{{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 0}}, 5});  // a cycle: no boundary
+    codes.push_back({{{0, 1, 2}, {2, 3, 4}, {4, 5, 0}, {1, 3, 6}, {5, 7}}, 8});
+    Wyrand rng(17);
+    for (const auto& [checks, nq] : codes) {
+        auto d = SparseBlossomDecoder::create(checks, nq);
+        for (int round = 0; round < 20; ++round) {
+            std::vector<double> weights(nq);
+            Weights pairs;
+            for (size_t q = 0; q < nq; ++q) {
+                weights[q] = 0.02 + 60 * rng.next_unit() * rng.next_unit();
+                pairs.emplace_back(static_cast<uint32_t>(q), weights[q]);
+            }
+            const auto cost = usable_costs(d, checks, nq, weights);
+            std::map<Bytes, uint64_t> cheapest;
+            for (uint64_t mask = 0; mask < (uint64_t{1} << nq); ++mask) {
+                Bytes e(nq);
+                uint64_t total = 0;
+                for (size_t q = 0; q < nq && total != UINT64_MAX; ++q)
+                    if ((e[q] = (mask >> q) & 1)) total = cost[q] == UINT64_MAX ? UINT64_MAX : total + cost[q];
+                if (total == UINT64_MAX) continue;
+                auto [it, fresh] = cheapest.emplace(syndrome_of(checks, e), total);
+                if (!fresh) it->second = std::min(it->second, total);
+            }
+            for (const auto& [syndrome, best] : cheapest) {
+                const Bytes c = d.decode_with_weights(syndrome, pairs).value();
+                ASSERT_TRUE(correction_satisfies(checks, nq, syndrome, c));
+                uint64_t total = 0;
+                for (size_t q = 0; q < nq; ++q)
+                    if (c[q]) total += cost[q];
+                ASSERT_EQ(total, best) << round;
+            }
+        }
+    }
+}
+
+// Without a weight of its own, a boundary qubit costs its check's cheapest
+// edge along the boundary (else its cheapest edge): the exit is on the scale
+// of the weighted paths. Costly edges on the left send a defect out on the
+// right; two defects leave through both ends at once.
+TEST(SparseBlossomWeighted, ExitsWithoutTheirOwnWeight) {
+    const CheckList rep = {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}};
+    auto d = SparseBlossomDecoder::create(rep, 6);
+    EXPECT_EQ(d.boundary_qubit(0), 0u);
+    EXPECT_EQ(d.boundary_qubit(4), 5u);
+    EXPECT_EQ(d.boundary_qubit(2), kNoIndex);
+    const Weights right_cheap = {{1, 0.01}, {2, 100}, {3, 100}, {4, 100}};
+    EXPECT_EQ(d.decode_with_weights(Bytes{0, 1, 0, 0, 0}, right_cheap).value(), (Bytes{0, 0, 1, 1, 1, 1}));
+    EXPECT_EQ(run(d, {0, 1, 0, 0, 0}), (Bytes{1, 1, 0, 0, 0, 0}));
+    const Weights even = {{1, 1.0}, {2, 1.0}, {3, 1.0}, {4, 1.0}};
+    EXPECT_EQ(d.decode_with_weights(Bytes{1, 0, 0, 0, 1}, even).value(), (Bytes{1, 0, 0, 0, 0, 1}));
+    // A cheap middle joins the two defects instead.
+    const Weights middle = {{1, 100}, {2, 100}, {3, 100}, {4, 100}};
+    EXPECT_EQ(d.decode_with_weights(Bytes{1, 0, 0, 0, 1}, Weights{{0, 0.5}, {5, 0.5}, {1, 100}, {2, 100}, {3, 100}, {4, 100}}).value(),
+              (Bytes{0, 1, 1, 1, 1, 0}));
+    EXPECT_EQ(d.decode_with_weights(Bytes{1, 0, 0, 0, 1}, middle).value(), (Bytes{1, 0, 0, 0, 0, 1}));
 }
 
 TEST(SparseBlossomDecode, BatchRowsEqualSingleDecodes) {
