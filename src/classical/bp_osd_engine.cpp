@@ -5,6 +5,7 @@
 #include <string>
 
 #include "code/worker_pool.h"
+#include "matching/thread_scratch.h"
 
 namespace vornex {
 
@@ -66,9 +67,11 @@ BpOutcome BpOsdEngine::run_bp(std::span<const uint8_t> syndrome, size_t max_iter
 void BpOsdEngine::decode_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const {
     const size_t nc = graph_.n_checks, nq = graph_.n_qubits;
     parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
-        Workspace ws;
+        // The pool splits finely; a workspace per piece would be rebuilt for
+        // a handful of shots, so each thread keeps one.
+        ScratchLease<Workspace> lease;
         for (size_t i = begin; i < end; ++i)
-            decode_into({syndromes + i * nc, nc}, {corrections + i * nq, nq}, ws);
+            decode_into({syndromes + i * nc, nc}, {corrections + i * nq, nq}, lease.get());
     });
 }
 

@@ -1,7 +1,8 @@
 // BP-OSD with every setting open: per-column priors, the BP rule, schedule,
 // stop and iteration cap of BpSettings, and OSD of any order. The tables are
 // immutable after construction and shared by concurrent decodes; each
-// caller brings its own workspace, so batches run one workspace per worker.
+// caller brings its own workspace, so batches run one workspace per worker
+// thread.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +38,7 @@ public:
     struct Workspace {
         BpMessages bp;
         OsdScratch osd;
+        bool busy = false;  // held by a ScratchLease on this thread
     };
 
     // column_error_rates: one flip probability per qubit, each in [0, 1].
@@ -61,7 +63,7 @@ public:
     BpOutcome run_bp(std::span<const uint8_t> syndrome, size_t max_iterations, Workspace& ws) const;
 
     // Decodes n_shots rows of n_checks bytes into rows of n_qubits bytes on
-    // the worker pool, one workspace per piece of the split.
+    // the worker pool, with one workspace per worker thread.
     void decode_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const;
 
 private:

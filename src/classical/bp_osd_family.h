@@ -23,6 +23,7 @@
 #include "code/check_graph.h"
 #include "code/result.h"
 #include "dem/dem_code.h"
+#include "matching/thread_scratch.h"
 
 namespace vornex {
 
@@ -49,12 +50,13 @@ public:
     size_t num_observables() const { return model_ ? model_->num_observables() : 0; }
     // The model's detectors and observables; nullptr when built from check lists.
     const ModelObservables* model() const { return model_.get(); }
-    // One shot's observable flips through the configurable engine, with a
-    // workspace of its own (one predictor per worker).
+    // One shot's observable flips through the configurable engine, with the
+    // workspace of the worker thread (one predictor per piece of the split).
     auto make_predictor() const {
-        return [this, ws = BpOsdEngine::Workspace{}, correction = std::vector<uint8_t>(engine_->n_qubits())](
-                   std::span<const uint8_t> row, std::span<uint8_t> flips) mutable {
-            engine_->decode_into(row, correction, ws);
+        return [this, lease = std::make_shared<ScratchLease<BpOsdEngine::Workspace>>(),
+                correction = std::vector<uint8_t>(engine_->n_qubits())](std::span<const uint8_t> row,
+                                                                         std::span<uint8_t> flips) mutable {
+            engine_->decode_into(row, correction, lease->get());
             model_->map.apply(correction, flips);
         };
     }

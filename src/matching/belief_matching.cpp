@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "code/shape.h"
@@ -10,6 +12,8 @@
 #include "dem/dem_model.h"
 #include "dem/dem_reader.h"
 #include "dem/shot_rows.h"
+#include "matching/sparse_edge_matcher.h"
+#include "matching/thread_scratch.h"
 
 namespace vornex {
 
@@ -80,39 +84,6 @@ double matching_weight(double probability) {
     return std::log((1.0 - p) / p);
 }
 
-namespace {
-
-CheckList edges_by_detector(size_t n_detectors, const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends) {
-    CheckList out(n_detectors);
-    for (size_t e = 0; e < edge_ends.size(); ++e)
-        for (uint32_t d : {edge_ends[e].first, edge_ends[e].second})
-            if (d != kNoIndex) out[d].push_back(static_cast<uint32_t>(e));
-    return out;
-}
-
-}  // namespace
-
-BlossomEdgeMatcher::BlossomEdgeMatcher(size_t n_detectors,
-                                       const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends,
-                                       std::span<const double> prior_weights)
-    : detector_edges_(edges_by_detector(n_detectors, edge_ends)),
-      n_edges_(edge_ends.size()),
-      prior_graph_(build_blossom_graph(detector_edges_, n_edges_,
-                                       std::vector<double>(prior_weights.begin(), prior_weights.end()))) {}
-
-void BlossomEdgeMatcher::match(std::span<const uint8_t> syndrome, std::span<const double> weights,
-                               std::span<uint8_t> edge_flips) const {
-    // The blossom decoder takes the byte 1 as a defect; the caller's bytes
-    // arrive already reduced to bit 0.
-    if (std::equal(weights.begin(), weights.end(), prior_graph_.weights.begin(), prior_graph_.weights.end())) {
-        (void)blossom_decode_into(prior_graph_, syndrome, edge_flips);
-        return;
-    }
-    const BlossomGraph graph = build_blossom_graph(detector_edges_, n_edges_,
-                                                   std::vector<double>(weights.begin(), weights.end()), 0);
-    (void)blossom_decode_into(graph, syndrome, edge_flips);
-}
-
 Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp) {
     return create(std::move(model), bp, nullptr);
 }
@@ -147,9 +118,21 @@ Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model,
     d.edge_probabilities(d.model_.column_probability, d.prior_weights_);
     for (double& w : d.prior_weights_) w = matching_weight(w);
     d.bp_settings_ = bp;
-    if (!matcher)
-        matcher = std::make_shared<BlossomEdgeMatcher>(d.model_.n_detectors, d.model_.edge_ends, d.prior_weights_);
+    if (!matcher) {
+        auto sparse = SparseEdgeMatcher::create(static_cast<uint32_t>(d.model_.n_detectors), d.model_.edge_ends,
+                                                d.prior_weights_);
+        if (!sparse) return sparse.error();
+        matcher = std::make_shared<const SparseEdgeMatcher>(std::move(sparse).value());
+    }
     d.matcher_ = std::move(matcher);
+    std::vector<uint32_t> observable_begin{0}, observables;
+    for (const auto& edge : d.model_.edge_observables) {
+        observables.insert(observables.end(), edge.begin(), edge.end());
+        observable_begin.push_back(static_cast<uint32_t>(observables.size()));
+    }
+    d.observables_ = std::make_shared<const ModelObservables>(
+        ModelObservables{static_cast<uint32_t>(d.model_.n_detectors),
+                         ObservableMap(static_cast<uint32_t>(d.model_.n_observables), observable_begin, observables)});
     return d;
 }
 
@@ -165,36 +148,30 @@ void BeliefMatchingDecoder::edge_probabilities(std::span<const double> column_pr
     }
 }
 
-bool BeliefMatchingDecoder::explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips) const {
-    std::vector<uint8_t> fired(model_.n_detectors, 0);
+bool BeliefMatchingDecoder::explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips,
+                                     Workspace& ws) const {
+    ws.fired.assign(model_.n_detectors, 0);
     for (size_t e = 0; e < edge_flips.size(); ++e)
         if (edge_flips[e] & 1)
             for (uint32_t d : {model_.edge_ends[e].first, model_.edge_ends[e].second})
-                if (d != kNoIndex) fired[d] ^= 1;
-    for (size_t d = 0; d < fired.size(); ++d)
-        if (fired[d] != (syndrome[d] & 1)) return false;
+                if (d != kNoIndex) ws.fired[d] ^= 1;
+    for (size_t d = 0; d < ws.fired.size(); ++d)
+        if (ws.fired[d] != (syndrome[d] & 1)) return false;
     return true;
 }
 
-void BeliefMatchingDecoder::observables_of(std::span<const uint8_t> edge_flips, std::span<uint8_t> observables) const {
+Status BeliefMatchingDecoder::decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
+                                                std::span<uint8_t> observables) const {
     std::fill(observables.begin(), observables.end(), uint8_t{0});
-    for (size_t e = 0; e < edge_flips.size(); ++e)
-        if (edge_flips[e] & 1)
-            for (uint32_t o : model_.edge_observables[e]) observables[o] ^= 1;
+    if (auto status = matcher_->match(syndrome, {}, edge_flips); !status) return status;
+    observables_->map.apply(edge_flips, observables);
+    return ok_status();
 }
 
-void BeliefMatchingDecoder::decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
-                                              std::span<uint8_t> observables, Workspace& ws) const {
-    ws.bit_syndrome.resize(syndrome.size());
-    for (size_t d = 0; d < syndrome.size(); ++d) ws.bit_syndrome[d] = syndrome[d] & 1;
-    matcher_->match(ws.bit_syndrome, prior_weights_, edge_flips);
-    observables_of(edge_flips, observables);
-}
-
-BeliefMatchingDecoder::Outcome BeliefMatchingDecoder::decode_into(std::span<const uint8_t> syndrome,
-                                                                  std::span<uint8_t> edge_flips,
-                                                                  std::span<uint8_t> observables,
-                                                                  Workspace& ws) const {
+Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_into(std::span<const uint8_t> syndrome,
+                                                                          std::span<uint8_t> edge_flips,
+                                                                          std::span<uint8_t> observables,
+                                                                          Workspace& ws) const {
     Outcome outcome;
     ws.bit_syndrome.resize(syndrome.size());
     bool any = false;
@@ -211,12 +188,14 @@ BeliefMatchingDecoder::Outcome BeliefMatchingDecoder::decode_into(std::span<cons
     ws.weights.resize(n_edges());
     edge_probabilities(ws.bp.posterior, ws.weights);
     for (double& w : ws.weights) w = matching_weight(w);
-    matcher_->match(ws.bit_syndrome, ws.weights, edge_flips);
-    if (!explains(ws.bit_syndrome, edge_flips)) {
+    const bool belief_ok = matcher_->match(ws.bit_syndrome, ws.weights, edge_flips).ok() &&
+                           explains(ws.bit_syndrome, edge_flips, ws);
+    if (!belief_ok) {
         outcome.used_belief_weights = false;
-        matcher_->match(ws.bit_syndrome, prior_weights_, edge_flips);
+        if (auto status = matcher_->match(ws.bit_syndrome, {}, edge_flips); !status) return status.error();
     }
-    observables_of(edge_flips, observables);
+    std::fill(observables.begin(), observables.end(), uint8_t{0});
+    observables_->map.apply(edge_flips, observables);
     return outcome;
 }
 
@@ -230,16 +209,27 @@ Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::spa
                            std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
                            " per shot");
     std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
+    std::string failure;  // why a shot could not be matched, when one could not
+    std::mutex failure_lock;
     auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
-        return [this, plain, ws = Workspace{}, flips = std::vector<uint8_t>(n_edges())](
-                   std::span<const uint8_t> row, std::span<uint8_t> observables) mutable {
-            if (plain)
-                decode_plain_into(row, flips, observables, ws);
-            else
-                decode_into(row, flips, observables, ws);
+        // One workspace per worker thread, reused by every piece it runs.
+        return [&, lease = std::make_shared<ScratchLease<Workspace>>()](std::span<const uint8_t> row,
+                                                                       std::span<uint8_t> observables) {
+            Workspace& ws = lease->get();
+            ws.flips.resize(n_edges());
+            auto record = [&](const Error& error) {
+                std::lock_guard guard(failure_lock);
+                if (failure.empty()) failure = error.message;
+            };
+            if (plain) {
+                if (auto st = decode_plain_into(row, ws.flips, observables); !st) record(st.error());
+            } else if (auto outcome = decode_into(row, ws.flips, observables, ws); !outcome) {
+                record(outcome.error());
+            }
         };
     });
     if (!status) return status.error();
+    if (!failure.empty()) return value_error(failure);
     return predictions;
 }
 

@@ -9,11 +9,11 @@
 // An edge's probability is the chance that an odd number of the columns
 // containing it fired, each independently with its posterior probability.
 //
-// Matching runs behind EdgeMatcher, so another exact engine can replace the
-// weighted blossom decoder without touching this unit. If the belief-weighted
-// matching does not reproduce the syndrome, the plain (prior-weighted)
-// matching result is returned instead, so belief-matching never fails where
-// plain matching succeeds.
+// Matching runs behind EdgeMatcher (the exact sparse engine unless the caller
+// brings another); its graph is built once and only reweighted per shot. If
+// the belief-weighted matching fails or does not reproduce the syndrome, the
+// plain (prior-weighted) matching result is returned instead, so
+// belief-matching never fails where plain matching succeeds.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +29,8 @@
 #include "classical/tanner_graph.h"
 #include "code/check_graph.h"
 #include "code/result.h"
-#include "matching/blossom.h"
+#include "dem/dem_code.h"
+#include "matching/edge_matcher.h"
 
 namespace vornex {
 
@@ -42,31 +43,6 @@ struct MatchingModel {
     std::vector<double> column_probability;
     CheckList column_detectors;        // detectors each column flips (any number)
     CheckList column_edges;            // graph edges each column decomposes into
-};
-
-// One matching engine on a fixed edge set with weights given per call.
-class EdgeMatcher {
-public:
-    virtual ~EdgeMatcher() = default;
-    // Fills edge_flips (one byte per edge) with a matching of the fired
-    // detectors (bit 0 of each syndrome byte) under `weights`.
-    virtual void match(std::span<const uint8_t> syndrome, std::span<const double> weights,
-                       std::span<uint8_t> edge_flips) const = 0;
-};
-
-// EdgeMatcher on the weighted blossom decoder. The graph of the prior
-// weights is built once; any other weights get a graph built for the call.
-class BlossomEdgeMatcher final : public EdgeMatcher {
-public:
-    BlossomEdgeMatcher(size_t n_detectors, const std::vector<std::pair<uint32_t, uint32_t>>& edge_ends,
-                       std::span<const double> prior_weights);
-    void match(std::span<const uint8_t> syndrome, std::span<const double> weights,
-               std::span<uint8_t> edge_flips) const override;
-
-private:
-    CheckList detector_edges_;  // per detector: the edges touching it
-    size_t n_edges_;
-    BlossomGraph prior_graph_;
 };
 
 // The belief-matching input of a detector error model: its errors as columns,
@@ -85,8 +61,11 @@ public:
     // Per-call state; reuse it across calls of one thread.
     struct Workspace {
         BpMessages bp;
-        std::vector<double> weights;      // per edge: this shot's matching weight
-        std::vector<uint8_t> bit_syndrome;
+        std::vector<double> weights;       // per edge: this shot's matching weight
+        std::vector<uint8_t> bit_syndrome; // per detector: bit 0 of the caller's byte
+        std::vector<uint8_t> fired;        // per detector: parity the edge flips produce (explains)
+        std::vector<uint8_t> flips;        // per edge: the matching of a prediction call
+        bool busy = false;                 // held by a ScratchLease on this thread
     };
 
     struct Outcome {
@@ -96,7 +75,7 @@ public:
 
     static Result<BeliefMatchingDecoder> create(MatchingModel model, const BpSettings& bp);
     // As create, with another matching engine (tests, other engines); a null
-    // matcher means the blossom one.
+    // matcher means the sparse one.
     static Result<BeliefMatchingDecoder> create(MatchingModel model, const BpSettings& bp,
                                                 std::shared_ptr<const EdgeMatcher> matcher);
 
@@ -104,6 +83,8 @@ public:
     size_t n_observables() const { return model_.n_observables; }
     size_t n_edges() const { return model_.edge_ends.size(); }
     size_t n_columns() const { return model_.column_probability.size(); }
+    // Detectors and the edges' observables, for the shared prediction driver.
+    const ModelObservables* model() const { return observables_.get(); }
     std::span<const double> prior_weights() const { return prior_weights_; }
 
     // Edge probabilities from per-column probabilities (the priors or BP's
@@ -111,12 +92,14 @@ public:
     void edge_probabilities(std::span<const double> column_probability, std::span<double> out) const;
 
     // Decodes one syndrome of n_detectors bytes into edge flips (n_edges
-    // bytes) and observable flips (n_observables bytes).
-    Outcome decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
-                        std::span<uint8_t> observables, Workspace& ws) const;
+    // bytes) and observable flips (n_observables bytes). Fails only when
+    // neither the belief weights nor the priors admit a matching (an odd
+    // number of detection events in a part of the graph with no boundary).
+    Result<Outcome> decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
+                                std::span<uint8_t> observables, Workspace& ws) const;
     // Plain matching with the prior weights.
-    void decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
-                           std::span<uint8_t> observables, Workspace& ws) const;
+    Status decode_plain_into(std::span<const uint8_t> syndrome, std::span<uint8_t> edge_flips,
+                             std::span<uint8_t> observables) const;
 
     // Observable flips of n_shots rows of detection events (0/1 bytes, or
     // bits packed little-endian when bit_packed), as rows of n_observables
@@ -125,11 +108,10 @@ public:
                                                      bool bit_packed, bool parallel, bool plain = false) const;
 
     // True when the edge flips fire exactly the detectors of the syndrome.
-    bool explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips) const;
+    bool explains(std::span<const uint8_t> syndrome, std::span<const uint8_t> edge_flips, Workspace& ws) const;
 
 private:
     BeliefMatchingDecoder() = default;
-    void observables_of(std::span<const uint8_t> edge_flips, std::span<uint8_t> observables) const;
 
     MatchingModel model_;
     BpSettings bp_settings_;
@@ -139,6 +121,15 @@ private:
     std::vector<uint32_t> edge_columns_;
     std::vector<double> prior_weights_;   // per edge
     std::shared_ptr<const EdgeMatcher> matcher_;
+    std::shared_ptr<const ModelObservables> observables_;  // edges as the map's columns
 };
+
+// Picked by the shared prediction bindings over their generic template, so
+// that a shot no engine can match is reported rather than guessed.
+inline Result<std::vector<uint8_t>> predict_observables(const BeliefMatchingDecoder& decoder,
+                                                        std::span<const uint8_t> events, size_t n_shots,
+                                                        bool bit_packed, bool parallel) {
+    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
+}
 
 }  // namespace vornex

@@ -30,22 +30,15 @@ std::unique_ptr<BeliefMatchingDecoder> build(const Args& args) {
 // name of its own (one native function serves one signature).
 std::unique_ptr<BeliefMatchingDecoder> from_detector_error_model(const Args& args) { return build(args); }
 
-PyObject* predict_observables(const BeliefMatchingDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 1);
-    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
-    const auto events = syndrome_bytes(view, "Invalid detection events: ");
-    return to_array(unwrap(decoder.predict_observables(events, 1, packed, false)));
-}
-
+// The shared batch prediction with one more choice: plain=True matches with
+// the prior weights.
 PyObject* predict_observables_batch(const BeliefMatchingDecoder& decoder, const Args& args) {
-    auto view = args.u8_array(0, 2);
-    const bool packed = args.get<std::optional<bool>>(1).value_or(false);
+    const bool bit_packed = args.get<std::optional<bool>>(1).value_or(false);
     const bool plain = args.get<std::optional<bool>>(2).value_or(false);
-    const auto events = syndrome_bytes(view, "Invalid detection events: ");
-    const size_t n_shots = array_shape(view)[0];
-    const size_t width = packed ? (decoder.n_observables() + 7) / 8 : decoder.n_observables();
-    auto rows = unwrap(decoder.predict_observables(events, n_shots, packed, true, plain));
-    return to_array(std::move(rows), {static_cast<npy_intp>(n_shots), static_cast<npy_intp>(width)});
+    detail::EventRows rows = detail::event_rows(args, 0, *decoder.model(), bit_packed, true);
+    auto predictions = unwrap(decoder.predict_observables(rows.bytes, rows.n_shots, bit_packed, true, plain));
+    const size_t width = BitRows{decoder.n_observables(), bit_packed}.row_bytes();
+    return to_array(std::move(predictions), {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(width)});
 }
 
 }  // namespace
@@ -58,9 +51,11 @@ ModuleItem& belief_matching_decoder_class() {
             .class_method<from_detector_error_model>("from_detector_error_model($type, model, *, max_iter=20, "
                                  "bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
                                  "stop='syndrome')")
-            .method<predict_observables>("predict_observables($self, detection_events, *, bit_packed=False)")
+            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
             .method<predict_observables_batch>(
-                "predict_observables_batch($self, detection_events, *, bit_packed=False, plain=False)")
+                "predict_observables_batch($self, detection_events, *, bit_packed=False, plain=False)",
+                "As every family's predict_observables_batch; plain=True matches with the prior weights instead "
+                "of BP's posteriors.")
             .getter<&D::n_detectors>("num_detectors")
             .getter<&D::n_observables>("num_observables")
             .getter<&D::n_edges>("num_edges");

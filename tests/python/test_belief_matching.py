@@ -50,6 +50,28 @@ def test_plain_matching_matches_the_peer_and_belief_matching_is_not_worse():
     assert fails[1] <= fails[0]
 
 
+def test_plain_matching_is_the_matching_decoder_and_events_come_in_any_layout():
+    circuit, dem = surface(5, 0.005)
+    det = circuit.compile_detector_sampler(seed=5).sample(500)
+    dec = vx.BeliefMatchingDecoder(dem)
+    reference = vx.MatchingDecoder.from_detector_error_model(dem).predict_observables_batch(det)
+    assert np.array_equal(dec.predict_observables_batch(det, plain=True), reference)
+    belief = dec.predict_observables_batch(det.astype(np.uint8))
+    assert np.array_equal(dec.predict_observables_batch(np.asfortranarray(det)), belief)
+    assert np.array_equal(dec.predict_observables(det[3]), belief[3])
+
+
+def test_a_shot_without_a_matching_is_an_error():
+    # Two detectors and no boundary: one event alone has no explanation.
+    dec = vx.BeliefMatchingDecoder("error(0.1) D0 D1 L0")
+    with pytest.raises(ValueError, match="^no perfect matching: detection event 1 lies in a part of the graph "
+                                         "with an odd number of events and no boundary$"):
+        dec.predict_observables(np.array([0, 1], np.uint8))
+    with pytest.raises(ValueError, match="^no perfect matching"):
+        dec.predict_observables_batch(np.array([[1, 1], [1, 0]], np.uint8), plain=True)
+    assert np.array_equal(dec.predict_observables_batch(np.array([[1, 1], [0, 0]], np.uint8)), [[1], [0]])
+
+
 def test_models_without_a_graph_and_bad_settings_are_refused():
     _, dem = surface(3, 0.01, decompose=False)
     with pytest.raises(ValueError, match="^line "):

@@ -67,6 +67,12 @@ Result<MatchingGraph> build_matching_graph(uint32_t n_nodes, std::span<const Gra
 }
 
 Result<std::vector<int64_t>> discretise_weights(std::span<const double> weights) {
+    std::vector<int64_t> out(weights.size());
+    if (auto status = discretise_weights_into(weights, out); !status) return status.error();
+    return out;
+}
+
+Status discretise_weights_into(std::span<const double> weights, std::span<int64_t> out) {
     double top = 0;
     for (size_t k = 0; k < weights.size(); ++k) {
         if (!std::isfinite(weights[k]) || weights[k] < 0) {
@@ -75,11 +81,13 @@ Result<std::vector<int64_t>> discretise_weights(std::span<const double> weights)
         top = std::max(top, weights[k]);
     }
     const bool all_equal = std::all_of(weights.begin(), weights.end(), [&](double w) { return w == top; });
-    std::vector<int64_t> out(weights.size(), 1);
-    if (all_equal) return out;
+    if (all_equal) {
+        std::fill(out.begin(), out.end(), int64_t{1});
+        return ok_status();
+    }
     const double scale = static_cast<double>(kDiscreteWeightScale) / top;
     for (size_t k = 0; k < weights.size(); ++k) out[k] = std::llround(weights[k] * scale);
-    return out;
+    return ok_status();
 }
 
 Result<MatchingGraph> matching_graph_from_checks(const CheckList& check_to_qubits, size_t n_qubits,

@@ -60,6 +60,9 @@ Result<MatchingGraph> build_matching_graph(uint32_t n_nodes, std::span<const Gra
 // with S = kDiscreteWeightScale, rounded to nearest; all weights equal (or
 // none given) become 1. Negative or non-finite weights are an error.
 Result<std::vector<int64_t>> discretise_weights(std::span<const double> weights);
+// The same rule into `out` (one entry per weight), without allocating, for
+// weights that change shot by shot.
+Status discretise_weights_into(std::span<const double> weights, std::span<int64_t> out);
 
 // Graph of a code: checks are nodes, a qubit in two checks joins them, a
 // qubit in one check joins it to the boundary, a qubit in none is unused.

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
+
+#include "code/wyrand.h"
+#include "matching/sparse/sparse_reference.h"
+#include "matching/sparse_edge_matcher.h"
 
 namespace vornex {
 namespace {
@@ -84,10 +89,10 @@ TEST(BeliefMatching, NeverFailsWherePlainMatchingReproducesTheSyndrome) {
             Shot s = sample(model, rng);
             if (shot % 5 == 0)
                 for (auto& b : s.syndrome) b = rng() % 4 == 0;
-            decoder.decode_plain_into(s.syndrome, plain_flips, obs, ws);
-            decoder.decode_into(s.syndrome, flips, obs, ws);
-            if (decoder.explains(s.syndrome, plain_flips)) {
-                ASSERT_TRUE(decoder.explains(s.syndrome, flips)) << "code " << code << " shot " << shot;
+            const bool plain_matched = decoder.decode_plain_into(s.syndrome, plain_flips, obs).ok();
+            const bool matched = decoder.decode_into(s.syndrome, flips, obs, ws).ok();
+            if (plain_matched && decoder.explains(s.syndrome, plain_flips, ws)) {
+                ASSERT_TRUE(matched && decoder.explains(s.syndrome, flips, ws)) << "code " << code << " shot " << shot;
                 ++checked;
             }
         }
@@ -95,35 +100,39 @@ TEST(BeliefMatching, NeverFailsWherePlainMatchingReproducesTheSyndrome) {
     EXPECT_GT(checked, 1500u);
 }
 
-// Returns nothing unless the weights are the plain ones, so every belief
-// decode must come back as the plain matching result.
+// Fails on purpose unless asked for the build (plain) weights: on odd calls
+// it reports that no matching exists, on even calls it claims success with
+// no flips. Every belief decode must come back as the plain result.
 class PriorOnlyMatcher final : public EdgeMatcher {
 public:
-    PriorOnlyMatcher(const MatchingModel& m, std::vector<double> prior) : inner_(m.n_detectors, m.edge_ends, prior), prior_(prior) {}
-    void match(std::span<const uint8_t> s, std::span<const double> w, std::span<uint8_t> flips) const override {
-        if (std::equal(w.begin(), w.end(), prior_.begin(), prior_.end())) return inner_.match(s, w, flips);
+    PriorOnlyMatcher(const MatchingModel& m, std::span<const double> prior)
+        : inner_(SparseEdgeMatcher::create(static_cast<uint32_t>(m.n_detectors), m.edge_ends, prior).value()) {}
+    Status match(std::span<const uint8_t> s, std::span<const double> w, std::span<uint8_t> flips) const override {
+        if (w.empty()) return inner_.match(s, w, flips);
+        if (++calls_ % 2) return value_error("no matching today");
         std::fill(flips.begin(), flips.end(), uint8_t{0});
+        return ok_status();
     }
 
 private:
-    BlossomEdgeMatcher inner_;
-    std::vector<double> prior_;
+    SparseEdgeMatcher inner_;
+    mutable size_t calls_ = 0;
 };
 
 TEST(BeliefMatching, FallsBackToPlainMatchingWhenTheBeliefMatchingFails) {
     std::mt19937_64 rng(4);
     const auto model = hyper_repetition_model(5, 3, rng, 0.05);
     const auto reference = BeliefMatchingDecoder::create(model, {}).value();
-    const std::vector<double> prior(reference.prior_weights().begin(), reference.prior_weights().end());
     const auto decoder =
-        BeliefMatchingDecoder::create(model, {}, std::make_shared<PriorOnlyMatcher>(model, prior)).value();
+        BeliefMatchingDecoder::create(model, {}, std::make_shared<PriorOnlyMatcher>(model, reference.prior_weights()))
+            .value();
     BeliefMatchingDecoder::Workspace ws;
     std::vector<uint8_t> flips(decoder.n_edges()), plain(decoder.n_edges()), obs(1), plain_obs(1);
     size_t fell_back = 0;
     for (int shot = 0; shot < 200; ++shot) {
         const Shot s = sample(model, rng);
-        const auto outcome = decoder.decode_into(s.syndrome, flips, obs, ws);
-        reference.decode_plain_into(s.syndrome, plain, plain_obs, ws);
+        const auto outcome = decoder.decode_into(s.syndrome, flips, obs, ws).value();
+        ASSERT_TRUE(reference.decode_plain_into(s.syndrome, plain, plain_obs).ok());
         ASSERT_EQ(flips, plain);
         ASSERT_EQ(obs, plain_obs);
         fell_back += !outcome.used_belief_weights;
@@ -159,16 +168,19 @@ TEST(BeliefMatching, BeatsPlainMatchingOnCorrelatedErrors) {
     const auto decoder = BeliefMatchingDecoder::create(model, bp).value();
     BeliefMatchingDecoder::Workspace ws;
     std::vector<uint8_t> flips(decoder.n_edges()), obs(1);
-    size_t belief_failures = 0, plain_failures = 0;
+    size_t belief_failures = 0, plain_failures = 0, fallbacks = 0;
     for (int shot = 0; shot < 3000; ++shot) {
         const Shot s = sample(model, rng);
-        decoder.decode_into(s.syndrome, flips, obs, ws);
+        const auto outcome = decoder.decode_into(s.syndrome, flips, obs, ws);
+        ASSERT_TRUE(outcome.ok());
+        fallbacks += !outcome.value().used_belief_weights;
         belief_failures += obs != s.observables;
-        decoder.decode_plain_into(s.syndrome, flips, obs, ws);
+        ASSERT_TRUE(decoder.decode_plain_into(s.syndrome, flips, obs).ok());
         plain_failures += obs != s.observables;
     }
     EXPECT_GT(plain_failures, 20u);
     EXPECT_LT(belief_failures, plain_failures);
+    EXPECT_EQ(fallbacks, 0u);
 }
 
 TEST(BeliefMatching, BatchPredictionsEqualSingleDecodes) {
@@ -188,9 +200,9 @@ TEST(BeliefMatching, BatchPredictionsEqualSingleDecodes) {
         for (size_t i = 0; i < shots; ++i) {
             const std::span<const uint8_t> s{syndromes.data() + i * model.n_detectors, model.n_detectors};
             if (plain)
-                decoder.decode_plain_into(s, flips, obs, ws);
+                ASSERT_TRUE(decoder.decode_plain_into(s, flips, obs).ok());
             else
-                decoder.decode_into(s, flips, obs, ws);
+                ASSERT_TRUE(decoder.decode_into(s, flips, obs, ws).ok());
             ASSERT_EQ(batch[i], obs[0]) << "row " << i;
         }
     }
