@@ -104,7 +104,8 @@ nlohmann::ordered_json report_json(const BenchmarkReport& report) {
     return j;
 }
 
-Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samples, uint64_t seed) {
+Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samples, uint64_t seed,
+                                      ProgressSink* progress) {
     if (n_samples == 0) return value_error("n_samples must be >= 1");
     const size_t n_checks = graph.n_checks;
     const size_t reps = benchmark_repetitions(n_checks);
@@ -120,6 +121,7 @@ Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samp
     for (size_t i = 0; i < kWarmupDecodes; ++i) (void)blossom_decode_into(graph, syndrome, correction);
 
     for (uint64_t l = 0; l < n_samples; ++l) {
+        if (progress != nullptr && !progress->report(l, n_samples)) return interrupted_error();
         if (l > 0) next_syndrome(rng, syndrome);
         const auto start = std::chrono::steady_clock::now();
         for (size_t r = 0; r < reps; ++r) (void)blossom_decode_into(graph, syndrome, correction);

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "code/check_graph.h"
+#include "code/progress.h"
 #include "code/result.h"
 #include "code/version.h"
 #include "matching/blossom.h"
@@ -63,8 +64,10 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time);
 nlohmann::ordered_json report_json(const BenchmarkReport& report);
 
 // Times n_samples single decodes of `graph` on the calling thread. Fails for
-// a sample count of 0, which has no syndrome to warm up on.
-Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samples, uint64_t seed);
+// a sample count of 0, which has no syndrome to warm up on. Reports each
+// sample done to `progress` (outside the timed part) and stops when it says so.
+Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samples, uint64_t seed,
+                                      ProgressSink* progress = nullptr);
 
 class BenchmarkSuite {
 public:

@@ -14,6 +14,11 @@ namespace vornex {
 inline constexpr int kParseError = -32700;
 inline constexpr int kMethodNotFound = -32601;
 inline constexpr int kInvalidParams = -32602;
+inline constexpr int kInvalidRequest = -32600;
+inline constexpr int kInternalError = -32603;
+// A request the client cancelled before its answer (the code language
+// servers use; JSON-RPC leaves -32800 and below to applications).
+inline constexpr int kRequestCancelled = -32800;
 
 // Nesting deeper than this is refused while parsing, so that echoing an id
 // can never recurse without bound.

@@ -1,6 +1,7 @@
 #include "server/mcp_server.h"
 
 #include <new>
+#include <stdexcept>
 
 #include "code/version.h"
 #include "server/tools.h"
@@ -40,37 +41,125 @@ bool is_understood_notification(const std::string& method) {
     return method == "notifications/initialized" || method == "notifications/cancelled";
 }
 
-}  // namespace
-
-OrderedJson dispatch_request(const JsonRpcRequest& request) {
+OrderedJson dispatch(const JsonRpcRequest& request, ProgressSink* progress) {
     const std::string& method = request.method;
     if (method == "initialize") return result_response(request.id, initialize_result(request.params));
     if (method == "ping") return result_response(request.id, Json::object());
     if (is_understood_notification(method)) return result_response(request.id, Json());
     if (method == "tools/list") return result_response(request.id, tools_list_result());
     if (method == "tools/call") {
-        auto result = call_tool(request.params);
+        auto result = call_tool(request.params, progress);
         if (!result) return error_response(request.id, kInvalidParams, result.error().message);
         return result_response(request.id, result.value());
     }
     return error_response(request.id, kMethodNotFound, "Method not found: " + method);
 }
 
-std::optional<std::string> answer_line(std::string_view line) {
-    if (is_blank(line)) return std::nullopt;
-    auto request = parse_request(line);
-    if (!request) return compact(error_response(nullptr, kParseError, "Parse error: " + request.error().message));
-    // JSON-RPC forbids any reply to a notification, even an error; the server
-    // keeps no state, so one that is not understood has nothing to change.
-    if (!request.value().has_id) return std::nullopt;
-    try {
-        return compact(dispatch_request(request.value()));
-    } catch (const std::bad_alloc&) {
-        // Only a tool's output text grows with the request; the answer to a
-        // request that cannot be written is the same memory failure a tool
-        // reports, and the server goes on.
-        return compact(error_response(request.value().id, kInvalidParams, "Not enough memory for the request"));
+std::string out_of_memory_answer(const OrderedJson& id) {
+    return compact(error_response(id, kInternalError, kOutOfMemoryText));
+}
+
+// Where the line stops being UTF-8, or npos.
+size_t first_invalid_utf8(std::string_view line) {
+    uint32_t code_point = 0;
+    for (size_t i = 0; i < line.size();) {
+        const size_t n = utf8_char(line, i, code_point);
+        if (n == 0) return i;
+        i += n;
     }
+    return std::string_view::npos;
+}
+
+LineAction parse_line(std::string_view line) {
+    LineAction action;
+    if (const size_t bad = first_invalid_utf8(line); bad != std::string_view::npos) {
+        action.answer = compact(error_response(
+            nullptr, kParseError, "Parse error: invalid UTF-8 at byte " + std::to_string(bad + 1) + " of the line"));
+        return action;
+    }
+    if (is_blank(line)) return action;
+    auto request = parse_request(line);
+    if (!request) {
+        action.answer = compact(error_response(nullptr, kParseError, "Parse error: " + request.error().message));
+        return action;
+    }
+    JsonRpcRequest& r = request.value();
+    if (r.has_id) {
+        action.request = std::move(r);
+    } else if (r.method == "notifications/cancelled" && r.params.is_object()) {
+        // JSON-RPC forbids any reply to a notification, even an error; the
+        // server keeps no other state, so one not understood changes nothing.
+        if (auto it = r.params.find("requestId"); it != r.params.end()) action.cancel = std::move(*it);
+    }
+    return action;
+}
+
+}  // namespace
+
+LineAction read_request_line(std::string_view line) {
+    try {
+        return parse_line(line);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    LineAction action;
+    try {
+        action.answer = out_of_memory_answer(nullptr);
+    } catch (const std::exception&) {
+        // Not even the short answer fits: the line goes unanswered rather
+        // than ending the server.
+    }
+    return action;
+}
+
+std::string answer_request(const JsonRpcRequest& request, ProgressSink* progress) {
+    try {
+        return compact(dispatch(request, progress));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    // Only an answer's text can still outgrow memory here (a tool's own
+    // failures are results); the request is answered with the failure.
+    try {
+        return out_of_memory_answer(request.id);
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
+std::string too_long_answer(size_t max_line_bytes) {
+    return compact(error_response(nullptr, kInvalidRequest,
+                                  "Invalid request: a request line may hold at most " +
+                                      std::to_string(max_line_bytes) + " bytes"));
+}
+
+std::string cancelled_answer(const OrderedJson& id) {
+    return compact(error_response(id, kRequestCancelled, kCancelledText));
+}
+
+std::optional<OrderedJson> progress_token(const JsonRpcRequest& request) {
+    if (!request.params.is_object()) return std::nullopt;
+    const auto meta = request.params.find("_meta");
+    if (meta == request.params.end() || !meta->is_object()) return std::nullopt;
+    const auto token = meta->find("progressToken");
+    if (token == meta->end() || !(token->is_string() || token->is_number_integer())) return std::nullopt;
+    return *token;
+}
+
+std::string progress_notification(const OrderedJson& token, uint64_t done, uint64_t total) {
+    OrderedJson line;
+    line["jsonrpc"] = "2.0";
+    line["method"] = "notifications/progress";
+    line["params"] = OrderedJson(Json{{"progress", done}, {"progressToken", token}, {"total", total}});
+    return compact(line);
+}
+
+OrderedJson dispatch_request(const JsonRpcRequest& request) { return dispatch(request, nullptr); }
+
+std::optional<std::string> answer_line(std::string_view line) {
+    LineAction action = read_request_line(line);
+    if (action.request) return answer_request(*action.request, nullptr);
+    return std::move(action.answer);
 }
 
 }  // namespace vornex

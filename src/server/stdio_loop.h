@@ -1,17 +1,31 @@
 // The server's loop on two file descriptors: lines in, one answer line out
-// for each.
+// for each request with an id, in arrival order. The calling thread reads
+// (and handles cancellations at once); one worker thread answers, so a
+// long tool call can be cancelled while it runs.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 #include "code/result.h"
+#include "server/line_framer.h"
 
 namespace vornex {
 
-// Reads lines from in_fd until end of input and writes each answer to out_fd.
-// A read or write failure, or a line that is not UTF-8, ends the loop with
-// "IO error: ...". When a read is interrupted by a signal, `interrupted` is
-// asked whether to stop; if it says so the loop returns an error at once.
+// How much the loop holds at once.
+struct ServeLimits {
+    size_t max_line_bytes = kMaxRequestLineBytes;  // longer lines are answered with an error, never buffered
+    size_t max_waiting_requests = 1024;            // read but not yet answered
+    size_t max_waiting_bytes = size_t{64} << 20;   // line bytes of those requests
+};
+
+// Reads lines from in_fd until end of input, answers every request read,
+// and writes the answers (and progress notifications) to out_fd. A read or
+// write failure ends the loop with "IO error: ...". When a read or a wait is
+// interrupted by a signal, `interrupted` (may be empty) is asked on the
+// calling thread whether to stop; if it says so, running and waiting
+// requests are cancelled and the loop returns an error.
 Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted);
+Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted, const ServeLimits& limits);
 
 }  // namespace vornex

@@ -1,18 +1,25 @@
 // The server's tools: "decode_syndrome", "benchmark_decoder" and
-// "get_decoder_info", their listing and their calls. Stateless.
+// "get_decoder_info". Stateless: every call builds what it needs afresh.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
+#include "code/progress.h"
 #include "code/result.h"
+#include "server/tool_schemas.h"
 
 namespace vornex {
 
-// The result of "tools/list".
-nlohmann::json tools_list_result();
+// The result of "tools/call" with these params ({"name", "arguments"}): the
+// tool's output (compact JSON text and the same object as structured
+// content), or a result with "isError" true and the failure's text when a
+// well-formed call fails. The error is the message of an invalid-params
+// answer: an unknown tool or arguments outside their schema. Long tools
+// report to `progress` (may be null) and stop when it says so.
+Result<nlohmann::json> call_tool(const nlohmann::ordered_json& params, ProgressSink* progress = nullptr);
 
-// The result of "tools/call" with these params ({"name", "arguments"}), or
-// the message of its invalid-params error.
-Result<nlohmann::json> call_tool(const nlohmann::ordered_json& params);
+// The texts a tool call may fail with whatever the tool.
+inline constexpr const char* kOutOfMemoryText = "Not enough memory for the request";
+inline constexpr const char* kCancelledText = "Request cancelled";
 
 }  // namespace vornex

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <poll.h>
+#include <thread>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -109,11 +112,9 @@ TEST(McpRequests, FixedResults) {
     EXPECT_EQ(tools[0].at("name"), "decode_syndrome");
     EXPECT_EQ(tools[1].at("inputSchema").at("required"), json::array({"check_to_qubits"}));
     EXPECT_EQ(tools[2].at("inputSchema").dump(), R"({"properties":{},"type":"object"})");
-    EXPECT_EQ(tools[0].at("inputSchema").at("properties").at("check_to_qubits").dump(),
-              R"({"items":{"items":{"type":"integer"},"type":"array"},"type":"array"})");
 }
 
-TEST(McpTools, ToolFailuresAreInvalidParams) {
+TEST(McpTools, UnknownToolsAndMalformedArgumentsAreInvalidParams) {
     EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"tools/call"})"), error_of(-32602, "Unknown tool: "));
     EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":[1]})"),
               error_of(-32602, "Unknown tool: "));
@@ -127,14 +128,56 @@ TEST(McpTools, ToolFailuresAreInvalidParams) {
         {R"({"check_to_qubits":[[0,1]]})", "Missing or invalid syndrome"},
         {R"({"check_to_qubits":[[0,1]],"syndrome":[256]})", "Missing or invalid syndrome"},
         {R"({"check_to_qubits":[[0,1]],"syndrome":"1"})", "Missing or invalid syndrome"},
-        {R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1]})",
-         "assertion `left == right` failed: Syndrome length must match n_checks\n  left: 1\n right: 2"},
+        // Sizes beyond the documented bounds are refused before anything is built.
+        {R"({"check_to_qubits":[[0,536870912]],"syndrome":[1]})",
+         "qubit index 536870912 in check_to_qubits is above the limit of 1048575"},
+        {R"({"check_to_qubits":[[1048576]],"syndrome":[1]})",
+         "qubit index 1048576 in check_to_qubits is above the limit of 1048575"},
+        {R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":-3})",
+         "n_qubits must be an integer in [0, 1048576], got -3"},
+        {R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":1048577})",
+         "n_qubits must be an integer in [0, 1048576], got 1048577"},
+        {R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":4.5})",
+         "n_qubits must be an integer in [0, 1048576], got 4.5"},
+        {R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"})",
+         R"(n_qubits must be an integer in [0, 1048576], got "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...)"},
     };
     for (const auto& [arguments, message] : cases)
         EXPECT_EQ(call("decode_syndrome", arguments), error_of(-32602, message)) << arguments;
     EXPECT_EQ(call("decode_syndrome", "null"), error_of(-32602, "Missing or invalid check_to_qubits"));
-    EXPECT_EQ(call("benchmark_decoder", R"({"check_to_qubits":[[0,1]],"n_samples":0})"),
-              error_of(-32602, "n_samples must be >= 1"));
+    const std::pair<const char*, const char*> benchmark_cases[] = {
+        {R"("n_samples":0)", "n_samples must be an integer in [1, 1000000], got 0"},
+        {R"("n_samples":-5)", "n_samples must be an integer in [1, 1000000], got -5"},
+        {R"("n_samples":1000001)", "n_samples must be an integer in [1, 1000000], got 1000001"},
+        {R"("n_samples":2e6)", "n_samples must be an integer in [1, 1000000], got 2000000.0"},
+        {R"("seed":-1)", "seed must be an integer in [0, 18446744073709551615], got -1"},
+        {R"("n_qubits":[1])", "n_qubits must be an integer in [0, 1048576], got [1]"},
+    };
+    for (const auto& [argument, message] : benchmark_cases)
+        EXPECT_EQ(call("benchmark_decoder", std::string(R"({"check_to_qubits":[[0,1]],)") + argument + "}"),
+                  error_of(-32602, message))
+            << argument;
+}
+
+// The result of a call that was well formed but failed.
+std::string failure_of(const std::string& message) {
+    return R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"text":)" + json(message).dump() +
+           R"(,"type":"text"}],"isError":true}})";
+}
+
+TEST(McpTools, FailuresOfWellFormedCallsAreErrorResults) {
+    EXPECT_EQ(call("decode_syndrome", R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1]})"),
+              failure_of("assertion `left == right` failed: Syndrome length must match n_checks\n  left: 1\n right: 2"));
+    // The decoder's own construction message (a qubit beyond the declared count).
+    const json built = json::parse(call("decode_syndrome", R"({"check_to_qubits":[[0,5]],"syndrome":[1],"n_qubits":2})"));
+    EXPECT_EQ(built.at("result").at("isError"), true);
+    EXPECT_FALSE(built.at("result").contains("structuredContent"));
+    const std::string message = built.at("result").at("content").at(0).at("text");
+    EXPECT_NE(message.find("5"), std::string::npos) << message;
+    // null stands for an absent optional argument.
+    EXPECT_EQ(tool_output(call("decode_syndrome", R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":null})"))
+                  .at("n_qubits"),
+              2);
 }
 
 TEST(McpTools, DecodeBenchmarkAndInfoOutputs) {
@@ -144,16 +187,11 @@ TEST(McpTools, DecodeBenchmarkAndInfoOutputs) {
     EXPECT_EQ(out.at("n_qubits"), 3);
     EXPECT_EQ(out.at("correction"), json::array({1, 0, 0}));
     EXPECT_EQ(json::parse(decoded).at("result").at("content").at(0).at("type"), "text");
-
-    // A fractional n_qubits falls back to the derived count.
-    EXPECT_EQ(tool_output(call("decode_syndrome", R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":4.5})"))
-                  .at("n_qubits"),
-              2);
     EXPECT_EQ(tool_output(call("decode_syndrome", R"({"check_to_qubits":[[0,1]],"syndrome":[1],"n_qubits":6})"))
                   .at("n_qubits"),
               6);
 
-    const json bench = tool_output(call("benchmark_decoder", R"({"check_to_qubits":[[0,1],[1,2]],"seed":-1})"));
+    const json bench = tool_output(call("benchmark_decoder", R"({"check_to_qubits":[[0,1],[1,2]],"seed":7})"));
     EXPECT_EQ(bench.at("n_samples"), 1000);
     EXPECT_EQ(bench.size(), 9u);
     EXPECT_EQ(bench.begin().key(), "latency_max_us");
@@ -166,63 +204,242 @@ TEST(McpTools, DecodeBenchmarkAndInfoOutputs) {
               R"("version":"0.6.6"})");
 }
 
-// Every tool's text is exactly the library's own indented form of the object
-// it holds, whether the decode text is written by hand or dumped.
-TEST(McpTools, OutputTextsAreTheStandardIndentedForm) {
-    const auto text_of = [](const std::string& response) {
-        return json::parse(response).at("result").at("content").at(0).at("text").get<std::string>();
+// Every output is compact text on one line, and the same object is the
+// structured content.
+TEST(McpTools, OutputTextIsCompactAndMatchesStructuredContent) {
+    const std::string calls[][2] = {
+        {"decode_syndrome", R"({"check_to_qubits":[[0]],"syndrome":[1]})"},
+        {"decode_syndrome", R"({"check_to_qubits":[[0,1],[1,2],[2,3],[3,4]],"syndrome":[1,0,0,1],"n_qubits":12})"},
+        {"benchmark_decoder", R"({"check_to_qubits":[[0,1]],"n_samples":2})"},
+        {"get_decoder_info", "{}"},
     };
-    const std::string codes[] = {
-        R"({"check_to_qubits":[[0]],"syndrome":[1]})",
-        R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1,1]})",
-        R"({"check_to_qubits":[[0,1],[1,2],[2,3],[3,4]],"syndrome":[1,0,0,1],"n_qubits":12})",
-        R"({"check_to_qubits":[[3]],"syndrome":[0]})",
-    };
-    for (const std::string& arguments : codes) {
-        const std::string text = text_of(call("decode_syndrome", arguments));
-        EXPECT_EQ(json::parse(text).dump(2), text) << arguments;
+    for (const auto& [tool, arguments] : calls) {
+        const json result = json::parse(call(tool, arguments)).at("result");
+        const std::string text = result.at("content").at(0).at("text");
+        EXPECT_EQ(json::parse(text).dump(), text) << tool;
+        EXPECT_EQ(json::parse(text), result.at("structuredContent")) << tool;
+        EXPECT_FALSE(result.contains("isError"));
     }
-    for (const char* tool : {"benchmark_decoder", "get_decoder_info"}) {
-        const std::string text = text_of(call(tool, R"({"check_to_qubits":[[0,1]],"n_samples":2})"));
-        EXPECT_EQ(json::parse(text).dump(2), text) << tool;
-    }
+    EXPECT_EQ(json::parse(call("decode_syndrome", R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1,1]})"))
+                  .at("result").at("content").at(0).at("text"),
+              R"({"correction":[0,1,0],"n_checks":2,"n_qubits":3})");
 }
 
-// Runs serve_lines over pipes with `input` and returns (status, output).
-std::pair<Status, std::string> serve(const std::string& input) {
+// Every input property is described and bounded where it is a number, and
+// every output object lists what a result holds.
+TEST(McpTools, SchemasDescribeEveryPropertyAndTheirBounds) {
+    const json tools = json::parse(answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})")).at("result").at("tools");
+    for (const json& tool : tools) {
+        for (const char* schema : {"inputSchema", "outputSchema"}) {
+            ASSERT_EQ(tool.at(schema).at("type"), "object") << tool.at("name");
+            for (const auto& [name, property] : tool.at(schema).at("properties").items()) {
+                EXPECT_FALSE(property.value("description", "").empty()) << tool.at("name") << " " << name;
+                if (schema == std::string("inputSchema") && property.at("type") == "integer") {
+                    EXPECT_TRUE(property.contains("minimum") && property.contains("maximum")) << name;
+                }
+            }
+        }
+        EXPECT_EQ(tool.at("outputSchema").at("required").size(), tool.at("outputSchema").at("properties").size());
+    }
+    EXPECT_EQ(tools[1].at("inputSchema").at("properties").at("n_samples").at("maximum"), 1000000);
+    EXPECT_EQ(tools[0].at("inputSchema").at("properties").at("check_to_qubits").at("items").at("items").at("maximum"),
+              1048575);
+}
+
+// Runs serve_lines over pipes with `input` (written by a second thread, so
+// that any amount fits) and returns (status, output).
+std::pair<Status, std::string> serve(const std::string& input, const ServeLimits& limits = {}) {
     int in[2], out[2];
     EXPECT_EQ(pipe(in), 0);
     EXPECT_EQ(pipe(out), 0);
-    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(in[1]);
-    Status st = serve_lines(in[0], out[1], nullptr);
-    close(in[0]);
-    close(out[1]);
+    std::thread writer([&] {
+        for (size_t done = 0; done < input.size();) {
+            const ssize_t n = write(in[1], input.data() + done, input.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        close(in[1]);
+    });
     std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    std::thread reader([&] {
+        char buf[65536];
+        for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    });
+    Status st = serve_lines(in[0], out[1], nullptr, limits);
+    close(out[1]);
+    writer.join();
+    reader.join();
+    close(in[0]);
     close(out[0]);
     return {std::move(st), text};
 }
 
+const std::string kPing = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
+const std::string kPong = R"({"jsonrpc":"2.0","id":1,"result":{}})" "\n";
+
 TEST(McpServe, LinesCarriageReturnsAndEndOfInput) {
-    const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
-    const std::string reply = R"({"jsonrpc":"2.0","id":1,"result":{}})" "\n";
     const std::string initialized = R"({"jsonrpc":"2.0","method":"notifications/initialized"})";
-    auto [st, out] = serve(ping + "\r\n" + initialized + "\n\n   \n" + ping);  // last line has no line feed
+    auto [st, out] = serve(kPing + "\r\n" + initialized + "\n\n   \n" + kPing);  // last line has no line feed
     EXPECT_TRUE(st.ok());
-    EXPECT_EQ(out, reply + reply);
+    EXPECT_EQ(out, kPong + kPong);
 
     auto [empty_st, empty_out] = serve("");
     EXPECT_TRUE(empty_st.ok());
     EXPECT_EQ(empty_out, "");
+}
 
-    // Lines before a non-UTF-8 line are answered; that line ends the server.
-    auto [bad_st, bad_out] = serve(ping + "\n\xff\n" + ping + "\n");
-    ASSERT_FALSE(bad_st.ok());
-    EXPECT_EQ(bad_st.error().kind, ErrorKind::Runtime);
-    EXPECT_EQ(bad_st.error().message, "IO error: stream did not contain valid UTF-8");
-    EXPECT_EQ(bad_out, reply);
+// A line that is not UTF-8 gets a parse error and the server reads on.
+TEST(McpServe, InvalidUtf8IsAParseErrorAndReadingGoesOn) {
+    const std::string bad[] = {"\xff", "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"p\xc3\"}", "\xed\xa0\x80", "ab\xc0\xaf"};
+    const std::string where[] = {"1", "36", "1", "3"};
+    for (size_t i = 0; i < std::size(bad); ++i) {
+        auto [st, out] = serve(kPing + "\n" + bad[i] + "\n" + kPing + "\n");
+        EXPECT_TRUE(st.ok());
+        EXPECT_EQ(out, kPong + error_of(-32700, "Parse error: invalid UTF-8 at byte " + where[i] + " of the line", "null") +
+                           "\n" + kPong)
+            << i;
+    }
+}
+
+// A line over the cap is answered without being held, at any split of the
+// input into reads; a line exactly at the cap is read.
+TEST(McpServe, OverlongLinesAreAnsweredAndSkipped) {
+    ServeLimits limits;
+    limits.max_line_bytes = 64;
+    const std::string too_long = error_of(-32600, "Invalid request: a request line may hold at most 64 bytes", "null") + "\n";
+    const std::string at_cap = R"({"jsonrpc":"2.0","id":1,"method":"ping","params":)" + std::string(14, '1') + "}";
+    ASSERT_EQ(at_cap.size(), 64u);
+    auto [st, out] = serve(kPing + "\n" + std::string(1 << 20, 'x') + "\n" + at_cap + "\n" + at_cap + "1\n" + kPing,
+                           limits);
+    EXPECT_TRUE(st.ok());
+    EXPECT_EQ(out, kPong + too_long + kPong + too_long + kPong);
+}
+
+// Pipelined requests of every kind are answered in arrival order, one
+// answer per request with an id.
+TEST(McpServe, PipelinedRequestsAreAnsweredInOrder) {
+    std::string input, expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string id = std::to_string(i);
+        switch (i % 4) {
+            case 0:
+                input += R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"ping"})";
+                expected += R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":{}})";
+                break;
+            case 1:
+                input += R"({"jsonrpc":"2.0","id":)" + id +
+                         R"(,"method":"tools/call","params":{"name":"decode_syndrome","arguments":{"check_to_qubits":[[0,1],[1,2]],"syndrome":[0,1]}}})";
+                expected += R"({"jsonrpc":"2.0","id":)" + id +
+                            R"(,"result":{"content":[{"text":"{\"correction\":[0,0,1],\"n_checks\":2,\"n_qubits\":3}","type":"text"}],"structuredContent":{"correction":[0,0,1],"n_checks":2,"n_qubits":3}}})";
+                break;
+            case 2:
+                input += R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n{";
+                expected += error_of(-32700, "Parse error: syntax error while parsing object key - unexpected end of input; expected string literal at line 1, column 2", "null");
+                break;
+            default:
+                input += R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"nope"})";
+                expected += error_of(-32601, "Method not found: nope", id);
+        }
+        input += "\n";
+        expected += "\n";
+    }
+    ServeLimits small_queue;
+    small_queue.max_waiting_requests = 4;
+    for (const ServeLimits& limits : {ServeLimits{}, small_queue}) {
+        auto [st, out] = serve(input, limits);
+        EXPECT_TRUE(st.ok());
+        EXPECT_EQ(out, expected);
+    }
+}
+
+// A server on live pipes: lines go in one at a time and answers are read as
+// they come.
+class LiveServer {
+public:
+    LiveServer() {
+        EXPECT_EQ(pipe(in_), 0);
+        EXPECT_EQ(pipe(out_), 0);
+        thread_ = std::thread([this] { status_ = serve_lines(in_[0], out_[1], nullptr); });
+    }
+    ~LiveServer() {
+        close(in_[1]);
+        thread_.join();
+        close(in_[0]);
+        close(out_[1]);
+        close(out_[0]);
+    }
+    void send(const std::string& line) {
+        const std::string text = line + "\n";
+        EXPECT_EQ(write(in_[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // The next output line, or "" after 60 s without one.
+    std::string next_line() {
+        for (;;) {
+            if (const size_t nl = buffer_.find('\n'); nl != std::string::npos) {
+                std::string line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return line;
+            }
+            pollfd p{out_[0], POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0) return "";
+            char buf[4096];
+            const ssize_t n = read(out_[0], buf, sizeof buf);
+            if (n <= 0) return "";
+            buffer_.append(buf, static_cast<size_t>(n));
+        }
+    }
+    // The next line that is not a progress notification; those are counted.
+    std::string next_answer(int& progress_lines) {
+        for (;;) {
+            std::string line = next_line();
+            if (line.find(R"("method":"notifications/progress")") == std::string::npos) return line;
+            ++progress_lines;
+        }
+    }
+
+private:
+    int in_[2], out_[2];
+    std::string buffer_;
+    Status status_ = ok_status();
+    std::thread thread_;
+};
+
+std::string long_benchmark(int id, const std::string& meta) {
+    return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+           R"(,"method":"tools/call","params":{"name":"benchmark_decoder",)" + meta +
+           R"("arguments":{"check_to_qubits":[[0,1],[1,2],[2,3],[3,4],[4,5],[5,6],[6,7],[7,8]],"n_samples":1000000}}})";
+}
+
+TEST(McpServe, CancellationStopsRunningAndWaitingCallsWithProgressBeforeIt) {
+    LiveServer server;
+    server.send(long_benchmark(5, R"("_meta":{"progressToken":"t5"},)"));
+    const json first = json::parse(server.next_line());
+    EXPECT_EQ(first.at("method"), "notifications/progress");
+    EXPECT_EQ(first.at("params").at("progressToken"), "t5");
+    EXPECT_EQ(first.at("params").at("total"), 1000000);
+    EXPECT_LT(first.at("params").at("progress"), 1000000);
+    const int64_t first_progress = first.at("params").at("progress");
+    const json second = json::parse(server.next_line());
+    EXPECT_GT(second.at("params").at("progress").get<int64_t>(), first_progress);
+
+    // Waiting behind the running call: a ping, and a call cancelled before it starts.
+    server.send(R"({"jsonrpc":"2.0","id":6,"method":"ping"})");
+    server.send(long_benchmark(7, ""));
+    server.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":7}})");
+    server.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":"5"}})");  // not its id
+    const auto sent = std::chrono::steady_clock::now();
+    server.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":5,"reason":"x"}})");
+    int progress_lines = 0;
+    EXPECT_EQ(server.next_answer(progress_lines), error_of(-32800, "Request cancelled", "5"));
+    // The full run takes far longer than this bound.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
+    EXPECT_EQ(server.next_answer(progress_lines), R"({"jsonrpc":"2.0","id":6,"result":{}})");
+    EXPECT_EQ(server.next_answer(progress_lines), error_of(-32800, "Request cancelled", "7"));
+    // A call without a progress token gets no notifications.
+    server.send(R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"benchmark_decoder","arguments":{"check_to_qubits":[[0,1]],"n_samples":20000}}})");
+    progress_lines = 0;
+    EXPECT_EQ(json::parse(server.next_answer(progress_lines)).at("id"), 8);
+    EXPECT_EQ(progress_lines, 0);
 }
 
 TEST(McpServe, UnwritableOutputEndsWithIoError) {
