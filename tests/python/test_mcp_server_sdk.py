@@ -4,6 +4,7 @@ import logging
 import os
 import sys
 import tempfile
+import time
 
 import numpy as np
 import pytest
@@ -14,30 +15,115 @@ anyio = pytest.importorskip("anyio")
 import vornex_decoder_v3 as vx
 
 SERVER = "import vornex_decoder_v3 as vx; vx.run_mcp_server()"
+# The protocol error the client raises: MCPError in the 2.x SDK, McpError in 1.x.
+ProtocolError = getattr(mcp, "MCPError", None) or getattr(mcp, "McpError")
+
+CHECKS, N_QUBITS = vx.py_generate_repetition_code_checks(5)
+# Forty seconds or more of work on this small code: only a cancellation ends it early.
+LONG_BENCHMARK = {"check_to_qubits": [[0, 1], [1, 2]], "n_samples": 1_000_000}
 
 
-async def session_round_trip(errlog):
+async def connected(errlog, body):
     params = mcp.StdioServerParameters(command=sys.executable, args=["-c", SERVER], env=dict(os.environ))
     async with mcp.stdio_client(params, errlog=errlog) as (read, write):
-        async with mcp.ClientSession(read, write, read_timeout_seconds=30) as session:
-            init = await session.initialize()
-            tools = await session.list_tools()
-            checks, nq = vx.py_generate_repetition_code_checks(5)
-            syndrome = [0, 1, 1, 0]
-            decoded = await session.call_tool("decode_syndrome", {"check_to_qubits": checks, "syndrome": syndrome})
-            await session.send_ping()
-            return init, tools, decoded, vx.UnionFindDecoder(checks, nq).decode(np.array(syndrome, np.uint8)).tolist()
+        async with mcp.ClientSession(read, write, read_timeout_seconds=60) as session:
+            return await body(session)
+
+
+def run_session(body, caplog):
+    """Runs body(session) against a fresh server; nothing may be logged as a warning or on the error stream."""
+    caplog.set_level(logging.DEBUG)
+    with tempfile.TemporaryFile("w+") as errlog:
+        out = anyio.run(connected, errlog, body)
+        errlog.seek(0)
+        assert errlog.read() == ""
+    # A reply to a notification, or any line the client cannot parse, is logged as an error.
+    assert [r.getMessage() for r in caplog.records if r.levelno >= logging.WARNING] == []
+    return out
 
 
 def test_sdk_client_connects_lists_calls_and_pings(caplog):
-    caplog.set_level(logging.DEBUG)
-    with tempfile.TemporaryFile("w+") as errlog:
-        init, tools, decoded, expected = anyio.run(session_round_trip, errlog)
-        errlog.seek(0)
-        assert errlog.read() == ""
+    async def body(session):
+        init = await session.initialize()
+        tools = await session.list_tools()
+        syndrome = [0, 1, 1, 0]
+        decoded = await session.call_tool("decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": syndrome})
+        await session.send_ping()
+        return init, tools, decoded
+
+    init, tools, decoded = run_session(body, caplog)
+    expected = vx.UnionFindDecoder(CHECKS, N_QUBITS).decode(np.array([0, 1, 1, 0], np.uint8)).tolist()
     assert init.server_info.name == "vornex-mcp" and init.server_info.version == "0.6.6"
     assert [t.name for t in tools.tools] == ["decode_syndrome", "benchmark_decoder", "get_decoder_info"]
+    for tool in tools.tools:
+        assert tool.output_schema["type"] == "object"
+        for name, prop in tool.input_schema["properties"].items():
+            assert prop.get("description"), (tool.name, name)
     assert not decoded.is_error
-    assert json.loads(decoded.content[0].text)["correction"] == expected
-    # A reply to a notification, or any line the client cannot parse, is logged as an error.
-    assert [r.getMessage() for r in caplog.records if r.levelno >= logging.WARNING] == []
+    assert decoded.structured_content == {"correction": expected, "n_checks": 4, "n_qubits": 5}
+    assert json.loads(decoded.content[0].text) == decoded.structured_content
+
+
+def test_every_tool_with_valid_and_invalid_arguments(caplog):
+    async def body(session):
+        await session.initialize()
+        ok = {
+            "decode": await session.call_tool("decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": [1, 0, 0, 0],
+                                                                  "n_qubits": 9}),
+            "benchmark": await session.call_tool("benchmark_decoder", {"check_to_qubits": CHECKS, "n_samples": 5,
+                                                                       "seed": 3}),
+            "info": await session.call_tool("get_decoder_info", {}),
+            "wrong length": await session.call_tool("decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": [1]}),
+        }
+        refused = {}
+        for label, name, arguments in (
+                ("negative n_qubits", "decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": [0] * 4,
+                                                          "n_qubits": -3}),
+                ("index too large", "decode_syndrome", {"check_to_qubits": [[0, 1 << 29]], "syndrome": [1]}),
+                ("byte out of range", "decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": [256, 0, 0, 0]}),
+                ("negative samples", "benchmark_decoder", {"check_to_qubits": CHECKS, "n_samples": -5}),
+                ("no checks", "benchmark_decoder", {}),
+                ("unknown", "no_such_tool", {})):
+            with pytest.raises(ProtocolError) as raised:
+                await session.call_tool(name, arguments)
+            refused[label] = str(raised.value)
+        return ok, refused
+
+    ok, refused = run_session(body, caplog)
+    assert ok["decode"].structured_content["n_qubits"] == 9
+    bench = ok["benchmark"].structured_content
+    assert bench["n_samples"] == 5 and bench["latency_min_us"] <= bench["latency_max_us"]
+    assert ok["info"].structured_content["version"] == "0.6.6"
+    assert ok["wrong length"].is_error and "Syndrome length must match n_checks" in ok["wrong length"].content[0].text
+    assert refused["negative n_qubits"].endswith("n_qubits must be an integer in [0, 1048576], got -3")
+    assert refused["index too large"].endswith("qubit index 536870912 in check_to_qubits is above the limit of 1048575")
+    assert refused["byte out of range"].endswith("Missing or invalid syndrome")
+    assert refused["negative samples"].endswith("n_samples must be an integer in [1, 1000000], got -5")
+    assert refused["no checks"].endswith("Missing or invalid check_to_qubits")
+    assert refused["unknown"].endswith("Unknown tool: no_such_tool")
+
+
+def test_progress_is_reported_and_a_cancelled_call_stops_promptly(caplog):
+    async def body(session):
+        await session.initialize()
+        progress = []
+        with anyio.CancelScope() as scope:
+            async def on_progress(done, total, message):
+                progress.append((done, total))
+                if len(progress) == 3:
+                    scope.cancel()
+
+            await session.call_tool("benchmark_decoder", LONG_BENCHMARK, progress_callback=on_progress)
+        cancelled_at = time.monotonic()
+        # Calls are answered in order: this one comes back only once the
+        # cancelled benchmark has stopped.
+        after = await session.call_tool("get_decoder_info", {})
+        return progress, time.monotonic() - cancelled_at, after
+
+    progress, waited, after = run_session(body, caplog)
+    done = [d for d, _ in progress]
+    assert len(done) == 3 and done == sorted(set(done)) and done[-1] < 1_000_000
+    assert [total for _, total in progress] == [1_000_000] * 3
+    assert waited < 10, waited
+    assert not after.is_error
+
