@@ -38,15 +38,17 @@ size_t utf8_char(std::string_view text, size_t i, uint32_t& cp) {
     return len;
 }
 
-bool is_valid_utf8(std::string_view text) {
+size_t first_invalid_utf8(std::string_view text) {
     uint32_t cp = 0;
     for (size_t i = 0; i < text.size();) {
         const size_t len = utf8_char(text, i, cp);
-        if (len == 0) return false;
+        if (len == 0) return i;
         i += len;
     }
-    return true;
+    return std::string_view::npos;
 }
+
+bool is_valid_utf8(std::string_view text) { return first_invalid_utf8(text) == std::string_view::npos; }
 
 std::string utf8_lossy(std::string_view text) {
     std::string out;

@@ -15,6 +15,9 @@ namespace vornex {
 // overlong form, surrogate, or past U+10FFFF).
 size_t utf8_char(std::string_view text, size_t i, uint32_t& code_point);
 
+// Where the first sequence that is not valid UTF-8 starts, or npos.
+size_t first_invalid_utf8(std::string_view text);
+
 // True when the text is valid UTF-8.
 bool is_valid_utf8(std::string_view text);
 

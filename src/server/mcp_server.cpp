@@ -59,17 +59,6 @@ std::string out_of_memory_answer(const OrderedJson& id) {
     return compact(error_response(id, kInternalError, kOutOfMemoryText));
 }
 
-// Where the line stops being UTF-8, or npos.
-size_t first_invalid_utf8(std::string_view line) {
-    uint32_t code_point = 0;
-    for (size_t i = 0; i < line.size();) {
-        const size_t n = utf8_char(line, i, code_point);
-        if (n == 0) return i;
-        i += n;
-    }
-    return std::string_view::npos;
-}
-
 LineAction parse_line(std::string_view line) {
     LineAction action;
     if (const size_t bad = first_invalid_utf8(line); bad != std::string_view::npos) {
