@@ -11,8 +11,8 @@ std::unique_ptr<RotatedSurfaceCode> construct(const Args& args) {
     return std::make_unique<RotatedSurfaceCode>(unwrap(generate_rotated_surface_code(args.get<uint32_t>(0))));
 }
 
-PyObject* distance(const RotatedSurfaceCode& code) { return py_int(code.distance); }
-PyObject* n_qubits(const RotatedSurfaceCode& code) { return py_int(code.n_qubits); }
+auto distance(const RotatedSurfaceCode& code) { return code.distance; }
+auto n_qubits(const RotatedSurfaceCode& code) { return code.n_qubits; }
 PyObject* z_checks(const RotatedSurfaceCode& code) { return py_value(code.z_checks); }
 PyObject* x_checks(const RotatedSurfaceCode& code) { return py_value(code.x_checks); }
 PyObject* z_logical(const RotatedSurfaceCode& code) { return py_value(code.z_logical); }

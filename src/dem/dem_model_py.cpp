@@ -22,8 +22,8 @@ std::unique_ptr<DetectorErrorModel> from_file(const Args& args) {
     return std::make_unique<DetectorErrorModel>(read_model_file(args[0]));
 }
 
-PyObject* num_detectors(const DetectorErrorModel& model) { return py_int(model.num_detectors); }
-PyObject* num_observables(const DetectorErrorModel& model) { return py_int(model.num_observables); }
+auto num_detectors(const DetectorErrorModel& model) { return model.num_detectors; }
+auto num_observables(const DetectorErrorModel& model) { return model.num_observables; }
 
 PyObject* id_tuple(const std::vector<uint32_t>& ids) {
     Ref tuple = Ref::checked(PyTuple_New(static_cast<Py_ssize_t>(ids.size())));

@@ -1,5 +1,6 @@
 #include "module/class_def.h"
 
+#include "module/docstring_catalog.h"
 #include "module/ref.h"
 
 namespace vornex::py {
@@ -7,7 +8,11 @@ namespace {
 
 constexpr const char* kModuleName = "vornex_decoder_v3";
 
-PyMethodDef method_def(CallableEntry& entry) {
+const char* or_blank(const char* text) { return text != nullptr ? text : ""; }
+
+// `owner` is the class name, empty for a module function.
+PyMethodDef method_def(CallableEntry& entry, std::string_view owner) {
+    describe_if_blank(entry.signature, or_blank(catalog_description(owner, entry.signature.name)));
     make_defaults(entry.signature);
     entry.publish(&entry.signature);
     return {entry.signature.name.c_str(), entry.function, entry.flags, entry.signature.docstring.c_str()};
@@ -16,21 +21,27 @@ PyMethodDef method_def(CallableEntry& entry) {
 }  // namespace
 
 int ClassSpec::add_to(PyObject* module) {
+    const std::string& class_name = constructor_.signature.name;
+    describe_if_blank(constructor_.signature, or_blank(catalog_description(class_name, "")));
     make_defaults(constructor_.signature);
     constructor_.publish(&constructor_.signature);
     publish_binding_(bind_thread_);
     qualified_name_ = std::string(kModuleName) + "." + constructor_.signature.name;
 
     method_defs_.clear();
-    for (auto& entry : methods_) method_defs_.push_back(method_def(entry));
+    for (auto& entry : methods_) method_defs_.push_back(method_def(entry, class_name));
     method_defs_.push_back({nullptr, nullptr, 0, nullptr});
     getset_defs_ = getset_;
+    for (auto& def : getset_defs_)
+        if (def.doc == nullptr) def.doc = catalog_description(class_name, def.name);
     getset_defs_.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
+    publish_repr_fields_(&repr_fields_);
 
     slots_ = {
         {Py_tp_new, reinterpret_cast<void*>(new_)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_)},
         {Py_tp_doc, const_cast<char*>(constructor_.signature.docstring.c_str())},
+        {Py_tp_repr, reinterpret_cast<void*>(repr_)},
         {Py_tp_methods, method_defs_.data()},
         {Py_tp_getset, getset_defs_.data()},
         {0, nullptr},
@@ -51,7 +62,7 @@ int ClassSpec::add_to(PyObject* module) {
 }
 
 int FunctionSpec::add_to(PyObject* module) {
-    defs_[0] = method_def(entry_);
+    defs_[0] = method_def(entry_, "");
     defs_[1] = {nullptr, nullptr, 0, nullptr};
     return PyModule_AddFunctions(module, defs_);
 }

@@ -27,6 +27,7 @@
 #include "module/args.h"
 #include "module/borrow.h"
 #include "module/errors.h"
+#include "module/object_repr.h"
 #include "module/python.h"
 #include "module/signature.h"
 #include "module/values.h"
@@ -89,13 +90,15 @@ struct MethodTraits<PyObject* (*)(N&, const Args&)> {
     static constexpr Access access = std::is_const_v<N> ? Access::Shared : Access::Exclusive;
 };
 
-// Getters are either functions of the native object returning a new
-// reference, or const member functions whose value converts with py_value.
+// Getters are functions of the native object (returning a new reference, or
+// a value that converts with py_value) or const member functions whose value
+// converts with py_value.
 template <class F>
 struct GetterTraits;
-template <class N>
-struct GetterTraits<PyObject* (*)(const N&)> {
+template <class N, class R>
+struct GetterTraits<R (*)(const N&)> {
     using Native = N;
+    using Result = R;
 };
 // A getter inherited from a base shared by several families reads the
 // family's own objects: such a base names the family as `Family`.
@@ -111,19 +114,37 @@ struct OwnClass<N> {
 template <class N, class R>
 struct GetterTraits<R (N::*)() const> {
     using Native = typename OwnClass<N>::type;
+    using Result = R;
 };
 template <class N, class R>
 struct GetterTraits<R (N::*)() const noexcept> {
     using Native = typename OwnClass<N>::type;
+    using Result = R;
 };
 
 template <auto Fn, class Native>
 PyObject* get_value(const Native& native) {
     if constexpr (std::is_member_function_pointer_v<decltype(Fn)>)
         return py_value((native.*Fn)());
-    else
+    else if constexpr (std::is_same_v<typename GetterTraits<decltype(Fn)>::Result, PyObject*>)
         return Fn(native);
+    else
+        return py_value(Fn(native));
 }
+
+// Getters of integer values (sizes and counts, not flags) are what a class's
+// repr shows: cheap to read, and enough to tell two objects apart at a glance.
+template <auto Fn>
+constexpr bool is_size_getter() {
+    using R = std::remove_cvref_t<typename GetterTraits<decltype(Fn)>::Result>;
+    return std::is_integral_v<R> && !std::is_same_v<R, bool>;
+}
+
+// The size getters of Native's class, in the order the class lists them.
+template <class Native>
+struct ReprSlot {
+    static inline const std::vector<ReprField>* fields = nullptr;
+};
 
 template <class F>
 struct SetterTraits;
@@ -265,6 +286,14 @@ bool release_on_wrong_thread(const Instance<Native>* instance) {
     return true;
 }
 
+// "UnionFindDecoder(n_qubits=5, n_checks=4)"; the default form when a size
+// cannot be read now (the object is borrowed exclusively, or belongs to
+// another thread).
+template <class Native>
+PyObject* repr(PyObject* self) {
+    return boundary<PyObject*>(nullptr, [&]() -> PyObject* { return object_repr(self, *ReprSlot<Native>::fields); });
+}
+
 template <class Native>
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -311,6 +340,8 @@ public:
         spec.dealloc_ = &entry::dealloc<Native>;
         spec.publish_type_ = [](PyTypeObject* type) { TypeSlot<Native>::type = type; };
         spec.publish_binding_ = [](const char* path) { ThreadBinding<Native>::type_path = path; };
+        spec.repr_ = &entry::repr<Native>;
+        spec.publish_repr_fields_ = [](const std::vector<ReprField>* fields) { ReprSlot<Native>::fields = fields; };
         return spec;
     }
 
@@ -338,9 +369,11 @@ public:
 
     // Read-only attribute: Fn is PyObject* (*)(const Native&) or a const
     // member function such as &Native::n_qubits.
+    // Integer-valued getters also show in the class's repr.
     template <auto Fn>
     ClassSpec& getter(const char* name, const char* description = nullptr) {
         getset_.push_back({name, &entry::getter<Fn>, nullptr, description, nullptr});
+        if constexpr (is_size_getter<Fn>()) repr_fields_.push_back({name, &entry::getter<Fn>});
         return *this;
     }
 
@@ -348,6 +381,7 @@ public:
     template <auto Get, auto Set>
     ClassSpec& property(const char* name) {
         getset_.push_back({name, &entry::getter<Get>, &entry::setter<Set>, nullptr, nullptr});
+        if constexpr (is_size_getter<Get>()) repr_fields_.push_back({name, &entry::getter<Get>});
         return *this;
     }
 
@@ -378,9 +412,12 @@ private:
     void (*publish_binding_)(const char*) = nullptr;
     std::vector<CallableEntry> methods_;
     std::vector<PyGetSetDef> getset_;
+    std::vector<ReprField> repr_fields_;
     size_t basicsize_ = 0;
     newfunc new_ = nullptr;
     destructor dealloc_ = nullptr;
+    reprfunc repr_ = nullptr;
+    void (*publish_repr_fields_)(const std::vector<ReprField>*) = nullptr;
     void (*publish_type_)(PyTypeObject*) = nullptr;
 
     // Filled by add_to; must outlive the type object, so they live here.

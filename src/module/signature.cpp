@@ -58,6 +58,11 @@ Signature parse_signature(const std::string& text_signature, const std::string& 
     return sig;
 }
 
+void describe_if_blank(Signature& signature, std::string_view description) {
+    constexpr std::string_view kSeparator = "\n--\n\n";
+    if (signature.docstring.ends_with(kSeparator)) signature.docstring += description;
+}
+
 namespace {
 
 PyObject* default_object(const std::string& text) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "module/python.h"
@@ -37,6 +38,10 @@ struct Signature {
 // Parses "name(a, b=None)" and builds the docstring from it and `description`.
 // Throws std::length_error beyond kMaxParameters parameters.
 Signature parse_signature(const std::string& text_signature, const std::string& description);
+
+// Appends `description` to the docstring of a signature that was given no
+// description; a given one is never replaced.
+void describe_if_blank(Signature& signature, std::string_view description);
 
 // Makes the default objects of `signature` (None, True, False, int and float
 // literals); std::logic_error for any other default text. Needs the
