@@ -165,8 +165,8 @@ constexpr Entry kCatalog[] = {
      "trained in place on the caller's syndrome/correction pairs."},
     {"NeuralPredecoder.train",
      "Train in place by stochastic gradient descent: syndromes and corrections are uint8 arrays read\n"
-     "flat, n_input and n_output bytes per sample. progress: a callable progress(done, total), or\n"
-     "True for a tqdm bar. Ctrl-C stops training, keeping the steps taken."},
+     "flat, n_input and n_output bytes per sample. progress: a callable progress(done, total).\n"
+     "Ctrl-C stops training, keeping the steps taken."},
     {"NeuralPredecoder.predict",
      "The n_output flip probabilities of one syndrome of n_input bytes, as a 1-D float64 array."},
     {"NeuralPredecoder.decode",
