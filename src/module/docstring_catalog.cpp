@@ -73,6 +73,9 @@ constexpr Entry kCatalog[] = {
     {"CUDABatchDecoder.consecutive_failures", "GPU failures since the last success or reset."},
     {"CUDABatchDecoder.total_failures", "GPU failures since construction or the last reset."},
     {"CUDABatchDecoder.is_degraded", "True while repeated GPU failures keep batches on the CPU."},
+    {"CUDABatchDecoder.degraded_reason",
+     "Why batches run on the CPU (the latest GPU failure, or no device the compilers can build for);\n"
+     "None while the GPU is in use."},
     {"CUDABatchDecoder.gpu_recoveries", "Times the GPU worked again after degraded mode."},
 
     // Matching family.
