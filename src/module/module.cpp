@@ -44,6 +44,7 @@ ItemFactory const kRegistry[] = {
     matching_decoder_class,
     belief_matching_decoder_class,
     weighted_union_find_decoder_class,
+    learned_matching_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

@@ -41,6 +41,7 @@ CLASS_ORDER = [
     "MatchingDecoder",
     "BeliefMatchingDecoder",
     "WeightedUnionFindDecoder",
+    "LearnedMatchingDecoder",
 ]
 
 

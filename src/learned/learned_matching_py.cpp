@@ -1,0 +1,61 @@
+// LearnedMatchingDecoder: graph-network edge estimates as matching weights.
+// Predictions read the decoder only and share the object; training and
+// loading replace the network and hold it exclusively.
+#include "learned/learned_matching.h"
+#include "module/binding.h"
+#include "module/python_progress.h"
+#include "module/registry.h"
+
+namespace vornex::py {
+namespace {
+
+std::unique_ptr<LearnedMatchingDecoder> build(const Args& args) {
+    ModelArg model(args, 0);
+    const auto hidden = args.get<std::optional<uint64_t>>(1).value_or(16);
+    const auto layers = args.get<std::optional<uint64_t>>(2).value_or(2);
+    const auto seed = args.get<std::optional<uint64_t>>(3).value_or(0);
+    return std::make_unique<LearnedMatchingDecoder>(
+        unwrap(LearnedMatchingDecoder::from_model(*model, hidden, layers, seed)));
+}
+
+// The class method: the constructor's construction under its own name.
+std::unique_ptr<LearnedMatchingDecoder> from_detector_error_model(const Args& args) { return build(args); }
+
+PyObject* train(LearnedMatchingDecoder& decoder, const Args& args) {
+    const auto n_samples = args.get<uint64_t>(0);
+    const auto seed = args.get<std::optional<uint64_t>>(1).value_or(0);
+    const auto validation_shots = args.get<std::optional<uint64_t>>(2).value_or(1000);
+    PythonProgress progress(args[3]);
+    const LearnedTraining report = unwrap(decoder.train(n_samples, seed, validation_shots, &progress));
+    return py_tuple(py_float(report.best_error_rate), py_float(report.prior_error_rate), py_int(report.samples));
+}
+
+constexpr const char* kTrainDoc =
+    "Trains the network on n_samples fresh samples of the model's noise (seeded), keeping the\n"
+    "network of lowest logical error rate on validation_shots held-out samples. Returns\n"
+    "(best_error_rate, prior_error_rate, samples): the kept network's held-out rate, the rate of\n"
+    "matching with the model's own weights on the same shots, and the samples drawn. Ctrl-C stops\n"
+    "training with the best network so far in place.";
+
+}  // namespace
+
+ModuleItem& learned_matching_decoder_class() {
+    using D = LearnedMatchingDecoder;
+    static ClassSpec spec =
+        ClassSpec::of<build>("LearnedMatchingDecoder(model, *, hidden_size=16, n_layers=2, seed=0)")
+            .class_method<from_detector_error_model>(
+                "from_detector_error_model($type, model, *, hidden_size=16, n_layers=2, seed=0)")
+            .method<train>("train($self, n_samples, *, seed=0, validation_shots=1000, progress=None)", kTrainDoc)
+            .method<decode_method<&D::edge_weights, "Invalid detection events: ">>(
+                "edge_weights($self, detection_events)")
+            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
+            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
+            .method<plain_method<&D::save_weights>>("save_weights($self, path)")
+            .method<plain_method<&D::load_weights>>("load_weights($self, path)")
+            .getter<&D::n_detectors>("num_detectors")
+            .getter<&D::n_edges>("num_edges")
+            .getter<&D::num_observables>("num_observables");
+    return spec;
+}
+
+}  // namespace vornex::py
