@@ -31,10 +31,7 @@ protected:
     void SetUp() override { reset_fake(); }
     void TearDown() override {
         // Whatever a test built is gone with it: no context, module or buffer.
-        EXPECT_EQ(fake().primary_retains, 0);
-        EXPECT_EQ(fake().live_modules, 0);
-        EXPECT_TRUE(fake().memory.empty());
-        EXPECT_EQ(fake().calls_outside_context, 0);
+        expect_device_released();
     }
     static CudaBatchDecoder make(CheckList checks, std::optional<size_t> n_qubits = std::nullopt) {
         auto d = CudaBatchDecoder::create_with(std::move(checks), n_qubits, fake_loaders());

@@ -22,10 +22,7 @@ protected:
         fake_set_current_context(kCallersContext);
     }
     void TearDown() override {
-        EXPECT_EQ(fake().primary_retains, 0);
-        EXPECT_EQ(fake().live_modules, 0);
-        EXPECT_TRUE(fake().memory.empty());
-        EXPECT_EQ(fake().calls_outside_context, 0);
+        expect_device_released();
         EXPECT_EQ(fake_current_context(), kCallersContext);
     }
 

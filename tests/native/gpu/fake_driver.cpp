@@ -1,5 +1,7 @@
 #include "gpu/fake_driver.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -313,6 +315,13 @@ void reset_fake() {
     t_current = nullptr;
 }
 CUcontext fake_primary_context() { return primary(); }
+
+void expect_device_released() {
+    EXPECT_EQ(g_fake.primary_retains, 0);
+    EXPECT_EQ(g_fake.live_modules, 0);
+    EXPECT_TRUE(g_fake.memory.empty());
+    EXPECT_EQ(g_fake.calls_outside_context, 0);
+}
 void fake_set_current_context(CUcontext context) { t_current = context; }
 CUcontext fake_current_context() { return t_current; }
 

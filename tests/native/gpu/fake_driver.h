@@ -77,6 +77,10 @@ CUcontext fake_primary_context();
 void fake_set_current_context(CUcontext context);
 CUcontext fake_current_context();
 
+// Fails the current test unless the device holds nothing any more (no
+// retained context, module or buffer) and no call ran outside the context.
+void expect_device_released();
+
 // The fake tables; the driver loader hands out a fresh shared table.
 Result<SharedDriver> fake_driver_loader();
 // The first of fake().compilers.

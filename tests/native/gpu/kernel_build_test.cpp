@@ -34,10 +34,7 @@ class KernelBuild : public ::testing::Test {
 protected:
     void SetUp() override { reset_fake(); }
     void TearDown() override {
-        EXPECT_EQ(fake().primary_retains, 0);
-        EXPECT_EQ(fake().live_modules, 0);
-        EXPECT_TRUE(fake().memory.empty());
-        EXPECT_EQ(fake().calls_outside_context, 0);
+        expect_device_released();
     }
 
     // A decoder on the stand-in device; its GPU rows must equal the core's.
