@@ -23,20 +23,26 @@ public:
 
     bool reached(uint32_t v) const { return s_.visited[v] != 0; }
 
-    // Searches the tree of `root`, then peels it.
+    // Searches the tree of `root`, then peels it. The graph's arrays are read
+    // through locals: the byte stores of the search may alias anything, so
+    // members would be reloaded on every edge.
     void tree(uint32_t root) {
         const uint32_t first = tail_;
         reach(root, root, kNoIndex);
+        const uint32_t* start = g_.incidence_start.data();
+        const uint32_t* incident = g_.incident_edges.data();
+        const uint8_t* full = full_;
+        const auto boundary = static_cast<uint32_t>(g_.n_checks);
         for (uint32_t head = first; head < tail_; ++head) {
             const uint32_t u = s_.order[head];
-            if (u == g_.n_checks) {
+            if (u == boundary) {
                 for (uint32_t e : boundary_full_) step(u, e);
                 continue;
             }
-            const uint32_t end = g_.incidence_start[u + 1];
-            for (uint32_t k = g_.incidence_start[u]; k < end; ++k) {
-                const uint32_t e = g_.incident_edges[k];
-                if (full_[e]) step(u, e);
+            const uint32_t end = start[u + 1];
+            for (uint32_t k = start[u]; k < end; ++k) {
+                const uint32_t e = incident[k];
+                if (full[e]) step(u, e);
             }
         }
         peel(first);
