@@ -10,16 +10,11 @@ import pytest
 import vornex_decoder_v3 as vx
 from codes import rotated_sector_top_bottom, syndrome_of
 from test_blossom_codes import run_with_workers
+from test_matching_decoder import BATCH_CODE as MATCHING_BATCH_CODE
+from test_matching_decoder import circuit
 
 stim = pytest.importorskip("stim")
 pymatching = pytest.importorskip("pymatching")
-
-
-def circuit(distance, p):
-    return stim.Circuit.generated(
-        "surface_code:rotated_memory_x", distance=distance, rounds=distance,
-        after_clifford_depolarization=p, before_measure_flip_probability=p,
-        after_reset_flip_probability=p, before_round_data_depolarization=p)
 
 
 def graph_code(dem):
@@ -125,21 +120,12 @@ def test_single_bool_packed_and_batch_predictions_agree():
         assert np.array_equal(dec.predict_observables(row_packed, bit_packed=True), packed[k])
 
 
-BATCH_CODE = """
-import numpy as np, vornex_decoder_v3 as vx
-from codes import rotated_sector_top_bottom, syndrome_of
-checks, n = rotated_sector_top_bottom(9)
-rng = np.random.default_rng(5)
-dec = vx.WeightedUnionFindDecoder(checks, n, weights=list(rng.uniform(0.5, 3.0, n)))
-errors = (rng.random((400, n)) < 0.08).astype(np.uint8)
-syndromes = np.array([syndrome_of(checks, e) for e in errors], dtype=np.uint8)
-batch = dec.batch_decode(syndromes)
-assert all(np.array_equal(batch[k], dec.decode(syndromes[k])) for k in range(400))
-print(batch.sum(), batch.shape)
-"""
+# The matching decoder's batch-against-single program, on this class.
+BATCH_CODE = MATCHING_BATCH_CODE.replace("vx.MatchingDecoder(", "vx.WeightedUnionFindDecoder(")
 
 
 def test_batch_rows_equal_single_decodes_with_one_and_two_workers():
+    assert "vx.WeightedUnionFindDecoder(" in BATCH_CODE
     assert run_with_workers(BATCH_CODE, 1) == run_with_workers(BATCH_CODE, 2)
 
 
