@@ -9,6 +9,7 @@
 #include "code/worker_pool.h"
 #include "dem/dem_graph.h"
 #include "dem/shot_rows.h"
+#include "matching/sparse/path_corrections.h"
 #include "matching/sparse/path_search.h"
 #include "matching/sparse/sparse_engine.h"
 #include "matching/thread_scratch.h"
@@ -38,15 +39,7 @@ void fired_nodes(std::span<const uint8_t> bytes, std::vector<NodeId>& events) {
 // Matches one row and flips the qubits on the matched paths.
 Status correct_row(const sparse::MatchingGraph& graph, std::span<const uint8_t> syndrome, std::span<uint8_t> correction,
                    MatchingScratch& s) {
-    fired_nodes(syndrome, s.events);
-    if (auto status = s.engine.match(graph, s.events, s.matching); !status) return status;
-    std::fill(correction.begin(), correction.end(), uint8_t{0});
-    for (const sparse::MatchedPair& p : s.matching.pairs) {
-        s.edge_ids.clear();
-        s.paths.append_path(graph, p.from, p.to, s.edge_ids);
-        for (const uint32_t q : s.edge_ids) correction[q] ^= 1;
-    }
-    return ok_status();
+    return sparse::correct_along_paths(graph, syndrome, correction, s);
 }
 
 }  // namespace

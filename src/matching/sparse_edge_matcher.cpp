@@ -1,10 +1,10 @@
 #include "matching/sparse_edge_matcher.h"
 
-#include <algorithm>
 #include <atomic>
 #include <string>
 
 #include "code/check_graph.h"
+#include "matching/sparse/path_corrections.h"
 #include "matching/sparse/path_search.h"
 #include "matching/sparse/sparse_engine.h"
 #include "matching/thread_scratch.h"
@@ -73,18 +73,7 @@ Status SparseEdgeMatcher::match(std::span<const uint8_t> syndrome, std::span<con
         s.graph.copy_weights_from(built_);
         s.holds_build_weights = true;
     }
-    s.events.clear();
-    for (size_t d = 0; d < syndrome.size(); ++d)
-        if (syndrome[d] & 1) s.events.push_back(static_cast<sparse::NodeId>(d));
-    const sparse::MatchingGraph& graph = s.graph.graph();
-    if (auto status = s.engine.match(graph, s.events, s.matching); !status) return status;
-    std::fill(edge_flips.begin(), edge_flips.end(), uint8_t{0});
-    for (const sparse::MatchedPair& p : s.matching.pairs) {
-        s.edge_ids.clear();
-        s.paths.append_path(graph, p.from, p.to, s.edge_ids);
-        for (const uint32_t e : s.edge_ids) edge_flips[e] ^= 1;
-    }
-    return ok_status();
+    return sparse::correct_along_paths(s.graph.graph(), syndrome, edge_flips, s);
 }
 
 }  // namespace vornex
