@@ -192,3 +192,34 @@ def test_hostile_lines_under_a_memory_cap_are_all_answered():
         '{"jsonrpc":"2.0","id":5,"result":{}}']
     assert json.loads(lines[6])["result"]["structuredContent"]["n_qubits"] == 1 << 20
     assert lines[7:] == ["returned None"]
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer cannot run under an address-space limit")
+def test_ten_thousand_pipelined_requests_are_answered_in_order_under_a_memory_cap():
+    # Written all at once by a client that reads nothing until the end, in a
+    # 1 GiB address space: one answer per request, in order. (The waiting
+    # queue's own bound is tested natively with a 4-slot queue.)
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+
+    checks, nq = vx.py_generate_repetition_code_checks(9)
+    import numpy as np
+    syndromes = np.random.default_rng(5).integers(0, 2, (10_000, len(checks)), dtype=np.uint8)
+    lines = []
+    for i, s in enumerate(syndromes):
+        if i % 10 == 9:
+            lines.append(json.dumps({"jsonrpc": "2.0", "id": i, "method": "ping"}))
+        else:
+            lines.append(json.dumps({"jsonrpc": "2.0", "id": i, "method": "tools/call", "params": {
+                "name": "decode_syndrome", "arguments": {"check_to_qubits": checks, "syndrome": s.tolist()}}}))
+    child = subprocess.run([sys.executable, "-c", SERVER], input="\n".join(lines) + "\n", capture_output=True,
+                           text=True, preexec_fn=limit, timeout=120, env=os.environ.copy())
+    assert child.returncode == 0, child.stderr
+    answers = [json.loads(line) for line in child.stdout.splitlines()[:-1]]
+    assert [a["id"] for a in answers] == list(range(10_000))
+    dec = vx.UnionFindDecoder(checks, nq)
+    for i in range(0, 10_000, 97):
+        expected = {} if i % 10 == 9 else {"correction": dec.decode(syndromes[i]).tolist(), "n_checks": len(checks),
+                                           "n_qubits": nq}
+        assert answers[i]["result"].get("structuredContent", {}) == expected
