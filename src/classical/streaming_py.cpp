@@ -7,6 +7,7 @@ namespace vornex::py {
 namespace {
 
 std::unique_ptr<StreamingDecoder> construct(const Args& args) {
+    warn_if_check_matrix(args);
     auto checks = args.get<CheckList>(0);
     auto n_qubits = args.get<std::optional<uint64_t>>(1);
     const uint64_t history_size = args.get<std::optional<uint64_t>>(2).value_or(kDefaultHistorySize);
@@ -20,6 +21,8 @@ ModuleItem& streaming_decoder_class() {
     using D = StreamingDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("StreamingDecoder(check_to_qubits, n_qubits, history_size)")
+            .class_method<from_check_matrix_with<D, &D::create>>(
+                "from_check_matrix($type, check_matrix, *, history_size=10)", kFromCheckMatrixDoc)
             .method<decode_method<&D::update, "Invalid syndrome: ">>("update($self, round_syndrome)")
             .method<plain_method<&D::flush>>("flush($self)")
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")

@@ -9,6 +9,7 @@ namespace vornex::py {
 namespace {
 
 std::unique_ptr<MatchingDecoder> construct(const Args& args) {
+    warn_if_check_matrix(args);
     auto checks = args.get<CheckList>(0);
     auto n_qubits = args.get<std::optional<uint64_t>>(1);
     auto weights = args.get<std::optional<std::vector<double>>>(2);
@@ -22,6 +23,8 @@ ModuleItem& matching_decoder_class() {
     using D = MatchingDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("MatchingDecoder(check_to_qubits, n_qubits, *, weights=None)")
+            .class_method<from_check_matrix_with<D, &D::create>>("from_check_matrix($type, check_matrix, *, weights=None)",
+                                                                kFromCheckMatrixDoc)
             .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")

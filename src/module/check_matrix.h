@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
+#include <utility>
 #include <tuple>
 #include <type_traits>
 
@@ -32,6 +34,27 @@ std::unique_ptr<Native> from_check_matrix(const Args& args) {
     using QubitCount = std::decay_t<std::tuple_element_t<1, Parameters>>;
     return std::make_unique<Native>(
         detail::take(Native::create(std::move(matrix.checks), QubitCount(matrix.n_columns))));
+}
+
+// `from_check_matrix($type, check_matrix, *, ...)` for a family whose
+// factory Create takes (check_to_qubits, n_qubits, settings...): n_qubits is
+// the column count and each setting comes from the keyword at its place after
+// check_matrix, converted by its declared type.
+template <class Native, auto Create>
+std::unique_ptr<Native> from_check_matrix_with(const Args& args) {
+    using Parameters = typename detail::NativeOperation<decltype(Create)>::Parameters;
+    constexpr size_t kSettings = std::tuple_size_v<Parameters> - 2;
+    if (args.size() != 1 + kSettings)
+        throw std::logic_error("from_check_matrix names other keywords than its factory's settings");
+    CheckMatrix matrix = read_check_matrix(args[0], args.name(0));
+    using QubitCount = std::decay_t<std::tuple_element_t<1, Parameters>>;
+    auto settings = [&]<size_t... I>(std::index_sequence<I...>) {
+        return std::tuple<detail::ConvertedParameter<Create, 2 + I>...>{
+            args.get<detail::ConvertedParameter<Create, 2 + I>>(1 + I)...};
+    }(std::make_index_sequence<kSettings>{});
+    return std::make_unique<Native>(detail::take(std::apply(
+        [&](auto&&... rest) { return Create(std::move(matrix.checks), QubitCount(matrix.n_columns), std::move(rest)...); },
+        std::move(settings))));
 }
 
 inline constexpr const char* kFromCheckMatrixSignature = "from_check_matrix($type, check_matrix)";

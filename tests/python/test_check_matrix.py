@@ -77,3 +77,41 @@ def test_defined_constructors_warn_on_a_matrix_and_keep_their_reading():
         vx.UnionFindDecoder(checks, n)               # lists: no warning
         vx.UnionFindDecoder(np.array(checks), n)     # index array, not 0/1
         vx.BlossomDecoder(h, 6, None)                # width differs from n_qubits
+
+
+# Families with settings beyond the code: the settings pass through as keywords.
+STREAM_FAMILIES = [
+    (vx.SlidingWindowDecoder, {"window_size": 3, "decay_factor": 0.5}, lambda c, n: vx.SlidingWindowDecoder(c, n, 3, 0.5)),
+    (vx.StreamingDecoder, {"history_size": 2}, lambda c, n: vx.StreamingDecoder(c, n, 2)),
+]
+
+
+@pytest.mark.parametrize("cls, settings, from_lists", STREAM_FAMILIES)
+def test_stream_decoders_from_a_matrix_keep_their_window(cls, settings, from_lists):
+    scipy_sparse = pytest.importorskip("scipy.sparse")
+    checks, n, h = rotated()
+    rounds = syndromes(h, shots=12)
+    reference = from_lists(checks, n)
+    want = [reference.update(r).tolist() for r in rounds]
+    for matrix in (h, scipy_sparse.csr_matrix(h)):
+        decoder = cls.from_check_matrix(matrix, **settings)
+        assert [decoder.update(r).tolist() for r in rounds] == want
+
+
+def test_matching_decoder_from_a_matrix_with_weights():
+    scipy_sparse = pytest.importorskip("scipy.sparse")
+    checks, n, h = rotated()
+    batch = syndromes(h)
+    weights = list(np.random.default_rng(5).uniform(0.5, 3.0, n))
+    want = vx.MatchingDecoder(checks, n, weights=weights).batch_decode(batch)
+    assert np.array_equal(vx.MatchingDecoder.from_check_matrix(scipy_sparse.csr_matrix(h), weights=weights)
+                          .batch_decode(batch), want)
+    assert np.array_equal(vx.MatchingDecoder.from_check_matrix(h).batch_decode(batch),
+                          vx.MatchingDecoder(checks, n).batch_decode(batch))
+
+
+@pytest.mark.parametrize("build", [lambda h: vx.MatchingDecoder(h, 5), lambda h: vx.StreamingDecoder(h, 5, 3)])
+def test_hand_written_constructors_warn_on_a_matrix(build):
+    checks, n = vx.py_generate_repetition_code_checks(5)
+    with pytest.warns(UserWarning, match="from_check_matrix"), pytest.raises(ValueError):
+        build(parity_matrix(checks, n))
