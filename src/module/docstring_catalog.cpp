@@ -30,6 +30,7 @@ constexpr Entry kCatalog[] = {
     {"*.num_observables",
      "Number of logical observables predict_observables reports; 0 for a decoder built from checks."},
     {"*.num_detectors", "Number of detectors of the model: the length of one shot's detection events."},
+    {"*.num_edges", "Number of edges of the model's graph view."},
     {"*.save_weights",
      "Write the network's weights to the file at `path` (safetensors format), replacing any file there."},
     {"*.load_weights",
@@ -112,7 +113,6 @@ constexpr Entry kCatalog[] = {
      "Predicted observable flips of (shots, num_detectors) detection events, or (shots,\n"
      "ceil(num_detectors / 8)) bit-packed, in the same packing; shots run on the worker pool.\n"
      "plain=True skips BP and matches with the prior weights (the reference to compare with)."},
-    {"BeliefMatchingDecoder.num_edges", "Number of edges of the model's graph view."},
 
     // Other classical decoders.
     {"BPOSDDecoder",
@@ -208,6 +208,13 @@ constexpr Entry kCatalog[] = {
      "The edge weights of forward and a probability per node, as (edge weights, node probabilities)."},
     {"GNNPredecoder.learning_rate", "Step size of training (0.01 to start)."},
     {"GNNPredecoder.l2_lambda", "Weight decay of training (1e-5 to start)."},
+    {"LearnedMatchingDecoder",
+     "Matching on a detector error model's graph view with weights a graph neural network estimates\n"
+     "per shot from the detection events; hidden_size and n_layers size the network and seed makes\n"
+     "its starting weights repeatable; train fits it to the model's noise."},
+    {"LearnedMatchingDecoder.edge_weights",
+     "The matching weight of every edge of the model's graph view for one shot's detection events\n"
+     "(1-D uint8, num_detectors bytes), in model edge order, as a float64 array."},
     {"HybridDecoder",
      "A graph neural network feeding per-qubit weights to the sparse matching decoder: for each\n"
      "syndrome it builds a DetectorGraph, predicts edge weights and matches with them. Optional\n"
