@@ -16,6 +16,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
 
 source "$(dirname "$0")/venv.sh"
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-    "numpy>=1.21" "pytest>=7" "networkx>=3" "scipy>=1.8" "scikit-build-core>=0.11" \
+    "numpy>=1.21" "pytest>=7" "networkx>=3" "tqdm>=4" "scipy>=1.8" "scikit-build-core>=0.11" \
     "stim>=1.12" "sinter>=1.12" "matplotlib>=3.5" "pymatching>=2.1" "mcp>=1.2" \
     "dask>=2023.1" "distributed>=2023.1"

@@ -34,7 +34,7 @@ if [ -n "$PY310" ] && "$PY310" -c 'import sys' 2>/dev/null; then
     [ -x "$ROOT/build/venv310/bin/python" ] || "$PY310" -m venv "$ROOT/build/venv310"
     ASAN_PYTHON="$ROOT/build/venv310/bin/python"
     "$ASAN_PYTHON" -m pip install -q --disable-pip-version-check \
-        numpy scipy pytest networkx stim sinter pymatching ldpc matplotlib mcp dask distributed
+        numpy scipy pytest networkx tqdm stim sinter pymatching ldpc matplotlib mcp dask distributed
 fi
 # The module builds against NumPy 2's headers, which make it load under both
 # majors; the tests then import NumPy 1.x from here, where it has wheels.

@@ -29,7 +29,7 @@ PARAMETER_TYPES = {
     "path": "str | os.PathLike[str]", "graph": "DetectorGraph", "graphs": "Sequence[DetectorGraph]",
     "targets": "Sequence[npt.ArrayLike]", "gnn": "GNNPredecoder", "max_bp_iter": "int",
     "gnn_hidden_size": "int | None", "gnn_n_layers": "int | None", "distance": "int",
-    "progress": "Callable[[int, int], object] | None", "error_probabilities": "npt.ArrayLike | None",
+    "progress": "Callable[[int, int], object] | bool | None", "error_probabilities": "npt.ArrayLike | None",
     "check_matrix": "npt.ArrayLike | Any", "detection_events": "npt.ArrayLike", "bit_packed": "bool",
     "model": "DetectorErrorModel | str | os.PathLike[str] | Any",
 }

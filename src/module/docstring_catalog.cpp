@@ -168,8 +168,8 @@ constexpr Entry kCatalog[] = {
      "trained in place on the caller's syndrome/correction pairs."},
     {"NeuralPredecoder.train",
      "Train in place by stochastic gradient descent: syndromes and corrections are uint8 arrays read\n"
-     "flat, n_input and n_output bytes per sample. progress: a callable progress(done, total).\n"
-     "Ctrl-C stops training, keeping the steps taken."},
+     "flat, n_input and n_output bytes per sample. progress: a callable progress(done, total), or\n"
+     "True for a tqdm bar. Ctrl-C stops training, keeping the steps taken."},
     {"NeuralPredecoder.predict",
      "The n_output flip probabilities of one syndrome of n_input bytes, as a 1-D float64 array."},
     {"NeuralPredecoder.decode",
@@ -203,7 +203,7 @@ constexpr Entry kCatalog[] = {
     {"GNNPredecoder.train",
      "Train in place on graphs and their per-edge targets (lists of n_edges floats; pairs whose\n"
      "lengths differ are skipped) for n_epochs epochs; returns the final loss. progress: a callable\n"
-     "progress(done, total). Ctrl-C stops training."},
+     "progress(done, total), or True for a tqdm bar. Ctrl-C stops training."},
     {"GNNPredecoder.predict_with_node_probs",
      "The edge weights of forward and a probability per node, as (edge weights, node probabilities)."},
     {"GNNPredecoder.learning_rate", "Step size of training (0.01 to start)."},

@@ -2,19 +2,35 @@
 // runs pending signal handlers, so Ctrl-C raises KeyboardInterrupt within a
 // chunk's time, and calls the caller's optional progress(done, total) at most
 // ten times a second (and once at the end). Either raising stops the call.
+// progress=True shows a tqdm bar instead (ImportError when tqdm is missing).
 #pragma once
 
 #include <chrono>
 
 #include "code/progress.h"
 #include "module/python.h"
+#include "module/ref.h"
 
 namespace vornex::py {
 
 class PythonProgress final : public ProgressSink {
 public:
-    // `callback` may be null or None (no reports, signals only).
-    explicit PythonProgress(PyObject* callback) : callback_(callback == Py_None ? nullptr : callback) {}
+    // `callback` may be null or None (no reports, signals only), True (a tqdm
+    // bar) or a callable.
+    explicit PythonProgress(PyObject* callback) : callback_(callback == Py_None ? nullptr : callback) {
+        if (callback_ == Py_True) bar_ = Ref::checked(make_tqdm_bar());
+    }
+    ~PythonProgress() override {
+        if (!bar_) return;
+        PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);  // closing must not hide the call's own error
+        PyObject* closed = PyObject_CallMethod(bar_.get(), "close", nullptr);
+        if (closed == nullptr) PyErr_Clear();
+        Py_XDECREF(closed);
+        PyErr_Restore(type, value, traceback);
+    }
+    PythonProgress(const PythonProgress&) = delete;
+    PythonProgress& operator=(const PythonProgress&) = delete;
 
     bool report(uint64_t done, uint64_t total) override {
         if (PyErr_CheckSignals() < 0) return false;
@@ -22,15 +38,34 @@ public:
         const auto now = std::chrono::steady_clock::now();
         if (done != total && now - last_call_ < std::chrono::milliseconds(100)) return true;
         last_call_ = now;
-        PyObject* result = PyObject_CallFunction(callback_, "KK", static_cast<unsigned long long>(done),
-                                                 static_cast<unsigned long long>(total));
+        PyObject* result = bar_ ? update_bar(done, total)
+                                : PyObject_CallFunction(callback_, "KK", static_cast<unsigned long long>(done),
+                                                        static_cast<unsigned long long>(total));
         if (result == nullptr) return false;
         Py_DECREF(result);
         return true;
     }
 
 private:
+    static PyObject* make_tqdm_bar() {
+        Ref module = Ref::checked(PyImport_ImportModule("tqdm"));
+        return PyObject_CallMethod(module.get(), "tqdm", nullptr);
+    }
+
+    // A new reference on success, null with the Python error set otherwise.
+    PyObject* update_bar(uint64_t done, uint64_t total) {
+        PyObject* bar = bar_.get();
+        PyObject* n = PyLong_FromUnsignedLongLong(done);
+        PyObject* t = PyLong_FromUnsignedLongLong(total);
+        const bool set = n != nullptr && t != nullptr && PyObject_SetAttrString(bar, "total", t) == 0 &&
+                         PyObject_SetAttrString(bar, "n", n) == 0;
+        Py_XDECREF(n);
+        Py_XDECREF(t);
+        return set ? PyObject_CallMethod(bar, "refresh", nullptr) : nullptr;
+    }
+
     PyObject* callback_;
+    Ref bar_;  // the tqdm bar of progress=True
     std::chrono::steady_clock::time_point last_call_{};
 };
 

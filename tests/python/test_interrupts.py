@@ -9,6 +9,8 @@ import time
 
 import pytest
 
+import vornex_decoder_v3 as vx
+
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
 
 PRELUDE = """
@@ -131,3 +133,20 @@ def test_training_reports_progress_and_keeps_its_weights_when_stopped():
     after = fresh.forward(graph)
     assert np.isfinite(after).all()
     assert after != before  # the best weights reached before the stop are kept
+
+
+def test_progress_true_shows_a_tqdm_bar_that_ends_full(capsys):
+    pytest.importorskip("tqdm")
+    decoder = vx.LookupTableDecoder([[0, 1], [1, 2], [2, 3], [3, 4]], 5)
+    decoder.build_table(100, progress=True)
+    shown = capsys.readouterr().err
+    assert "32/32" in shown and "100%" in shown
+    assert decoder.table_size > 0
+
+
+def test_progress_true_without_tqdm_names_it(monkeypatch):
+    monkeypatch.setitem(sys.modules, "tqdm", None)
+    decoder = vx.LookupTableDecoder([[0, 1], [1, 2]], 3)
+    with pytest.raises(ImportError, match="tqdm"):
+        decoder.build_table(10, progress=True)
+    assert decoder.table_size == 0
