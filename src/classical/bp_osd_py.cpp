@@ -21,6 +21,7 @@ BpOsdSettings settings_from(const Args& args, size_t first) {
 }
 
 std::unique_ptr<BpOsdFamily> construct(const Args& args) {
+    warn_if_check_matrix(args);
     auto checks = args.get<CheckList>(0);
     auto n_qubits = args.get<std::optional<uint64_t>>(1);
     const double error_rate = args.get<double>(2);
@@ -29,6 +30,18 @@ std::unique_ptr<BpOsdFamily> construct(const Args& args) {
     options.settings = settings_from(args, 4);
     return std::make_unique<BpOsdFamily>(
         unwrap(BpOsdFamily::create(std::move(checks), n_qubits, error_rate, std::move(options))));
+}
+
+// The constructor's arguments with the matrix in place of (check_to_qubits,
+// n_qubits): n_qubits is its column count.
+std::unique_ptr<BpOsdFamily> from_matrix(const Args& args) {
+    CheckMatrix matrix = read_check_matrix(args[0], args.name(0));
+    const double error_rate = args.get<double>(1);
+    BpOsdOptions options;
+    options.error_channel = args.get<std::optional<std::vector<double>>>(2);
+    options.settings = settings_from(args, 3);
+    return std::make_unique<BpOsdFamily>(
+        unwrap(BpOsdFamily::create(std::move(matrix.checks), matrix.n_columns, error_rate, std::move(options))));
 }
 
 std::unique_ptr<BpOsdFamily> from_detector_error_model(const Args& args) {
@@ -45,6 +58,11 @@ ModuleItem& bp_osd_decoder_class() {
             "BPOSDDecoder(check_to_qubits, n_qubits, error_rate, *, error_channel=None, max_iter=50, "
             "bp_method='minimum_sum', ms_scaling_factor=1.0, schedule='parallel', stop='posterior', "
             "osd_method='osd_0', osd_order=0)")
+            .class_method<from_matrix>(
+                "from_check_matrix($type, check_matrix, error_rate, *, error_channel=None, max_iter=50, "
+                "bp_method='minimum_sum', ms_scaling_factor=1.0, schedule='parallel', stop='posterior', "
+                "osd_method='osd_0', osd_order=0)",
+                kFromCheckMatrixDoc)
             .class_method<from_detector_error_model>(
                 "from_detector_error_model($type, model, *, max_iter=50, bp_method='minimum_sum', "
                 "ms_scaling_factor=1.0, schedule='parallel', stop='posterior', osd_method='osd_0', osd_order=0)")

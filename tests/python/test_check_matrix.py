@@ -115,3 +115,18 @@ def test_hand_written_constructors_warn_on_a_matrix(build):
     checks, n = vx.py_generate_repetition_code_checks(5)
     with pytest.warns(UserWarning, match="from_check_matrix"), pytest.raises(ValueError):
         build(parity_matrix(checks, n))
+
+
+def test_bposd_from_a_matrix_with_its_settings():
+    scipy_sparse = pytest.importorskip("scipy.sparse")
+    checks, n, h = rotated()
+    batch = syndromes(h, shots=60)
+    channel = list(np.random.default_rng(7).uniform(0.01, 0.2, n))
+    settings = {"error_channel": channel, "bp_method": "product_sum", "max_iter": 7}
+    want = vx.BPOSDDecoder(checks, n, 0.05, **settings).batch_decode(batch)
+    got = vx.BPOSDDecoder.from_check_matrix(scipy_sparse.csr_matrix(h), 0.05, **settings).batch_decode(batch)
+    assert np.array_equal(got, want)
+    assert np.array_equal(vx.BPOSDDecoder.from_check_matrix(h, 0.05).batch_decode(batch),
+                          vx.BPOSDDecoder(checks, n, 0.05).batch_decode(batch))
+    with pytest.warns(UserWarning, match="from_check_matrix"):
+        vx.BPOSDDecoder(h, n, 0.05)
