@@ -30,20 +30,7 @@
 #include "matching/matching_decoder.h"
 #include "matching/sparse/sparse_engine.h"
 
-namespace {
-
-std::atomic<size_t> g_allocations{0};
-
-}  // namespace
-
-// Counting allocator: every heap allocation of the process goes through here.
-void* operator new(size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+#include "allocation_counter.h"
 
 namespace {
 

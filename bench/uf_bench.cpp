@@ -22,20 +22,7 @@
 #include "uf/uf_core.h"
 #include "uf/vornex_uf.h"
 
-namespace {
-
-std::atomic<size_t> g_allocations{0};
-
-}  // namespace
-
-// Counting allocator: every heap allocation of the process goes through here.
-void* operator new(size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+#include "allocation_counter.h"
 
 namespace {
 
