@@ -8,15 +8,30 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<HybridDecoder> construct(const Args& args) {
-    auto checks = args.get<CheckList>(0);
-    const auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    GraphExtras extras = graph_extras_arg(args, 2);
-    const auto hidden = args.get<std::optional<uint64_t>>(5);
-    const auto layers = args.get<std::optional<uint64_t>>(6);
-    const auto seed = args.get<std::optional<uint64_t>>(7);
+// The settings after the code (graph extras, network sizes, seed) start at
+// argument `first` in both the constructor and from_check_matrix.
+std::unique_ptr<HybridDecoder> build(CheckList checks, std::optional<uint64_t> n_qubits, const Args& args,
+                                     size_t first) {
+    GraphExtras extras = graph_extras_arg(args, first);
+    const auto hidden = args.get<std::optional<uint64_t>>(first + 3);
+    const auto layers = args.get<std::optional<uint64_t>>(first + 4);
+    const auto seed = args.get<std::optional<uint64_t>>(first + 5);
     return std::make_unique<HybridDecoder>(
         HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers, seed));
+}
+
+std::unique_ptr<HybridDecoder> construct(const Args& args) {
+    warn_if_check_matrix(args);
+    auto checks = args.get<CheckList>(0);
+    const auto n_qubits = args.get<std::optional<uint64_t>>(1);
+    return build(std::move(checks), n_qubits, args, 2);
+}
+
+// The create factory takes its graph inputs as one GraphExtras, so the shared
+// from_check_matrix_with template does not fit; the column count is n_qubits.
+std::unique_ptr<HybridDecoder> from_matrix(const Args& args) {
+    CheckMatrix matrix = read_check_matrix(args[0], args.name(0));
+    return build(std::move(matrix.checks), matrix.n_columns, args, 1);
 }
 
 PyObject* train(HybridDecoder& decoder, const Args& args) {
@@ -47,6 +62,10 @@ ModuleItem& hybrid_decoder_class() {
         ClassSpec::of<construct>("HybridDecoder(check_to_qubits, n_qubits=None, check_positions=None, "
                                  "check_types=None, base_weights=None, gnn_hidden_size=None, gnn_n_layers=None, *, "
                                  "seed=None)")
+            .class_method<from_matrix>("from_check_matrix($type, check_matrix, *, check_positions=None, "
+                                       "check_types=None, base_weights=None, gnn_hidden_size=None, "
+                                       "gnn_n_layers=None, seed=None)",
+                                       kFromCheckMatrixDoc)
             .method<decode_method<&D::decode_hybrid, kSyndrome, Syndrome::AnyRank>>("decode_hybrid($self, syndrome)")
             .method<decode_method<&D::decode_heuristic, kSyndrome, Syndrome::AnyRank>>(
                 "decode_heuristic($self, syndrome)")

@@ -130,3 +130,19 @@ def test_bposd_from_a_matrix_with_its_settings():
                           vx.BPOSDDecoder(checks, n, 0.05).batch_decode(batch))
     with pytest.warns(UserWarning, match="from_check_matrix"):
         vx.BPOSDDecoder(h, n, 0.05)
+
+
+def test_hybrid_decoder_from_a_matrix_keeps_its_network_settings():
+    scipy_sparse = pytest.importorskip("scipy.sparse")
+    checks, n, h = rotated()
+    batch = syndromes(h, shots=200, p=0.1)
+    # Each setting changes these corrections on its own, so none may be dropped.
+    settings = {"base_weights": list(np.random.default_rng(1).uniform(0.1, 5.0, n)), "gnn_hidden_size": 8,
+                "gnn_n_layers": 2, "seed": 11}
+    want = vx.HybridDecoder(checks, n, **settings).batch_decode_hybrid(batch)
+    for matrix in (h, scipy_sparse.csr_matrix(h)):
+        decoder = vx.HybridDecoder.from_check_matrix(matrix, **settings)
+        assert (decoder.n_qubits, decoder.n_checks) == (n, len(checks))
+        assert np.array_equal(decoder.batch_decode_hybrid(batch), want)
+    with pytest.warns(UserWarning, match="from_check_matrix"):
+        vx.HybridDecoder(h, n)
