@@ -152,9 +152,10 @@ Result<BenchmarkSuite> BenchmarkSuite::create(CheckList check_to_qubits, std::op
     return BenchmarkSuite(std::move(decoder), samples, seed.value_or(kDefaultBenchmarkSeed));
 }
 
-Result<std::string> BenchmarkSuite::run() const {
-    auto report = run_benchmark(decoder_.graph(), n_samples_, seed_);
+Result<std::string> BenchmarkSuite::run(ProgressSink* progress) const {
+    auto report = run_benchmark(decoder_.graph(), n_samples_, seed_, progress);
     if (!report) return report.error();
+    if (progress != nullptr && !progress->report(n_samples_, n_samples_)) return interrupted_error();
     return report_json(report.value()).dump(2);
 }
 

@@ -80,8 +80,10 @@ public:
     uint64_t seed() const { return seed_; }
     const BlossomDecoder& decoder() const { return decoder_; }
 
-    // The report as two-blank indented JSON text.
-    Result<std::string> run() const;
+    // The report as two-blank indented JSON text. Samples are reported to
+    // `progress` (may be null), the last as (n_samples, n_samples); when it
+    // asks to stop the result is interrupted_error().
+    Result<std::string> run(ProgressSink* progress = nullptr) const;
 
 private:
     BenchmarkSuite(BlossomDecoder decoder, uint64_t n_samples, uint64_t seed)

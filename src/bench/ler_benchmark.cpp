@@ -5,6 +5,7 @@
 
 #include "bench/chacha_rng.h"
 #include "code/rotated_surface.h"
+#include "learned/gnn_trainer.h"
 #include "learned/hybrid_decoder.h"
 #include "matching/blossom.h"
 
@@ -70,16 +71,27 @@ std::optional<uint64_t> ler_error_threshold(double p) {
     return static_cast<uint64_t>(scaled);
 }
 
-Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder network) {
+uint64_t ler_scenario_steps(const LerScenario& scenario) {
+    const uint64_t training = scenario.phys_error > 0.0 ? training_steps(kTrainSamples, kTrainEpochs) : 0;
+    return training + scenario.shots;
+}
+
+Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder network, ProgressSink* progress) {
+    const uint64_t steps = ler_scenario_steps(scenario);
+    const uint64_t training_steps = steps - scenario.shots;
     const uint32_t d = scenario.distance;
     const size_t n_qubits = size_t{d} * d;
     const CheckList checks = rotated_surface_checks(d);
     const BlossomGraph blossom = build_blossom_graph(checks, n_qubits, std::nullopt);
     HybridDecoder hybrid = HybridDecoder::create(checks, n_qubits, {}, std::move(network));
     const double p = scenario.phys_error;
-    if (p > 0.0)
-        if (auto trained = hybrid.train_bp(kTrainSamples, kTrainEpochs, p, kTrainBpIterations); !trained)
+    if (p > 0.0) {
+        PartProgress training(progress, 0, steps);
+        if (auto trained = hybrid.train_bp(kTrainSamples, kTrainEpochs, p, kTrainBpIterations,
+                                           progress != nullptr ? &training : nullptr);
+            !trained)
             return trained.error();
+    }
 
     ChaChaRng rng(kLerSeed, kChaChaRounds);
     const auto threshold = ler_error_threshold(p);
@@ -99,6 +111,7 @@ Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder ne
         if (!learned) return learned.error();
         blossom_failures += ler_logical_failure(matched.value(), error, d);
         hybrid_failures += ler_logical_failure(learned.value(), error, d);
+        if (progress != nullptr && !progress->report(training_steps + shot + 1, steps)) return interrupted_error();
     }
     return LerResult{scenario.name, d, p, scenario.shots, rate(hybrid_failures, scenario.shots),
                      rate(blossom_failures, scenario.shots)};
@@ -123,12 +136,17 @@ Result<std::string> ler_results_text(const std::vector<LerResult>& results) {
     }
 }
 
-Result<std::string> LERBenchmark::run_all() const {
+Result<std::string> LERBenchmark::run_all(ProgressSink* progress) const {
+    uint64_t total = 0;
+    for (const LerScenario& scenario : kLerScenarios) total += ler_scenario_steps(scenario);
     std::vector<LerResult> results;
+    uint64_t offset = 0;
     for (const LerScenario& scenario : kLerScenarios) {
         GNNPredecoder network(DetectorGraph::kNodeFeatureDim, DetectorGraph::kEdgeFeatureDim, kNetworkHidden,
                               kNetworkLayers);
-        auto result = run_ler_scenario(scenario, std::move(network));
+        PartProgress part(progress, offset, total);
+        offset += ler_scenario_steps(scenario);
+        auto result = run_ler_scenario(scenario, std::move(network), progress != nullptr ? &part : nullptr);
         if (!result) return result.error();
         results.push_back(std::move(result.value()));
     }

@@ -71,9 +71,16 @@ bool ler_logical_failure(std::span<const uint8_t> correction, std::span<const ui
 // for p >= 1 (every qubit flips).
 std::optional<uint64_t> ler_error_threshold(double p);
 
+// Units of work one scenario reports: its training steps (when p > 0), then
+// one per shot.
+uint64_t ler_scenario_steps(const LerScenario& scenario);
+
 // One scenario with the given network inside the hybrid decoder (trained
-// with BP targets first when p > 0).
-Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder network);
+// with BP targets first when p > 0). Reports ler_scenario_steps units to
+// `progress` (may be null); when it asks to stop the result is
+// interrupted_error().
+Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder network,
+                                   ProgressSink* progress = nullptr);
 
 // Records with members in order name, distance, phys_error, shots,
 // vornex_ler, pymatching_ler, as two-blank indented JSON.
@@ -82,8 +89,9 @@ Result<std::string> ler_results_text(const std::vector<LerResult>& results);
 class LERBenchmark {
 public:
     // Every scenario with a fresh, thread-seeded network (so vornex_ler
-    // varies between runs while pymatching_ler does not).
-    Result<std::string> run_all() const;
+    // varies between runs while pymatching_ler does not). Progress is
+    // reported over all scenarios' steps.
+    Result<std::string> run_all(ProgressSink* progress = nullptr) const;
 };
 
 }  // namespace vornex

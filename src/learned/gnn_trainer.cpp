@@ -105,7 +105,7 @@ Result<DetectorGraph> GNNTrainer::sample_graph(uint64_t sample, std::vector<uint
     return DetectorGraph::create(check_to_qubits_, syndrome);
 }
 
-Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
+Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples, ProgressSink* progress) const {
     require_qubit_tables(n_qubits_);
     if (Status s = check_dataset_size(n_samples); !s) return s.error();
     const BlossomGraph blossom = build_blossom_graph(check_to_qubits_, n_qubits_, std::nullopt);
@@ -125,11 +125,12 @@ Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples) const {
             targets.push_back(matching_target(q, correction.value(), neighbours));
         set.graphs.push_back(std::move(graph.value()));
         set.targets.push_back(std::move(targets));
+        if (progress != nullptr && !progress->report(s + 1, n_samples)) return interrupted_error();
     }
     return set;
 }
 
-Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const {
+Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter, ProgressSink* progress) const {
     require_qubit_tables(n_qubits_);
     if (Status s = check_dataset_size(n_samples); !s) return s.error();
     auto bp = BpOsdDecoder::create(check_to_qubits_, n_qubits_, error_rate_);
@@ -150,6 +151,7 @@ Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_i
                                                      : 0.0);
         set.graphs.push_back(std::move(graph.value()));
         set.targets.push_back(std::move(targets));
+        if (progress != nullptr && !progress->report(s + 1, n_samples)) return interrupted_error();
     }
     return set;
 }
@@ -191,22 +193,45 @@ Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set
     return best;
 }
 
+namespace {
+
+// A training job's sink split into its dataset part and its back-off part.
+class TrainingParts {
+public:
+    TrainingParts(ProgressSink* job, uint64_t n_samples, uint64_t n_epochs)
+        : job_(job),
+          dataset_(job, 0, training_steps(n_samples, n_epochs)),
+          training_(job, n_samples, training_steps(n_samples, n_epochs)) {}
+
+    ProgressSink* dataset() { return job_ != nullptr ? &dataset_ : nullptr; }
+    ProgressSink* training() { return job_ != nullptr ? &training_ : nullptr; }
+
+private:
+    ProgressSink* job_;
+    PartProgress dataset_;
+    PartProgress training_;
+};
+
+}  // namespace
+
 Result<double> GNNTrainer::train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
                                  ProgressSink* progress) const {
     require_qubit_tables(n_qubits_);
     if (Status s = check_training(network, n_samples, n_epochs); !s) return s.error();
-    auto set = matching_dataset(n_samples);
+    TrainingParts parts(progress, n_samples, n_epochs);
+    auto set = matching_dataset(n_samples, parts.dataset());
     if (!set) return set.error();
-    return train_with_backoff(network, set.value(), n_epochs, progress);
+    return train_with_backoff(network, set.value(), n_epochs, parts.training());
 }
 
 Result<double> GNNTrainer::train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
                                     uint64_t max_bp_iter, ProgressSink* progress) const {
     require_qubit_tables(n_qubits_);
     if (Status s = check_training(network, n_samples, n_epochs); !s) return s.error();
-    auto set = bp_dataset(n_samples, max_bp_iter);
+    TrainingParts parts(progress, n_samples, n_epochs);
+    auto set = bp_dataset(n_samples, max_bp_iter, parts.dataset());
     if (!set) return set.error();
-    return train_with_backoff(network, set.value(), n_epochs, progress);
+    return train_with_backoff(network, set.value(), n_epochs, parts.training());
 }
 
 }  // namespace vornex

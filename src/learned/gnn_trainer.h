@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "code/check_graph.h"
+#include "code/progress.h"
 #include "code/result.h"
 #include "learned/gnn_graph.h"
 #include "learned/gnn_predecoder.h"
@@ -35,6 +36,12 @@ inline constexpr int kBackoffAttempts = 6;
 Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs,
                                   ProgressSink* progress = nullptr);
 
+// Units a training run reports: n_samples dataset samples, then the
+// back-off's kBackoffAttempts * n_epochs * n_samples steps.
+inline uint64_t training_steps(uint64_t n_samples, uint64_t n_epochs) {
+    return n_samples + kBackoffAttempts * n_epochs * n_samples;
+}
+
 class GNNTrainer {
 public:
     GNNTrainer(CheckList check_to_qubits, uint64_t n_qubits, double error_rate)
@@ -51,11 +58,16 @@ public:
     std::vector<uint8_t> syndrome_of(const std::vector<uint8_t>& error) const;
 
     // Targets from the matching decoder's correction: 1 on corrected qubits,
-    // 0.25 on their check neighbours, 0 elsewhere.
-    Result<TrainingSet> matching_dataset(uint64_t n_samples) const;
+    // 0.25 on their check neighbours, 0 elsewhere. Each sample built is
+    // reported to `progress` (may be null); when it asks to stop the result
+    // is interrupted_error().
+    Result<TrainingSet> matching_dataset(uint64_t n_samples, ProgressSink* progress = nullptr) const;
     // Targets are BP flip probabilities after max_bp_iter iterations.
-    Result<TrainingSet> bp_dataset(uint64_t n_samples, uint64_t max_bp_iter) const;
+    Result<TrainingSet> bp_dataset(uint64_t n_samples, uint64_t max_bp_iter, ProgressSink* progress = nullptr) const;
 
+    // The dataset's samples come first in the reported units, then the
+    // back-off's steps; a stop while the dataset is built leaves the network
+    // as it was.
     Result<double> train(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs,
                          ProgressSink* progress = nullptr) const;
     Result<double> train_bp(GNNPredecoder& network, uint64_t n_samples, uint64_t n_epochs, uint64_t max_bp_iter,

@@ -24,7 +24,8 @@ PyObject* train(const GNNTrainer& trainer, const Args& args) {
 
 PyObject* generate_dataset(const GNNTrainer& trainer, const Args& args) {
     const auto n_samples = args.get<uint64_t>(0);
-    return py_int(unwrap(trainer.matching_dataset(n_samples)).graphs.size());
+    PythonProgress progress(args[1]);
+    return py_int(unwrap(trainer.matching_dataset(n_samples, &progress)).graphs.size());
 }
 
 PyObject* train_bp(const GNNTrainer& trainer, const Args& args) {
@@ -53,7 +54,7 @@ ModuleItem& gnn_trainer_class() {
                            "\n"
                            "Returns:\n"
                            "    Loss MSE moyenne sur le dernier epoch.")
-            .method<generate_dataset>("generate_dataset($self, n_samples)",
+            .method<generate_dataset>("generate_dataset($self, n_samples, *, progress=None)",
                                       "Génère un dataset de training et retourne la taille.")
             .method<train_bp>("train_bp($self, gnn, n_samples, n_epochs, max_bp_iter, *, progress=None)",
                               "Entraîne un GNNPredecoder avec cibles marginales BP et retourne la loss finale.\n"

@@ -44,6 +44,28 @@ CASES = {
         "s = np.zeros(len(code.z_checks), np.uint8); s[4] = 1\n"
         "assert decoder.decode_hybrid(s).shape == (code.n_qubits,); print('usable')",
     ),
+    # Interrupted while its dataset is still being built.
+    "GNNTrainer.train": (
+        "code = vx.RotatedSurfaceCode(21)\n"
+        "trainer = vx.GNNTrainer(code.z_checks, code.n_qubits, 0.1)\n"
+        "net = vx.GNNPredecoder(vx.DetectorGraph.node_feature_dim(), vx.DetectorGraph.edge_feature_dim(), 8, 1, seed=1)\n",
+        "trainer.train(net, 50_000, 1)",
+        "assert trainer.generate_dataset(3) == 3; assert trainer.train(net, 3, 1) >= 0; print('usable')",
+    ),
+    "GNNTrainer.generate_dataset": (
+        "code = vx.RotatedSurfaceCode(21)\n"
+        "trainer = vx.GNNTrainer(code.z_checks, code.n_qubits, 0.1)\n",
+        "trainer.generate_dataset(50_000)",
+        "assert trainer.generate_dataset(3) == 3; print('usable')",
+    ),
+    "BenchmarkSuite.run": (
+        "code = vx.RotatedSurfaceCode(7)\n"
+        "suite = vx.BenchmarkSuite(code.z_checks, code.n_qubits, 1_000_000, 1)\n",
+        "suite.run()",
+        "import json\n"
+        "small = vx.BenchmarkSuite(code.z_checks, code.n_qubits, 10, 1)\n"
+        "assert json.loads(small.run())['n_samples'] == 10; print('usable')",
+    ),
     "NeuralPredecoder.train": (
         "net = vx.NeuralPredecoder(24, 25, 64, 64)\n"
         "rng = np.random.default_rng(2)\n"
@@ -118,7 +140,8 @@ def test_training_reports_progress_and_keeps_its_weights_when_stopped():
     trainer = vx.GNNTrainer(code.z_checks, code.n_qubits, 0.1)
     reports = []
     trainer.train(net, 10, 3, progress=lambda done, total: reports.append((done, total)))
-    assert reports[-1] == (6 * 10 * 3, 6 * 10 * 3)  # six learning-rate attempts
+    assert reports[-1] == (10 + 6 * 10 * 3, 10 + 6 * 10 * 3)  # the samples, then six learning-rate attempts
+    assert [done for done, _ in reports] == sorted(done for done, _ in reports)
 
     graph = vx.DetectorGraph(code.z_checks, [1, 0, 0, 1])
     fresh = vx.GNNPredecoder(vx.DetectorGraph.node_feature_dim(), vx.DetectorGraph.edge_feature_dim(), 8, 1, seed=4)
@@ -150,3 +173,28 @@ def test_progress_true_without_tqdm_names_it(monkeypatch):
     with pytest.raises(ImportError, match="tqdm"):
         decoder.build_table(10, progress=True)
     assert decoder.table_size == 0
+
+
+def test_ler_benchmark_reports_progress_and_a_raising_callback_stops_it():
+    import json
+    benchmark = vx.LERBenchmark()
+    reports = []
+    results = json.loads(benchmark.run_all(progress=lambda done, total: reports.append((done, total))))
+    total = reports[-1][1]
+    assert reports[-1] == (total, total) and all(t == total for _, t in reports)
+    assert total > sum(r["shots"] for r in results)  # the training steps count too
+    assert [done for done, _ in reports] == sorted(done for done, _ in reports)
+
+    def stop(done, total):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        benchmark.run_all(progress=stop)
+    assert len(json.loads(benchmark.run_all())) == len(results)
+
+
+def test_benchmark_suite_progress_ends_full():
+    suite = vx.BenchmarkSuite([[0, 1], [1, 2], [2, 3]], 4, 500, 3)
+    reports = []
+    suite.run(progress=lambda done, total: reports.append((done, total)))
+    assert reports[-1] == (500, 500)
