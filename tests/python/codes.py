@@ -19,16 +19,11 @@ def rotated_sector_top_bottom(d):
 
 
 def rotated_sector_left_right(d):
-    """One check type of the rotated surface code of odd distance d: d*d qubits,
-    (d*d - 1)/2 checks of weight 4 inside and weight 2 on the left and right edges,
-    built row by row. Returns (checks, d*d)."""
-    checks = []
-    for r in range(d - 1):
-        for c in range(-1, d):
-            if (r + c) % 2:
-                continue
-            checks.append([(r + dr) * d + c + dc for dr in (0, 1) for dc in (0, 1) if 0 <= c + dc < d])
-    return checks, d * d
+    """The module's Z checks transposed (qubit r*d + c becomes c*d + r), so the
+    weight-2 checks sit on the left and right columns, listed row by row with
+    sorted qubits. Returns (checks, d*d)."""
+    code = vx.RotatedSurfaceCode(d)
+    return sorted(sorted((q % d) * d + q // d for q in check) for check in code.z_checks), code.n_qubits
 
 
 def parity_matrix(checks, n_qubits):
