@@ -93,7 +93,7 @@ def signature_of(obj):
         return None
 
 
-def function_lines(name, obj, indent, kind, returns=None):
+def function_lines(name, obj, indent, kind, returns=None, owner=None):
     sig = signature_of(obj)
     if returns is None:
         returns = GENERATOR if name.startswith("py_generate_") else RETURN_TYPES.get(name, "Any")
@@ -103,10 +103,10 @@ def function_lines(name, obj, indent, kind, returns=None):
         params = parameters_text(sig, False) if sig else "*args: Any, **kwargs: Any"
     elif kind == "class":
         lines.append(f"{indent}@classmethod")
-        params = "cls, " + parameters_text(sig, False) if sig else "cls, *args: Any, **kwargs: Any"
+        params = "cls, " + parameters_text(sig, False, owner) if sig else "cls, *args: Any, **kwargs: Any"
         params = params.rstrip(", ")
     else:
-        params = parameters_text(sig, kind == "method") if sig else "self, *args: Any, **kwargs: Any"
+        params = parameters_text(sig, kind == "method", owner) if sig else "self, *args: Any, **kwargs: Any"
     lines.append(f"{indent}def {name}({params}) -> {returns}: ...")
     return lines
 
@@ -126,7 +126,7 @@ def class_lines(name, cls):
         elif isinstance(value, classmethod) or type(value).__name__ == "classmethod_descriptor":
             # Alternative constructors (from_*) build an object of their class.
             returns = f'"{name}"' if attr.startswith("from_") else None
-            lines += function_lines(attr, getattr(cls, attr), "    ", "class", returns)
+            lines += function_lines(attr, getattr(cls, attr), "    ", "class", returns, name)
         elif type(value).__name__ == "getset_descriptor":
             lines.append("    @property")
             lines.append(f"    def {attr}(self) -> {PROPERTY_TYPES.get(attr, 'Any')}: ...")
@@ -134,7 +134,7 @@ def class_lines(name, cls):
                 lines.append(f"    @{attr}.setter")
                 lines.append(f"    def {attr}(self, value: {PROPERTY_TYPES.get(attr, 'Any')}) -> None: ...")
         elif callable(value):
-            lines += function_lines(attr, value, "    ", "method")
+            lines += function_lines(attr, value, "    ", "method", owner=name)
     return lines
 
 

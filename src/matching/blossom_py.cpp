@@ -18,20 +18,9 @@ std::unique_ptr<BlossomDecoder> construct(const Args& args) {
 }
 
 // Column q's probability p becomes the edge weight ln((1 - p) / p).
-std::unique_ptr<BlossomDecoder> weighted_from_check_matrix(const Args& args) {
+std::unique_ptr<BlossomDecoder> from_matrix_and_probabilities(const Args& args) {
     CheckMatrix matrix = read_check_matrix(args[0], args.name(0));
-    std::optional<std::vector<double>> weights;
-    if (args.given(1)) {
-        const auto p = args.get<std::vector<double>>(1);
-        if (p.size() != matrix.n_columns)
-            raise(PyExc_ValueError, "error_probabilities has " + std::to_string(p.size()) + " entries, the matrix " +
-                                        std::to_string(matrix.n_columns) + " columns");
-        weights.emplace();
-        for (double q : p) {
-            if (!(q > 0.0 && q < 1.0)) raise(PyExc_ValueError, "error_probabilities must lie strictly between 0 and 1");
-            weights->push_back(std::log((1.0 - q) / q));
-        }
-    }
+    auto weights = weights_from_probabilities(args, 1, matrix.n_columns);
     return std::make_unique<BlossomDecoder>(
         build_blossom_graph(std::move(matrix.checks), matrix.n_columns, std::move(weights)));
 }
@@ -45,7 +34,7 @@ ModuleItem& blossom_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
             .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
-            .class_method<weighted_from_check_matrix>(
+            .class_method<from_matrix_and_probabilities>(
                 "from_check_matrix($type, check_matrix, *, error_probabilities=None)",
                 "Build the decoder from a parity-check matrix (dense 0/1 array or scipy.sparse; one column per\n"
                 "qubit) with optional per-column error probabilities p, weighted ln((1 - p) / p).")

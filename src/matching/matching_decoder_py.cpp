@@ -23,8 +23,8 @@ ModuleItem& matching_decoder_class() {
     using D = MatchingDecoder;
     static ClassSpec spec =
         ClassSpec::of<construct>("MatchingDecoder(check_to_qubits, n_qubits, *, weights=None)")
-            .class_method<from_check_matrix_with<D, &D::create>>("from_check_matrix($type, check_matrix, *, weights=None)",
-                                                                kFromCheckMatrixDoc)
+            .class_method<weighted_from_check_matrix<D>>(kWeightedFromCheckMatrixSignature,
+                                                      kWeightedFromCheckMatrixDoc)
             .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
             .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")

@@ -1,5 +1,6 @@
 #include "module/check_matrix.h"
 
+#include <cmath>
 #include <string>
 
 #include "module/errors.h"
@@ -78,6 +79,21 @@ CheckMatrix read_sparse(PyObject* matrix, const char* argument) {
 }
 
 }  // namespace
+
+std::optional<std::vector<double>> weights_from_probabilities(const Args& args, size_t index, uint64_t n_columns) {
+    if (!args.given(index)) return std::nullopt;
+    const auto p = args.get<std::vector<double>>(index);
+    if (p.size() != n_columns)
+        raise(PyExc_ValueError, "error_probabilities has " + std::to_string(p.size()) + " entries, the matrix " +
+                                    std::to_string(n_columns) + " columns");
+    std::vector<double> weights;
+    weights.reserve(p.size());
+    for (double q : p) {
+        if (!(q > 0.0 && q < 1.0)) raise(PyExc_ValueError, "error_probabilities must lie strictly between 0 and 1");
+        weights.push_back(std::log((1.0 - q) / q));
+    }
+    return weights;
+}
 
 CheckMatrix read_check_matrix(PyObject* matrix, const char* argument) {
     const int sparse = PyObject_HasAttrString(matrix, "tocsr");

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
 #include "code/check_graph.h"
 #include "module/args.h"
@@ -24,6 +26,33 @@ struct CheckMatrix {
 
 // ValueError naming `argument` for anything but a 2-D matrix of 0s and 1s.
 CheckMatrix read_check_matrix(PyObject* matrix, const char* argument);
+
+// Per-column weights ln((1 - p) / p) from the error probabilities given at
+// args[index] (none when absent): one per column, each strictly between 0
+// and 1, else ValueError naming error_probabilities.
+std::optional<std::vector<double>> weights_from_probabilities(const Args& args, size_t index, uint64_t n_columns);
+
+// `from_check_matrix($type, check_matrix, *, weights=None,
+// error_probabilities=None)` for a weighted family whose factory takes
+// (check_to_qubits, n_qubits, weights): weights given directly, or derived
+// from per-column error probabilities, never both.
+template <class Native>
+std::unique_ptr<Native> weighted_from_check_matrix(const Args& args) {
+    CheckMatrix matrix = read_check_matrix(args[0], args.name(0));
+    if (args.given(1) && args.given(2)) raise(PyExc_ValueError, "give weights or error_probabilities, not both");
+    auto weights = args.given(2) ? weights_from_probabilities(args, 2, matrix.n_columns)
+                                 : args.get<std::optional<std::vector<double>>>(1);
+    using Parameters = typename detail::NativeOperation<decltype(&Native::create)>::Parameters;
+    using QubitCount = std::decay_t<std::tuple_element_t<1, Parameters>>;
+    return std::make_unique<Native>(
+        detail::take(Native::create(std::move(matrix.checks), QubitCount(matrix.n_columns), std::move(weights))));
+}
+
+inline constexpr const char* kWeightedFromCheckMatrixSignature =
+    "from_check_matrix($type, check_matrix, *, weights=None, error_probabilities=None)";
+inline constexpr const char* kWeightedFromCheckMatrixDoc =
+    "Build the decoder from a parity-check matrix (dense 0/1 array or scipy.sparse; one column per qubit),\n"
+    "with optional per-column weights, or per-column error probabilities p weighted ln((1 - p) / p).";
 
 // `from_check_matrix($type, check_matrix)` for the classes built from
 // (check_to_qubits, n_qubits) by Native::create: n_qubits is the column count.

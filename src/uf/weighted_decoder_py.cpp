@@ -23,11 +23,6 @@ constexpr const char* kDecodeDoc =
 constexpr const char* kBatchDoc =
     "Corrections of (shots, n_checks) uint8 syndromes as (shots, n_qubits) uint8; shots run on the worker pool.";
 
-std::unique_ptr<WeightedUnionFindDecoder> from_model(const Args& args) {
-    ModelArg model(args, 0);
-    return std::make_unique<WeightedUnionFindDecoder>(unwrap(WeightedUnionFindDecoder::from_model(*model)));
-}
-
 }  // namespace
 
 ModuleItem& weighted_union_find_decoder_class() {
@@ -35,7 +30,9 @@ ModuleItem& weighted_union_find_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("WeightedUnionFindDecoder(check_to_qubits, n_qubits, *, weights=None)",
                                               kClassDoc)
-            .class_method<from_model>("from_detector_error_model($type, model)", kWeightedFromModelDoc)
+            .class_method<weighted_from_check_matrix<D>>(kWeightedFromCheckMatrixSignature,
+                                                         kWeightedFromCheckMatrixDoc)
+            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kWeightedFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome array: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)", kDecodeDoc)
             .method<batch_method<&D::batch_decode, "Invalid syndromes array: ">>("batch_decode($self, syndromes)",

@@ -146,3 +146,21 @@ def test_hybrid_decoder_from_a_matrix_keeps_its_network_settings():
         assert np.array_equal(decoder.batch_decode_hybrid(batch), want)
     with pytest.warns(UserWarning, match="from_check_matrix"):
         vx.HybridDecoder(h, n)
+
+
+@pytest.mark.parametrize("cls", [vx.MatchingDecoder, vx.WeightedUnionFindDecoder])
+def test_weighted_families_take_weights_or_error_probabilities(cls):
+    checks, n, h = rotated()
+    batch = syndromes(h)
+    p = np.random.default_rng(7).uniform(0.01, 0.3, n)
+    weights = list(np.log((1 - p) / p))
+    want = cls(checks, n, weights=weights).batch_decode(batch)
+    assert np.array_equal(cls.from_check_matrix(h, error_probabilities=p).batch_decode(batch), want)
+    assert np.array_equal(cls.from_check_matrix(h, weights=weights).batch_decode(batch), want)
+    assert np.array_equal(cls.from_check_matrix(h).batch_decode(batch), cls(checks, n).batch_decode(batch))
+    with pytest.raises(ValueError, match=r"^give weights or error_probabilities, not both$"):
+        cls.from_check_matrix(h, weights=weights, error_probabilities=p)
+    with pytest.raises(ValueError, match=r"^error_probabilities has 2 entries, the matrix 25 columns$"):
+        cls.from_check_matrix(h, error_probabilities=[0.1, 0.1])
+    with pytest.raises(ValueError, match=r"^error_probabilities must lie strictly between 0 and 1$"):
+        cls.from_check_matrix(h, error_probabilities=np.full(n, 0.5 + 0.5))
