@@ -34,7 +34,7 @@ void decode_clusters(const CheckGraph& graph, Weight weight, std::span<const uin
     grow_clusters(graph, weight, clusters, growth);
     peel_clusters(graph, ws.defects, clusters, growth.full.data(), growth.boundary_full, syndrome, ws.peeling,
                   correction);
-    growth.reset();
+    growth.reset(clusters.touched_nodes);
     clusters.reset();
     ws.defects.clear();
 }

@@ -2,6 +2,7 @@
 
 #include "uf/cluster_decode.h"
 
+#include <bit>
 #include <cstring>
 
 namespace vornex {
@@ -13,9 +14,15 @@ void list_defects(std::span<const uint8_t> syndrome, std::vector<uint32_t>& defe
     for (; c + 8 <= n; c += 8) {
         uint64_t word;
         std::memcpy(&word, syndrome.data() + c, 8);
-        if ((word & kLowBits) == 0) continue;
-        for (size_t k = c; k < c + 8; ++k)
-            if (syndrome[k] & 1u) defects.push_back(static_cast<uint32_t>(k));
+        if constexpr (std::endian::native == std::endian::little) {
+            // One set bit per fired byte, at bit 8 * its offset in the row.
+            for (uint64_t fired = word & kLowBits; fired != 0; fired &= fired - 1)
+                defects.push_back(static_cast<uint32_t>(c + (std::countr_zero(fired) >> 3)));
+        } else {
+            if ((word & kLowBits) == 0) continue;
+            for (size_t k = c; k < c + 8; ++k)
+                if (syndrome[k] & 1u) defects.push_back(static_cast<uint32_t>(k));
+        }
     }
     for (; c < n; ++c)
         if (syndrome[c] & 1u) defects.push_back(static_cast<uint32_t>(c));
