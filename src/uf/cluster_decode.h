@@ -1,6 +1,7 @@
-// One Union-Find decode on a check graph with a growth weight per edge:
-// defects listed, clusters grown, filled edges peeled, scratch reset. The
-// defined core and the weighted decoder differ only in `weight`.
+// One Union-Find decode on a check graph: defects listed, clusters grown,
+// filled edges peeled, scratch reset. The defined core and the weighted
+// decoder differ only in `grow(clusters, workspace)`, which grows the
+// clusters from the defects listed in workspace.growth.active.
 #pragma once
 
 #include <cstring>
@@ -11,9 +12,9 @@
 
 namespace vornex {
 
-template <class Weight>
-void decode_clusters(const CheckGraph& graph, Weight weight, std::span<const uint8_t> syndrome, UfWorkspace& ws,
-                     std::span<uint8_t> correction) {
+template <class Grow>
+void decode_clusters(const CheckGraph& graph, std::span<const uint8_t> syndrome, UfWorkspace& ws,
+                     std::span<uint8_t> correction, Grow grow) {
     const size_t n_nodes = graph.n_nodes;
     const auto boundary = static_cast<uint32_t>(graph.n_checks);
     ClusterSet& clusters = ws.clusters;
@@ -31,10 +32,10 @@ void decode_clusters(const CheckGraph& graph, Weight weight, std::span<const uin
         clusters.parity[c] = 1;
         growth.active.push_back(c);
     }
-    grow_clusters(graph, weight, clusters, growth);
+    grow(clusters, ws);
     peel_clusters(graph, ws.defects, clusters, growth.full.data(), growth.boundary_full, syndrome, ws.peeling,
                   correction);
-    growth.reset(clusters.touched_nodes);
+    growth.reset();
     clusters.reset();
     ws.defects.clear();
 }

@@ -5,34 +5,25 @@ namespace vornex {
 void GrowthScratch::reserve(size_t n_nodes, size_t n_edges) {
     if (grown.size() < n_edges) {
         grown.resize(n_edges, 0);
-        stamp.resize(n_edges, kNever);
-        fill_tick.resize(n_edges);
-        rate.resize(n_edges, 0);
         full.resize(n_edges, 0);
-        next_queued.resize(n_edges);
-        prev_queued.resize(n_edges);
+        rate.resize(n_edges, 0);
         grown_edges.reserve(n_edges);
+        round_edges.reserve(n_edges);
         newly_full.reserve(n_edges);
         boundary_full.reserve(n_edges);
     }
-    if (counted.size() < n_nodes) {
-        counted.resize(n_nodes, 0);
-        mark.resize(n_nodes, 0);
+    if (listed.size() < n_nodes) {
+        listed.resize(n_nodes, 0);
         active.reserve(n_nodes);
-        old_roots.reserve(n_nodes);
-        old_active.reserve(n_nodes);
-        joined.reserve(n_nodes);
+        next_active.reserve(n_nodes);
     }
 }
 
-void GrowthScratch::reset(std::span<const uint32_t> touched_nodes) {
+void GrowthScratch::reset() {
     for (uint32_t e : grown_edges) {
         grown[e] = 0;
-        stamp[e] = kNever;
-        rate[e] = 0;
         full[e] = 0;
     }
-    for (uint32_t v : touched_nodes) counted[v] = 0;
     grown_edges.clear();
     boundary_full.clear();
     active.clear();
@@ -52,6 +43,20 @@ void merge_filled(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs) {
         if (edge.b == boundary) gs.boundary_full.push_back(e);
     }
     gs.newly_full.clear();
+}
+
+// A cluster can only turn active by merging with one that was active, so the
+// next round's active roots are among the roots of this round's.
+void collect_active(ClusterSet& cs, GrowthScratch& gs) {
+    for (uint32_t r : gs.active) {
+        const uint32_t root = cs.find(r);
+        if (gs.listed[root] || !cs.active(root)) continue;
+        gs.listed[root] = 1;
+        gs.next_active.push_back(root);
+    }
+    for (uint32_t root : gs.next_active) gs.listed[root] = 0;
+    gs.active.swap(gs.next_active);
+    gs.next_active.clear();
 }
 
 }  // namespace growth_detail

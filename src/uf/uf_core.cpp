@@ -30,7 +30,9 @@ void list_defects(std::span<const uint8_t> syndrome, std::vector<uint32_t>& defe
 
 void decode_into(const CheckGraph& graph, std::span<const uint8_t> syndrome, UfWorkspace& workspace,
                  std::span<uint8_t> correction) {
-    decode_clusters(graph, HalfStepWeights{}, syndrome, workspace, correction);
+    decode_clusters(graph, syndrome, workspace, correction, [&](ClusterSet& clusters, UfWorkspace& ws) {
+        grow_clusters(graph, HalfStepWeights{}, clusters, ws.growth);
+    });
 }
 
 namespace {

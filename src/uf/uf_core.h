@@ -16,6 +16,7 @@
 #include "code/check_graph.h"
 #include "uf/cluster_growth.h"
 #include "uf/cluster_peeling.h"
+#include "uf/event_growth.h"
 #include "uf/cluster_set.h"
 
 namespace vornex {
@@ -27,6 +28,7 @@ struct UfWorkspace {
     ClusterSet clusters;
     GrowthScratch growth;
     PeelScratch peeling;
+    EventScratch events;            // used by weighted growth only; empty until then
     std::vector<uint32_t> defects;  // fired checks of the syndrome being decoded, ascending
 };
 

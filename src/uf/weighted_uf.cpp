@@ -5,6 +5,7 @@
 #include <string>
 
 #include "uf/cluster_decode.h"
+#include "uf/event_growth.h"
 
 namespace vornex {
 
@@ -46,7 +47,9 @@ Result<WeightedUnionFind> WeightedUnionFind::create(CheckList check_to_qubits, s
 
 void WeightedUnionFind::decode_into(std::span<const uint8_t> syndrome, UfWorkspace& workspace,
                                     std::span<uint8_t> correction) const {
-    decode_clusters(graph_, EdgeWeights{units_.data()}, syndrome, workspace, correction);
+    decode_clusters(graph_, syndrome, workspace, correction, [this](ClusterSet& clusters, UfWorkspace& ws) {
+        grow_clusters_by_events(graph_, EdgeWeights{units_.data()}, clusters, ws.growth, ws.events);
+    });
 }
 
 std::vector<uint8_t> WeightedUnionFind::decode(std::span<const uint8_t> syndrome) const {

@@ -22,7 +22,7 @@ public:
     // takes at least one); finer units
     // follow the weights more closely at the price of more growth rounds.
     static constexpr uint32_t kMaxUnits = 64;
-    static_assert(kMaxUnits <= GrowthScratch::kMaxWeight, "growth buckets must span the largest weight");
+    static_assert(kMaxUnits <= EventScratch::kMaxWeight, "growth buckets must span the largest weight");
 
     // `weights` holds one finite non-negative weight per qubit (for example
     // ln((1 - p) / p)). Without weights, or with all weights equal, every

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "uf/low_weight_errors.h"
@@ -43,6 +44,28 @@ TEST(WeightedUf, AgreesWithTickByTickReference) {
         for (double p : {0.02, 0.1, 0.3}) check(code, 40, p);
     for (int i = 0; i < 1500; ++i) check(testing::random_code(rng), 2, 0.4);
     check(testing::make_code(testing::rotated_sector_top_bottom(41), 41 * 41), 60, 0.002);
+}
+
+// Event growth resets what it touched, so one workspace serves the weighted
+// and the defined engine in turn.
+TEST(WeightedUf, SharesAWorkspaceWithTheDefinedCore) {
+    Wyrand rng(0x3e5);
+    UfWorkspace ws;
+    auto all_equal = [](const auto& v, auto x) { return std::all_of(v.begin(), v.end(), [&](auto y) { return y == x; }); };
+    for (const auto& code : testing::standard_codes()) {
+        const auto dec = weighted(code, random_weights(rng, code.graph.n_qubits));
+        for (int i = 0; i < 20; ++i) {
+            const Bytes s = testing::noisy_syndrome(rng, code.checks, code.graph.n_qubits, 0.1);
+            Bytes out(code.graph.n_qubits);
+            dec.decode_into(s, ws, out);
+            ASSERT_TRUE(all_equal(ws.events.stamp, EventScratch::kNever));
+            ASSERT_TRUE(all_equal(ws.events.counted, 0) && all_equal(ws.events.mark, 0));
+            ASSERT_TRUE(all_equal(ws.events.bucket_head, kNoNode) && ws.events.n_queued == 0);
+            ASSERT_TRUE(all_equal(ws.growth.rate, 0) && all_equal(ws.growth.full, 0));
+            decode_into(code.graph, s, ws, out);
+            ASSERT_EQ(out, decode(code.graph, s));
+        }
+    }
 }
 
 TEST(WeightedUf, EqualWeightsGiveTheDefinedDecoder) {
