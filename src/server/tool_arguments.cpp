@@ -1,26 +1,21 @@
 #include "server/tool_arguments.h"
 
 namespace vornex {
-namespace {
 
 using OrderedJson = nlohmann::ordered_json;
 
-std::optional<uint64_t> unsigned_value(const OrderedJson& v) {
+std::optional<uint64_t> unsigned_integer(const OrderedJson& v) {
     if (v.is_number_unsigned()) return v.get<uint64_t>();
     if (v.is_number_integer() && v.get<int64_t>() >= 0) return static_cast<uint64_t>(v.get<int64_t>());
     return std::nullopt;
 }
 
-// The value as the caller wrote it, shortened so that an error text stays
-// small whatever was sent.
-std::string shown(const OrderedJson& v) {
+std::string shown_value(const OrderedJson& v) {
     constexpr size_t kShown = 40;
     std::string text = v.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
     if (text.size() > kShown) text = text.substr(0, kShown) + "...";
     return text;
 }
-
-}  // namespace
 
 const OrderedJson* argument(const OrderedJson& arguments, const char* name) {
     if (!arguments.is_object()) return nullptr;
@@ -42,7 +37,7 @@ Result<CheckList> read_check_list(const OrderedJson& arguments) {
         std::vector<uint32_t> qubits;
         qubits.reserve(check.size());
         for (const auto& q : check) {
-            const auto index = unsigned_value(q);
+            const auto index = unsigned_integer(q);
             if (!index || *index > UINT32_MAX) return invalid;
             if (*index >= kMaxToolQubits)
                 return value_error("qubit index " + std::to_string(*index) + " in check_to_qubits is above the limit of " +
@@ -64,7 +59,7 @@ Result<std::vector<uint8_t>> read_syndrome_bytes(const OrderedJson& arguments) {
     std::vector<uint8_t> syndrome;
     syndrome.reserve(v->size());
     for (const auto& b : *v) {
-        const auto x = unsigned_value(b);
+        const auto x = unsigned_integer(b);
         if (!x || *x > 255) return invalid;
         syndrome.push_back(static_cast<uint8_t>(*x));
     }
@@ -75,10 +70,10 @@ Result<std::optional<uint64_t>> read_bounded(const OrderedJson& arguments, const
                                              uint64_t max) {
     const OrderedJson* v = argument(arguments, name);
     if (v == nullptr || v->is_null()) return std::optional<uint64_t>();
-    const auto x = unsigned_value(*v);
+    const auto x = unsigned_integer(*v);
     if (!x || *x < min || *x > max)
         return value_error(std::string(name) + " must be an integer in [" + std::to_string(min) + ", " +
-                           std::to_string(max) + "], got " + shown(*v));
+                           std::to_string(max) + "], got " + shown_value(*v));
     return std::optional<uint64_t>(*x);
 }
 

@@ -24,6 +24,13 @@ inline constexpr uint64_t kMaxToolChecks = uint64_t{1} << 20;
 inline constexpr uint64_t kMaxToolBenchmarkSamples = 1'000'000;
 inline constexpr uint64_t kToolBenchmarkSamples = 1000;
 
+// A JSON integer that is not negative, or nothing.
+std::optional<uint64_t> unsigned_integer(const nlohmann::ordered_json& v);
+
+// The value as the caller wrote it, shortened so that an error text stays
+// small whatever was sent.
+std::string shown_value(const nlohmann::ordered_json& v);
+
 // The named member of the arguments object, or null when absent (or when the
 // arguments are not an object).
 const nlohmann::ordered_json* argument(const nlohmann::ordered_json& arguments, const char* name);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/model_tool.h"
 #include "server/tool_arguments.h"
 
 namespace vornex {
@@ -99,8 +100,52 @@ Json info_tool() {
                 object_schema(Json::object(), Json::array()), std::move(output));
 }
 
+Json shots_property(Json values, const std::string& what) {
+    Json schema = array_of(array_of(std::move(values)));
+    schema["maxItems"] = kMaxToolShots;
+    return described(std::move(schema), "Shots to decode, at most " + std::to_string(kMaxToolShots) + ": " + what +
+                                             " Give this or the other form of shots, not both.");
+}
+
+Json predict_tool() {
+    Json model = typed("string");
+    model["maxLength"] = kMaxToolModelBytes;
+    Json decoders = typed("string");
+    decoders["enum"] = Json::array();
+    for (std::string_view name : model_decoder_names()) decoders["enum"].push_back(std::string(name));
+    Json input = object_schema(
+        {{"detector_error_model",
+          described(std::move(model), "The detector error model as text (one instruction a line, repeat blocks "
+                                      "allowed), at most " + std::to_string(kMaxToolModelBytes) +
+                                          " bytes; at most " + std::to_string(kToolModelLimits.max_detectors) +
+                                          " detectors and " + std::to_string(kToolModelLimits.max_observables) +
+                                          " observables.")},
+         {"detection_events",
+          shots_property(integer_in(0, 1), "each one value per detector of the model, 1 where it fired.")},
+         {"fired_detectors",
+          shots_property(integer_in(0, kToolModelLimits.max_detectors - 1),
+                         "each the ids of the detectors that fired (empty for a quiet shot).")},
+         {"decoder", described(std::move(decoders), "Decoder family: matching (exact minimum-weight matching, "
+                                                    "the default), union_find or weighted_union_find.")}},
+        Json::array({"detector_error_model"}));
+    Json output = object_schema(
+        {{"decoder", described(typed("string"), "The decoder family used.")},
+         {"num_detectors", described(typed("integer"), "Detectors of the model.")},
+         {"num_observables", described(typed("integer"), "Observables of the model.")},
+         {"num_shots", described(typed("integer"), "Shots decoded.")},
+         {"observable_flips",
+          described(array_of(typed("integer")), "Per observable, the number of shots predicted to flip it.")},
+         {"predictions", described(array_of(array_of(integer_in(0, 1))),
+                                   "Per shot, one value per observable: 1 where the decoder predicts a flip.")}},
+        {"decoder", "num_detectors", "num_observables", "num_shots", "observable_flips", "predictions"});
+    return tool("predict_observables",
+                "Predict which logical observables flipped in each shot, from a detector error model and the "
+                "shots' detection events.",
+                std::move(input), std::move(output));
+}
+
 }  // namespace
 
-Json tools_list_result() { return {{"tools", {decode_tool(), benchmark_tool(), info_tool()}}}; }
+Json tools_list_result() { return {{"tools", {decode_tool(), benchmark_tool(), info_tool(), predict_tool()}}}; }
 
 }  // namespace vornex

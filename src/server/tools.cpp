@@ -9,6 +9,7 @@
 #include "bench/benchmark.h"
 #include "code/version.h"
 #include "matching/blossom.h"
+#include "server/model_tool.h"
 #include "server/tool_arguments.h"
 #include "uf/decoder.h"
 
@@ -118,6 +119,10 @@ Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, Pro
         auto a = read_benchmark_arguments(arguments);
         if (!a) return a.error();
         output = benchmark_decoder_tool(std::move(a.value()), progress);
+    } else if (name == "predict_observables") {
+        auto a = read_predict_arguments(arguments);
+        if (!a) return a.error();
+        output = predict_observables_tool(a.value(), progress);
     } else if (name == "get_decoder_info") {
         output = decoder_info();
     } else {

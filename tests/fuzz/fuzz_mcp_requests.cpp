@@ -69,6 +69,13 @@ void check_tool_result(const json& result) {
         require(out.at("correction").size() == out.at("n_qubits").get<size_t>());
         for (const auto& bit : out.at("correction")) require(bit == 0 || bit == 1);
     }
+    if (out.contains("predictions")) {
+        require(out.at("predictions").size() == out.at("num_shots").get<size_t>());
+        for (const auto& shot : out.at("predictions")) {
+            require(shot.size() == out.at("num_observables").get<size_t>());
+            for (const auto& bit : shot) require(bit == 0 || bit == 1);
+        }
+    }
 }
 
 // Answers a line as the loop does; a request's answer is checked against it.
@@ -117,16 +124,48 @@ std::string checks(fuzz::Input& in, uint32_t& n_checks) {
     return text + "]";
 }
 
+// Small models, some that read and some that do not, and shots for them.
+std::string model_text(fuzz::Input& in) {
+    static const char* const kModels[] = {
+        "\"error(0.1) D0 L0\\nerror(0.1) D0 D1\\nerror(0.2) D1\\n\"",
+        "\"error(0.1) D0 D1 D2 L0\\n\"",
+        "\"repeat 3 {\\nerror(0.1) D0 D1\\nshift_detectors 1\\n}\\nerror(0.1) D0 L1\\n\"",
+        "\"error(0.6) D0 L0\\n\"",
+        "\"error(0.1) L0\\n\"",
+        "\"repeat 999999999 { error(0.1) D0 }\"",
+        "\"error(0.1) D131071 L63\\n\"",
+        "\"nope\"",
+        "\"\"",
+    };
+    return in.below(8) ? pick(in, kModels) : number(in);
+}
+
+std::string shots(fuzz::Input& in, bool fired) {
+    std::string text = "[";
+    for (uint32_t s = 0, n = in.below(5); s < n; ++s)
+        text += std::string(s ? "," : "") + (fired ? bits(in, in.below(3)) : bits(in, in.below(5)));
+    return text + "]";
+}
+
 std::string arguments(fuzz::Input& in, uint32_t& n_checks) {
-    static const char* const kNames[] = {"check_to_qubits", "syndrome", "n_qubits", "n_samples", "seed", "other"};
+    static const char* const kNames[] = {"check_to_qubits", "syndrome", "n_qubits", "n_samples", "seed", "other",
+                                         "detector_error_model", "detection_events", "fired_detectors", "decoder"};
+    static const char* const kDecoders[] = {"\"matching\"", "\"union_find\"", "\"weighted_union_find\"",
+                                            "\"x\"", "null"};
     std::string text = "{";
-    for (uint32_t k = 0, n = in.below(6); k < n; ++k) {
+    for (uint32_t k = 0, n = in.below(7); k < n; ++k) {
         const char* name = pick(in, kNames);
         text += std::string(k ? "," : "") + "\"" + name + "\":";
         if (name == std::string("check_to_qubits")) {
             text += checks(in, n_checks);
         } else if (name == std::string("syndrome")) {
             text += bits(in, in.below(4) ? n_checks : in.below(9));
+        } else if (name == std::string("detector_error_model")) {
+            text += model_text(in);
+        } else if (name == std::string("detection_events") || name == std::string("fired_detectors")) {
+            text += shots(in, name == std::string("fired_detectors"));
+        } else if (name == std::string("decoder")) {
+            text += pick(in, kDecoders);
         } else {
             text += number(in);
         }
@@ -138,7 +177,8 @@ std::string spelled_request(fuzz::Input& in) {
     static const char* const kMethods[] = {"initialize", "ping", "tools/list", "tools/call", "tools/call",
                                            "tools/call", "notifications/cancelled", "notifications/initialized",
                                            "nope"};
-    static const char* const kTools[] = {"decode_syndrome", "benchmark_decoder", "get_decoder_info", "", "x"};
+    static const char* const kTools[] = {"decode_syndrome", "benchmark_decoder", "get_decoder_info",
+                                         "predict_observables", "predict_observables", "", "x"};
     static const char* const kIds[] = {"1", "\"a\"", "null", "[1,{\"b\":2}]", "-7", "1.5"};
     static const char* const kVersions[] = {"\"2024-11-05\"", "\"2025-11-25\"", "\"1999\"", "7"};
     const std::string method = pick(in, kMethods);

@@ -20,6 +20,9 @@ ProtocolError = getattr(mcp, "MCPError", None) or getattr(mcp, "McpError")
 
 CHECKS, N_QUBITS = vx.py_generate_repetition_code_checks(5)
 # Forty seconds or more of work on this small code: only a cancellation ends it early.
+# A distance-5 repetition code's model: detector d between data bits d and d + 1, the observable on bit 0.
+MODEL = "error(0.1) D0 L0\n" + "".join(f"error(0.1) D{d} D{d + 1}\n" for d in range(3)) + "error(0.1) D3\n"
+EVENTS = np.random.default_rng(2).integers(0, 2, (20, 4), dtype=np.uint8)
 LONG_BENCHMARK = {"check_to_qubits": [[0, 1], [1, 2]], "n_samples": 1_000_000}
 
 
@@ -54,7 +57,8 @@ def test_sdk_client_connects_lists_calls_and_pings(caplog):
     init, tools, decoded = run_session(body, caplog)
     expected = vx.UnionFindDecoder(CHECKS, N_QUBITS).decode(np.array([0, 1, 1, 0], np.uint8)).tolist()
     assert init.server_info.name == "vornex-mcp" and init.server_info.version == "0.6.6"
-    assert [t.name for t in tools.tools] == ["decode_syndrome", "benchmark_decoder", "get_decoder_info"]
+    assert [t.name for t in tools.tools] == ["decode_syndrome", "benchmark_decoder", "get_decoder_info",
+                                             "predict_observables"]
     for tool in tools.tools:
         assert tool.output_schema["type"] == "object"
         for name, prop in tool.input_schema["properties"].items():
@@ -74,6 +78,12 @@ def test_every_tool_with_valid_and_invalid_arguments(caplog):
                                                                        "seed": 3}),
             "info": await session.call_tool("get_decoder_info", {}),
             "wrong length": await session.call_tool("decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": [1]}),
+            "predict": await session.call_tool("predict_observables", {
+                "detector_error_model": MODEL, "detection_events": EVENTS.tolist(), "decoder": "union_find"}),
+            "predict fired": await session.call_tool("predict_observables", {
+                "detector_error_model": MODEL, "fired_detectors": [np.flatnonzero(e).tolist() for e in EVENTS]}),
+            "predict wrong width": await session.call_tool("predict_observables", {
+                "detector_error_model": MODEL, "detection_events": [[1, 0]]}),
         }
         refused = {}
         for label, name, arguments in (
@@ -83,6 +93,10 @@ def test_every_tool_with_valid_and_invalid_arguments(caplog):
                 ("byte out of range", "decode_syndrome", {"check_to_qubits": CHECKS, "syndrome": [256, 0, 0, 0]}),
                 ("negative samples", "benchmark_decoder", {"check_to_qubits": CHECKS, "n_samples": -5}),
                 ("no checks", "benchmark_decoder", {}),
+                ("unknown decoder", "predict_observables", {"detector_error_model": MODEL, "fired_detectors": [[0]],
+                                                            "decoder": "guess"}),
+                ("too many shots", "predict_observables", {"detector_error_model": MODEL,
+                                                           "fired_detectors": [[]] * 10_001}),
                 ("unknown", "no_such_tool", {})):
             with pytest.raises(ProtocolError) as raised:
                 await session.call_tool(name, arguments)
@@ -101,6 +115,15 @@ def test_every_tool_with_valid_and_invalid_arguments(caplog):
     assert refused["negative samples"].endswith("n_samples must be an integer in [1, 1000000], got -5")
     assert refused["no checks"].endswith("Missing or invalid check_to_qubits")
     assert refused["unknown"].endswith("Unknown tool: no_such_tool")
+    for label, family in (("predict", vx.UnionFindDecoder), ("predict fired", vx.MatchingDecoder)):
+        expected = family.from_detector_error_model(MODEL).predict_observables_batch(EVENTS)
+        assert ok[label].structured_content["predictions"] == expected.tolist(), label
+        assert ok[label].structured_content["observable_flips"] == [int(expected.sum())]
+    assert ok["predict wrong width"].is_error
+    assert ok["predict wrong width"].content[0].text == "detection_events[0] holds 2 values; the model has 4 detectors"
+    assert refused["unknown decoder"].endswith(
+        'decoder must be one of matching, union_find, weighted_union_find, got "guess"')
+    assert refused["too many shots"].endswith("fired_detectors may hold at most 10000 shots, got 10001")
 
 
 def test_progress_is_reported_and_a_cancelled_call_stops_promptly(caplog):
