@@ -119,8 +119,8 @@ def _count_inputs(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
 
 
 def run_serve(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
-    import vornex_decoder_v3 as vx
-    vx.run_mcp_server()
+    from vornex_tools import mcp_server
+    mcp_server.serve()
 
 
 def main(argv: list[str] | None = None) -> int:

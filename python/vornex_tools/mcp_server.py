@@ -1,0 +1,31 @@
+"""The `vornex-mcp` command: the MCP tool server on standard input and output.
+
+An assistant host starts it as a stdio server; `vornex serve` runs the same server.
+"""
+from __future__ import annotations
+
+import argparse
+import sys
+
+
+def serve() -> None:
+    """Serves JSON-RPC 2.0 requests from standard input until it ends."""
+    import vornex_decoder_v3 as vx
+    vx.run_mcp_server()
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(
+        prog="vornex-mcp",
+        description="Run the decoder tool server (MCP over stdio: one JSON-RPC 2.0 request per line on standard "
+                    "input, answers on standard output) until standard input ends.")
+    parser.parse_args(argv)
+    try:
+        serve()
+    except KeyboardInterrupt:
+        return 130
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
