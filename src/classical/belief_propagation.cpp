@@ -62,32 +62,39 @@ void update_check(const TannerGraph& g, size_t c, bool is_fired, const BpSetting
             c2v[e] = min_sum_message(s, v2c[e], e, is_fired, settings.ms_scaling_factor);
         return;
     }
-    // Exclusive products formed directly from cached tanh values, in edge
-    // order: near saturation 2 atanh magnifies every rounding step, so the
-    // product is taken the same way whichever schedule asks for it.
+    // Exclusive products in O(degree): c2v[e] first holds the product of the
+    // tanh values before e (taken left to right), then is multiplied by the
+    // product of those after e (taken right to left). No division, so a zero
+    // tanh (a message of exactly 0) is exact. check_message_to forms each
+    // product the same way, so both schedules round alike.
     double* t = m.check_tanh.data();
-    for (uint32_t e = begin; e < end; ++e) t[e - begin] = std::tanh(0.5 * v2c[e]);
-    const uint32_t len = end - begin;
-    for (uint32_t i = 0; i < len; ++i) {
-        double product = 1.0;
-        for (uint32_t k = 0; k < len; ++k)
-            if (k != i) product *= t[k];
-        c2v[begin + i] = product_sum_message(product, is_fired);
+    double before = 1.0;
+    for (uint32_t e = begin; e < end; ++e) {
+        t[e - begin] = std::tanh(0.5 * v2c[e]);
+        c2v[e] = before;
+        before *= t[e - begin];
+    }
+    double after = 1.0;
+    for (uint32_t e = end; e-- > begin;) {
+        c2v[e] = product_sum_message(c2v[e] * after, is_fired);
+        after *= t[e - begin];
     }
 }
 
 // The message of check c to the qubit of edge `target` alone, for the serial
-// schedule.
+// schedule; the exclusive product is split around `target` as update_check
+// splits it.
 double check_message_to(const TannerGraph& g, size_t c, uint32_t target, bool is_fired, const BpSettings& settings,
                         const double* v2c) {
     const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
     if (settings.method == BpMethod::MinSum)
         return min_sum_message(summarise_min_sum(v2c, begin, end), v2c[target], target, is_fired,
                                settings.ms_scaling_factor);
-    double product = 1.0;
-    for (uint32_t e = begin; e < end; ++e)
-        if (e != target) product *= std::tanh(0.5 * v2c[e]);
-    return product_sum_message(product, is_fired);
+    double before = 1.0;
+    for (uint32_t e = begin; e < target; ++e) before *= std::tanh(0.5 * v2c[e]);
+    double after = 1.0;
+    for (uint32_t e = end; --e > target;) after *= std::tanh(0.5 * v2c[e]);
+    return product_sum_message(before * after, is_fired);
 }
 
 // Posterior and outgoing messages of qubit q from its incoming messages.
