@@ -24,8 +24,6 @@ constexpr double kUniformTolerance = 1e-12;
 constexpr size_t kParallelDefects = 40;
 // Up to this many defects the defect graph's edges are merged in a table.
 constexpr size_t kDenseDefects = 256;
-// Marks a neighbour whose path is read from the precomputed trees.
-constexpr uint32_t kTreePath = kNoIndex;
 
 const char* const kLengthPanic = "La longueur du syndrome doit correspondre au nombre de checks";
 
@@ -161,11 +159,19 @@ void build_source_trees(BlossomGraph& g, size_t tree_limit) {
 
 // ---------------------------------------------------------------- decode
 
+// A defect one search reached, and how far it was. The path is not kept:
+// only matched pairs need one, and it is walked again then (trees) or
+// found again (flip_searched_path).
 struct Neighbour {
     uint32_t defect;
-    uint32_t path_begin;
-    uint32_t path_len;  // kTreePath: walk the source tree instead
     double distance;
+};
+
+// Puts a search workspace back to untouched however the scope ends, so a
+// failed step never leaves stale distances for the thread's next decode.
+struct SearchReset {
+    SearchWorkspace& ws;
+    ~SearchReset() { ws.reset(); }
 };
 
 // Scratch of one decode on one thread; every buffer only grows.
@@ -176,7 +182,6 @@ struct BlossomScratch {
     std::vector<double> bdist;
     std::vector<Neighbour> found;  // kk slots per defect
     std::vector<uint32_t> found_count;
-    std::vector<std::vector<uint32_t>> paths;  // path qubits per searching defect
     std::vector<std::pair<uint32_t, uint32_t>> ranked;
     std::vector<MatchingEdge> edges;
     std::vector<uint32_t> pair_slot;  // D x D, edge index per defect pair
@@ -258,7 +263,6 @@ private:
     void find_neighbours() {
         s_.found.resize(d_ * kk_);
         s_.found_count.assign(d_, 0);
-        if (s_.paths.size() < d_) s_.paths.resize(d_);
         if (d_ == 1) return;  // nobody to find
         if (d_ <= kParallelDefects) {
             for (size_t i = 0; i < d_; ++i) neighbours_of(i, s_.search);
@@ -275,7 +279,6 @@ private:
     }
 
     void neighbours_of(size_t i, SearchWorkspace& ws) {
-        s_.paths[i].clear();
         if (g_.trees) {
             neighbours_from_tree(i);
         } else {
@@ -302,7 +305,7 @@ private:
         Neighbour* slots = &s_.found[i * kk_];
         for (size_t k = 0; k < take; ++k) {
             const uint32_t j = ranked[k].second;
-            slots[k] = {j, 0, kTreePath, t.dist[row + s_.defects[j]]};
+            slots[k] = {j, t.dist[row + s_.defects[j]]};
         }
         s_.found_count[i] = static_cast<uint32_t>(take);
     }
@@ -310,18 +313,15 @@ private:
     void neighbours_by_search(size_t i, SearchWorkspace& ws) {
         const uint32_t source = s_.defects[i];
         Neighbour* slots = &s_.found[i * kk_];
-        std::vector<uint32_t>& path = s_.paths[i];
         uint32_t count = 0;
+        SearchReset reset{ws};
         search_from(g_, source, ws, [&](uint32_t u) {
             const int32_t j = s_.defect_of_node[u];
             if (j < 0 || static_cast<size_t>(j) == i) return false;
-            const uint32_t begin = static_cast<uint32_t>(path.size());
-            for (uint32_t x = u; x != source && x != kNoIndex; x = ws.parent[x]) path.push_back(ws.parent_qubit[x]);
-            slots[count++] = {static_cast<uint32_t>(j), begin, static_cast<uint32_t>(path.size() - begin), ws.dist[u]};
+            slots[count++] = {static_cast<uint32_t>(j), ws.dist[u]};
             return count == kk_;
         });
         s_.found_count[i] = count;
-        ws.reset();
     }
 
     bool boundary_pair(size_t i, size_t j) const {
@@ -462,18 +462,26 @@ private:
         if (boundary_pair(i, j) && s_.bdist[i] + s_.bdist[j] < distance) {
             flip_to_boundary(i);
             flip_to_boundary(j);
+        } else if (nb && g_.trees) {
+            flip_tree_path(source, nb->defect);
         } else if (nb) {
-            flip_path(source, *nb);
+            flip_searched_path(source, nb->defect);
         }
     }
 
-    void flip_path(size_t source, const Neighbour& nb) {
-        if (nb.path_len != kTreePath) {
-            const std::vector<uint32_t>& path = s_.paths[source];
-            for (uint32_t k = 0; k < nb.path_len; ++k) flip(path[nb.path_begin + k]);
-            return;
-        }
-        flip_tree_path(source, nb.defect);
+    // Runs source's search again until it settles target and flips the
+    // parent walk back. A search settles nodes in the same order every time
+    // and never re-parents a settled node, so this is the very path the
+    // neighbour search had when it met target; finding it again for matched
+    // pairs only keeps memory to one graph-size workspace per thread
+    // instead of every neighbour's path of every defect.
+    void flip_searched_path(size_t source, size_t target) {
+        const uint32_t src = s_.defects[source];
+        const uint32_t dst = s_.defects[target];
+        SearchWorkspace& ws = s_.search;
+        SearchReset reset{ws};
+        search_from(g_, src, ws, [&](uint32_t u) { return u == dst; });
+        for (uint32_t x = dst; x != src && x != kNoIndex; x = ws.parent[x]) flip(ws.parent_qubit[x]);
     }
 
     void flip_tree_path(size_t source, size_t target) {
