@@ -12,11 +12,8 @@ ModuleItem& sliding_window_decoder_class() {
             "SlidingWindowDecoder(check_to_qubits, n_qubits=None, window_size=10, decay_factor=0.8)")
             .class_method<from_check_matrix_with<D, &D::create>>(
                 "from_check_matrix($type, check_matrix, *, window_size=10, decay_factor=0.8)", kFromCheckMatrixDoc)
-            .method<decode_method<&D::update, "Invalid syndrome: ">>("update($self, round_syndrome)")
-            .method<plain_method<&D::flush>>("flush($self)")
-            .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks")
+            .with(round_stream_methods<D>)
+            .with(size_getters<D>)
             .getter<&D::window_size>("window_size")
             .getter<&D::decay_factor>("decay_factor")
             .getter<&D::current_round>("current_round");

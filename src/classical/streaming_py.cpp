@@ -23,11 +23,8 @@ ModuleItem& streaming_decoder_class() {
         ClassSpec::of<construct>("StreamingDecoder(check_to_qubits, n_qubits, history_size)")
             .class_method<from_check_matrix_with<D, &D::create>>(
                 "from_check_matrix($type, check_matrix, *, history_size=10)", kFromCheckMatrixDoc)
-            .method<decode_method<&D::update, "Invalid syndrome: ">>("update($self, round_syndrome)")
-            .method<plain_method<&D::flush>>("flush($self)")
-            .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks");
+            .with(round_stream_methods<D>)
+            .with(size_getters<D>);
     return spec;
 }
 

@@ -26,15 +26,13 @@ PyObject* static_is_available(const Args& args) { return is_available(args); }
 
 ModuleItem& cuda_batch_decoder_class() {
     static ClassSpec spec =
-        ClassSpec::of<construct_from_code<CudaBatchDecoder>>("CUDABatchDecoder(check_to_qubits, n_qubits)")
-            .class_method<from_check_matrix<CudaBatchDecoder>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
+        check_graph_class<CudaBatchDecoder>("CUDABatchDecoder(check_to_qubits, n_qubits)")
             .bound_to_thread(kTypePath)
             .method<batch_method<&CudaBatchDecoder::batch_decode, "Invalid syndromes: ">>(
                 "batch_decode($self, syndromes)")
             .static_method<static_is_available>("is_available()")
             .method<plain_method<&CudaBatchDecoder::reset>>("reset($self)")
-            .getter<&CudaBatchDecoder::n_qubits>("n_qubits")
-            .getter<&CudaBatchDecoder::n_checks>("n_checks")
+            .with(size_getters<CudaBatchDecoder>)
             .getter<&CudaBatchDecoder::device_name>("device_name")
             .getter<&CudaBatchDecoder::compute_capability>("compute_capability")
             .getter<&CudaBatchDecoder::consecutive_failures>("consecutive_failures")

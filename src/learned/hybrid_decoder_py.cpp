@@ -96,8 +96,7 @@ ModuleItem& hybrid_decoder_class() {
                               "\n"
                               "Returns:\n"
                               "    Loss MSE moyenne sur le dernier epoch.")
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks");
+            .with(size_getters<D>);
     return spec;
 }
 

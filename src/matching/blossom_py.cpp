@@ -9,12 +9,10 @@
 namespace vornex::py {
 namespace {
 
-std::unique_ptr<BlossomDecoder> construct(const Args& args) {
-    warn_if_check_matrix(args);
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    auto weights = args.get<std::optional<std::vector<double>>>(2);
-    return std::make_unique<BlossomDecoder>(build_blossom_graph(std::move(checks), n_qubits, std::move(weights)));
+// The constructor's factory: the graph with the default tree limit.
+BlossomGraph graph_of(CheckList check_to_qubits, std::optional<uint64_t> n_qubits,
+                      std::optional<std::vector<double>> edge_weights) {
+    return build_blossom_graph(std::move(check_to_qubits), n_qubits, std::move(edge_weights));
 }
 
 // Column q's probability p becomes the edge weight ln((1 - p) / p).
@@ -32,20 +30,15 @@ PyObject* edges(const BlossomDecoder& decoder) { return py_value(decoder.edges()
 ModuleItem& blossom_decoder_class() {
     using D = BlossomDecoder;
     static ClassSpec spec =
-        ClassSpec::of<construct>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
-            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
+        ClassSpec::of<construct_with<D, &graph_of>>("BlossomDecoder(check_to_qubits, n_qubits, edge_weights)")
+            .with(model_constructor<D>)
             .class_method<from_matrix_and_probabilities>(
                 "from_check_matrix($type, check_matrix, *, error_probabilities=None)",
                 "Build the decoder from a parity-check matrix (dense 0/1 array or scipy.sparse; one column per\n"
                 "qubit) with optional per-column error probabilities p, weighted ln((1 - p) / p).")
-            .method<decode_method<&D::decode, "Tableau syndrome invalide: ", Syndrome::LengthFirst>>(
-                "decode($self, syndrome)")
-            .method<batch_method<&D::batch_decode, "Tableau syndromes invalide: ", BatchShape::Native>>(
-                "batch_decode($self, syndromes)")
-            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
-            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks")
+            .with(decode_methods<D, "Tableau syndrome invalide: ", "Tableau syndromes invalide: ",
+                                 Syndrome::LengthFirst, BatchShape::Native>)
+            .with(observable_predictions<D>, size_getters<D>)
             .getter<edges>("edges");
     return spec;
 }

@@ -6,32 +6,14 @@
 #include "module/registry.h"
 
 namespace vornex::py {
-namespace {
-
-std::unique_ptr<MatchingDecoder> construct(const Args& args) {
-    warn_if_check_matrix(args);
-    auto checks = args.get<CheckList>(0);
-    auto n_qubits = args.get<std::optional<uint64_t>>(1);
-    auto weights = args.get<std::optional<std::vector<double>>>(2);
-    return std::make_unique<MatchingDecoder>(
-        unwrap(MatchingDecoder::create(std::move(checks), n_qubits, std::move(weights))));
-}
-
-}  // namespace
 
 ModuleItem& matching_decoder_class() {
     using D = MatchingDecoder;
     static ClassSpec spec =
-        ClassSpec::of<construct>("MatchingDecoder(check_to_qubits, n_qubits, *, weights=None)")
-            .class_method<weighted_from_check_matrix<D>>(kWeightedFromCheckMatrixSignature,
-                                                      kWeightedFromCheckMatrixDoc)
-            .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc)
-            .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
-            .method<batch_method<&D::batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)")
-            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
-            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks")
+        ClassSpec::of<construct_from_code<D>>("MatchingDecoder(check_to_qubits, n_qubits, *, weights=None)")
+            .with(weighted_check_matrix_constructor<D>, model_constructor<D>,
+                  decode_methods<D, "Invalid syndrome: ", "Invalid syndromes: ">, observable_predictions<D>,
+                  size_getters<D>)
             .getter<&D::num_observables>("num_observables");
     return spec;
 }

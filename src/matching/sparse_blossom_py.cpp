@@ -8,15 +8,13 @@ namespace vornex::py {
 ModuleItem& sparse_blossom_decoder_class() {
     using D = SparseBlossomDecoder;
     static ClassSpec spec =
-        ClassSpec::of<construct_from_code<D>>("SparseBlossomDecoder(check_to_qubits, n_qubits)")
-            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
+        check_graph_class<D>("SparseBlossomDecoder(check_to_qubits, n_qubits)")
             .method<decode_method<&D::decode, "Invalid syndrome: ", Syndrome::LengthFirst>>("decode($self, syndrome)")
             .method<decode_method<&D::decode_with_weights, "Invalid syndrome: ", Syndrome::LengthFirst>>(
                 "decode_with_weights($self, syndrome, weights)")
             .method<batch_method<RowsDecode<D>(&D::batch_decode), "Invalid syndromes: ">>(
                 "batch_decode($self, syndromes)")
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks");
+            .with(size_getters<D>);
     return spec;
 }
 

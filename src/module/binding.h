@@ -24,6 +24,7 @@
 #include "module/model_arg.h"
 #include "module/predict_methods.h"
 #include "module/errors.h"
+#include "module/member_groups.h"
 #include "module/python.h"
 #include "module/ref.h"
 #include "module/syndrome_arrays.h"

@@ -385,6 +385,15 @@ public:
         return *this;
     }
 
+    // Adds groups of members several classes share (module/member_groups.h),
+    // in order, e.g. `.with(check_matrix_constructor<D>, size_getters<D>)`:
+    // each binding then states only how its class differs.
+    template <class... AddMembers>
+    ClassSpec& with(AddMembers... add) {
+        (add(*this), ...);
+        return *this;
+    }
+
     // Binds every object to the thread that created it; `type_path` names
     // the type in the errors of use or release on another thread.
     ClassSpec& bound_to_thread(const char* type_path) {

@@ -11,22 +11,21 @@ std::vector<uint8_t> batch_decode(const BatchDecoder& decoder, std::span<const u
     return decoder.parallel_batch_decode(rows, n_shots);
 }
 
+constexpr const char* kAliasDoc =
+    "`batch_decode(syndromes: np.ndarray) -> np.ndarray` \u2014 alias for parallel_batch_decode.\n\n"
+    "Provided for API consistency with the other batch decoders\n"
+    "(`CPUBatchDecoder.batch_decode`, `OpenCLBatchDecoder.batch_decode`, etc.).";
+
 }  // namespace
 
 ModuleItem& batch_decoder_class() {
     using D = BatchDecoder;
     static ClassSpec spec =
-        ClassSpec::of<construct_from_code<D>>("BatchDecoder(check_to_qubits, n_qubits)")
-            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
+        check_graph_class<D>("BatchDecoder(check_to_qubits, n_qubits)")
             .method<batch_method<&D::parallel_batch_decode, "Invalid syndromes: ">>(
                 "parallel_batch_decode($self, syndromes)")
-            .method<batch_method<batch_decode, "Invalid syndromes: ">>(
-                "batch_decode($self, syndromes)",
-                "`batch_decode(syndromes: np.ndarray) -> np.ndarray` \u2014 alias for parallel_batch_decode.\n\n"
-                "Provided for API consistency with the other batch decoders\n"
-                "(`CPUBatchDecoder.batch_decode`, `OpenCLBatchDecoder.batch_decode`, etc.).")
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks");
+            .method<batch_method<batch_decode, "Invalid syndromes: ">>("batch_decode($self, syndromes)", kAliasDoc)
+            .with(size_getters<D>);
     return spec;
 }
 

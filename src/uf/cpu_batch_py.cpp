@@ -17,8 +17,7 @@ std::vector<uint8_t> default_lanes(const CPUBatchDecoder& decoder, std::span<con
 ModuleItem& cpu_batch_decoder_class() {
     using D = CPUBatchDecoder;
     static ClassSpec spec =
-        ClassSpec::of<construct_from_code<D>>("CPUBatchDecoder(check_to_qubits, n_qubits)")
-            .class_method<from_check_matrix<D>>(kFromCheckMatrixSignature, kFromCheckMatrixDoc)
+        check_graph_class<D>("CPUBatchDecoder(check_to_qubits, n_qubits)")
             .method<decode_method<&D::decode, "Invalid syndrome: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)", "`decode(syndrome: np.ndarray) -> np.ndarray` \u2014 single-syndrome decode.")
             .method<batch_method<default_lanes<&D::batch_decode_simd>, "Invalid syndromes: ">>(
@@ -29,8 +28,7 @@ ModuleItem& cpu_batch_decoder_class() {
                 "Internally allocates the buffer pool and output \u2014 convenient Python API.")
             .method<batch_method<&D::batch_decode_par, "Invalid syndromes: ">>(
                 "batch_decode_par($self, syndromes)", "`batch_decode_par(syndromes: np.ndarray) -> np.ndarray`")
-            .getter<&D::n_qubits>("n_qubits")
-            .getter<&D::n_checks>("n_checks");
+            .with(size_getters<D>);
     return spec;
 }
 

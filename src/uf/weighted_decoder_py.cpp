@@ -30,15 +30,13 @@ ModuleItem& weighted_union_find_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<construct_from_code<D>>("WeightedUnionFindDecoder(check_to_qubits, n_qubits, *, weights=None)",
                                               kClassDoc)
-            .class_method<weighted_from_check_matrix<D>>(kWeightedFromCheckMatrixSignature,
-                                                         kWeightedFromCheckMatrixDoc)
+            .with(weighted_check_matrix_constructor<D>)
             .class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kWeightedFromModelDoc)
             .method<decode_method<&D::decode, "Invalid syndrome array: ", Syndrome::LengthFirst>>(
                 "decode($self, syndrome)", kDecodeDoc)
             .method<batch_method<&D::batch_decode, "Invalid syndromes array: ">>("batch_decode($self, syndromes)",
                                                                                   kBatchDoc)
-            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
-            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
+            .with(observable_predictions<D>)
             .getter<&D::n_qubits>("n_qubits", "Number of qubits (columns): the length of a correction.")
             .getter<&D::n_checks>("n_checks", "Number of checks (detectors): the length of a syndrome.")
             .getter<&D::num_observables>("num_observables",
