@@ -105,11 +105,8 @@ Result<DetectorGraph> GNNTrainer::sample_graph(uint64_t sample, std::vector<uint
     return DetectorGraph::create(check_to_qubits_, syndrome);
 }
 
-Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples, ProgressSink* progress) const {
-    require_qubit_tables(n_qubits_);
-    if (Status s = check_dataset_size(n_samples); !s) return s.error();
-    const BlossomGraph blossom = build_blossom_graph(check_to_qubits_, n_qubits_, std::nullopt);
-    const auto neighbours = qubit_neighbours(check_to_qubits_, n_qubits_);
+Result<TrainingSet> GNNTrainer::sampled_dataset(uint64_t n_samples, ProgressSink* progress,
+                                                const SampleTargets& targets_of) const {
     TrainingSet set;
     set.graphs.reserve(n_samples);
     set.targets.reserve(n_samples);
@@ -117,12 +114,9 @@ Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples, ProgressSin
     for (uint64_t s = 0; s < n_samples; ++s) {
         auto graph = sample_graph(s, syndrome);
         if (!graph) return graph.error();
-        auto correction = blossom_decode(blossom, syndrome);
-        if (!correction) return correction.error();
         std::vector<double> targets;
         targets.reserve(graph.value().n_edges());
-        for (uint32_t q : graph.value().edge_qubit_id())
-            targets.push_back(matching_target(q, correction.value(), neighbours));
+        if (Status made = targets_of(syndrome, graph.value(), targets); !made) return made.error();
         set.graphs.push_back(std::move(graph.value()));
         set.targets.push_back(std::move(targets));
         if (progress != nullptr && !progress->report(s + 1, n_samples)) return interrupted_error();
@@ -130,30 +124,34 @@ Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples, ProgressSin
     return set;
 }
 
+Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples, ProgressSink* progress) const {
+    require_qubit_tables(n_qubits_);
+    if (Status s = check_dataset_size(n_samples); !s) return s.error();
+    const BlossomGraph blossom = build_blossom_graph(check_to_qubits_, n_qubits_, std::nullopt);
+    const auto neighbours = qubit_neighbours(check_to_qubits_, n_qubits_);
+    return sampled_dataset(n_samples, progress, [&](const std::vector<uint8_t>& syndrome, const DetectorGraph& graph,
+                                                    std::vector<double>& targets) -> Status {
+        auto correction = blossom_decode(blossom, syndrome);
+        if (!correction) return correction.error();
+        for (uint32_t q : graph.edge_qubit_id()) targets.push_back(matching_target(q, correction.value(), neighbours));
+        return ok_status();
+    });
+}
+
 Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter, ProgressSink* progress) const {
     require_qubit_tables(n_qubits_);
     if (Status s = check_dataset_size(n_samples); !s) return s.error();
     auto bp = BpOsdDecoder::create(check_to_qubits_, n_qubits_, error_rate_);
     if (!bp) return bp.error();
-    TrainingSet set;
-    set.graphs.reserve(n_samples);
-    set.targets.reserve(n_samples);
-    std::vector<uint8_t> syndrome;
-    for (uint64_t s = 0; s < n_samples; ++s) {
-        auto graph = sample_graph(s, syndrome);
-        if (!graph) return graph.error();
+    return sampled_dataset(n_samples, progress, [&](const std::vector<uint8_t>& syndrome, const DetectorGraph& graph,
+                                                    std::vector<double>& targets) -> Status {
         auto llr = bp.value().bp_decode(syndrome, max_bp_iter);
         if (!llr) return llr.error();
-        std::vector<double> targets;
-        targets.reserve(graph.value().n_edges());
-        for (uint32_t q : graph.value().edge_qubit_id())
+        for (uint32_t q : graph.edge_qubit_id())
             targets.push_back(q < llr.value().size() ? 1.0 / (std::exp(std::clamp(llr.value()[q], -100.0, 100.0)) + 1.0)
                                                      : 0.0);
-        set.graphs.push_back(std::move(graph.value()));
-        set.targets.push_back(std::move(targets));
-        if (progress != nullptr && !progress->report(s + 1, n_samples)) return interrupted_error();
-    }
-    return set;
+        return ok_status();
+    });
 }
 
 Result<double> train_with_backoff(GNNPredecoder& network, const TrainingSet& set, uint64_t n_epochs,

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "code/check_graph.h"
@@ -74,6 +75,13 @@ public:
                             ProgressSink* progress = nullptr) const;
 
 private:
+    // Appends one target per edge of a sample's graph, from its syndrome.
+    using SampleTargets =
+        std::function<Status(const std::vector<uint8_t>& syndrome, const DetectorGraph& graph, std::vector<double>& targets)>;
+    // The seeded samples 0..n_samples-1 with their targets, each reported to
+    // `progress` as it is built.
+    Result<TrainingSet> sampled_dataset(uint64_t n_samples, ProgressSink* progress,
+                                        const SampleTargets& targets_of) const;
     Result<DetectorGraph> sample_graph(uint64_t sample, std::vector<uint8_t>& syndrome) const;
     Result<DetectorGraph> first_sample() const;
     // std::bad_alloc before the first sample when n_samples of them cannot be held.
