@@ -8,7 +8,7 @@
 
 #include "code/worker_pool.h"
 #include "dem/dem_graph.h"
-#include "dem/shot_rows.h"
+#include "dem/event_list_rows.h"
 #include "matching/sparse/path_corrections.h"
 #include "matching/sparse/path_search.h"
 #include "matching/sparse/sparse_engine.h"
@@ -30,17 +30,28 @@ struct MatchingScratch {
     bool busy = false;
 };
 
-void fired_nodes(std::span<const uint8_t> bytes, std::vector<NodeId>& events) {
-    events.clear();
-    for (size_t i = 0; i < bytes.size(); ++i)
-        if (bytes[i] & 1) events.push_back(static_cast<NodeId>(i));
-}
-
 // Matches one row and flips the qubits on the matched paths.
 Status correct_row(const sparse::MatchingGraph& graph, std::span<const uint8_t> syndrome, std::span<uint8_t> correction,
                    MatchingScratch& s) {
     return sparse::correct_along_paths(graph, syndrome, correction, s);
 }
+
+// The observable flips of a shot's matching, on this thread's engine.
+class ObservablePredictor {
+public:
+    explicit ObservablePredictor(const sparse::MatchingGraph& graph) : graph_(graph) {}
+
+    bool operator()(std::span<const NodeId> fired, sparse::ObsMask& flips) {
+        MatchingScratch& s = lease_.get();
+        if (!s.engine.match(graph_, fired, s.matching)) return false;
+        flips = s.matching.observables;
+        return true;
+    }
+
+private:
+    const sparse::MatchingGraph& graph_;
+    ScratchLease<MatchingScratch> lease_;
+};
 
 }  // namespace
 
@@ -164,24 +175,13 @@ Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<cons
                            " per shot");
     }
     std::vector<uint8_t> predictions(n_shots * out.row_bytes());
-    std::atomic<size_t> first_bad{n_shots};
-    std::string bad_text;
-    std::mutex bad_lock;
-    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
-        return [&, lease = std::make_shared<ScratchLease<MatchingScratch>>()](std::span<const uint8_t> row,
-                                                                              std::span<uint8_t> flips) {
-            MatchingScratch& s = lease->get();
-            fired_nodes(row, s.events);
-            if (auto st = s.engine.match(graph_, s.events, s.matching); !st) {
-                std::lock_guard guard(bad_lock);
-                if (bad_text.empty()) bad_text = st.error().message;
-                return;
-            }
-            for (size_t o = 0; o < flips.size(); ++o) flips[o] ^= static_cast<uint8_t>((s.matching.observables >> o) & 1);
-        };
-    });
+    auto status = predict_rows_from_events(
+        events.data(), in, n_shots, predictions.data(), out, parallel, [&] { return ObservablePredictor(graph_); },
+        [&](std::span<const NodeId> fired) {
+            ScratchLease<MatchingScratch> lease;
+            return lease.get().engine.match(graph_, fired, lease.get().matching);
+        });
     if (!status) return status.error();
-    if (!bad_text.empty()) return value_error(bad_text);
     return predictions;
 }
 
