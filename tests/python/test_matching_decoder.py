@@ -102,5 +102,13 @@ def test_errors_are_clear():
     with pytest.raises(ValueError, match="^shot 1: no perfect matching"):
         ring.batch_decode(np.array([[1, 1, 0], [0, 0, 1]], np.uint8))
     assert np.array_equal(ring.decode(np.array([1, 1, 0], np.uint8)), [1, 0, 0])
+    # The same from a model: the earliest undecodable shot's text, in either packing.
+    ring_model = vx.MatchingDecoder.from_detector_error_model("error(0.1) D0 D2 L0\nerror(0.1) D0 D1\nerror(0.1) D1 D2")
+    shots = np.array([[1, 1, 0], [0, 0, 0], [0, 1, 0], [1, 0, 0]], np.uint8)
+    for bit_packed in (False, True):
+        rows = np.packbits(shots, axis=1, bitorder="little") if bit_packed else shots
+        with pytest.raises(ValueError, match="^no perfect matching: detection event 1 lies in a part of the graph "
+                                             "with an odd number of events and no boundary$"):
+            ring_model.predict_observables_batch(rows, bit_packed=bit_packed)
     with pytest.raises(ValueError, match="MatchingDecoder"):
         vx.MatchingDecoder.from_detector_error_model("error(0.7) D0 D1")
