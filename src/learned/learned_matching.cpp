@@ -1,7 +1,6 @@
 #include "learned/learned_matching.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <utility>
@@ -14,134 +13,138 @@
 namespace vornex {
 namespace {
 
-// Estimates are held in [kMinProbability, 0.5]: weights stay finite and
-// non-negative, as the matching engine requires.
-constexpr double kMinProbability = 1e-6;
-// Prior weights enter the network's edge features divided by this, so they
-// sit on the scale of the other features.
-constexpr double kPriorFeatureScale = 10.0;
-// Samples per training call: a fresh chunk each step keeps memory flat.
+// Corrected weights stay within [0, the larger of the priors' largest and
+// this] (an estimate of 1e-6 at most): finite and non-negative, as the
+// matching engine requires.
+const double kMinCeiling = std::log((1 - 1e-6) / 1e-6);
+// Largest network the constructor builds; far beyond what a few inputs need.
+constexpr size_t kMaxHiddenSize = 4096;
+constexpr size_t kMaxLayers = 64;
+// Samples per training step: a fresh chunk each step keeps memory flat.
 constexpr size_t kTrainChunk = 64;
 // Held-out measurements per training run.
 constexpr uint64_t kMeasurements = 10;
+// Adam step size.
+constexpr double kLearningRate = 3e-3;
 
-double log_likelihood_weight(double p) {
-    const double q = std::clamp(p, kMinProbability, 0.5);
-    return std::log((1 - q) / q);
+double sigmoid(double v) {
+    if (v >= 0.0) return 1.0 / (1.0 + std::exp(-v));
+    const double e = std::exp(v);
+    return e / (1.0 + e);
 }
 
 }  // namespace
 
-LearnedMatchingDecoder::LearnedMatchingDecoder(DemGraph graph, DetectorGraph detector_graph, GNNPredecoder network)
-    : graph_(std::move(graph)), detector_graph_(std::move(detector_graph)), network_(std::move(network)) {
-    for (size_t e = 0; e < graph_.edges.size(); ++e) {
-        prior_weights_.push_back(graph_.edges[e].weight);
-        sparse::ObsMask mask = 0;
-        for (uint32_t o : graph_.observables_of(e)) mask |= sparse::ObsMask{1} << o;
-        masks_.push_back(mask);
+LearnedMatchingDecoder::LearnedMatchingDecoder(std::shared_ptr<const DemGraph> graph, MechanismEdges mechanisms,
+                                               sparse::ReweightedGraph prior_graph, EdgeResidualNetwork network)
+    : graph_(std::move(graph)),
+      mechanisms_(std::move(mechanisms)),
+      features_(std::make_shared<const EventFeatures>(*graph_, mechanisms_)),
+      prior_graph_(std::move(prior_graph)),
+      network_(std::move(network)) {
+    max_weight_ = kMinCeiling;
+    for (const DemEdge& edge : graph_->edges) {
+        prior_weights_.push_back(edge.weight);
+        max_weight_ = std::max(max_weight_, edge.weight);
     }
     observables_ = std::make_shared<const ModelObservables>(
-        ModelObservables{graph_.num_detectors, ObservableMap::from_graph(graph_, graph_.edges.size())});
+        ModelObservables{graph_->num_detectors, ObservableMap::from_graph(*graph_, graph_->edges.size())});
 }
 
 Result<LearnedMatchingDecoder> LearnedMatchingDecoder::from_model(const DetectorErrorModel& model,
                                                                   size_t hidden_size, size_t n_layers,
                                                                   uint64_t seed) {
+    if (hidden_size > kMaxHiddenSize || n_layers > kMaxLayers)
+        return value_error("LearnedMatchingDecoder takes hidden_size up to " + std::to_string(kMaxHiddenSize) +
+                           " and n_layers up to " + std::to_string(kMaxLayers) + "; got " +
+                           std::to_string(hidden_size) + " and " + std::to_string(n_layers));
     auto built = build_dem_graph(model);
     if (!built) return built.error();
-    DemGraph graph = std::move(built).value();
-    if (Status s = require_non_negative_weights(graph, "LearnedMatchingDecoder"); !s) return s.error();
-    if (graph.num_observables > 64)
+    auto graph = std::make_shared<const DemGraph>(std::move(built).value());
+    if (Status s = require_non_negative_weights(*graph, "LearnedMatchingDecoder"); !s) return s.error();
+    if (graph->num_observables > 64)
         return value_error("LearnedMatchingDecoder supports at most 64 observables; the model has " +
-                           std::to_string(graph.num_observables));
-    if (graph.num_detectors == 0) return value_error("LearnedMatchingDecoder needs a model with detectors");
-    // Detectors, then the boundary node; each lists its model edges, so every
-    // model edge is exactly one network edge.
-    const uint32_t boundary = graph.num_detectors;
-    CheckList node_edges(size_t{boundary} + 1);
-    std::vector<double> prior_features;
-    for (size_t e = 0; e < graph.edges.size(); ++e) {
-        const DemEdge& edge = graph.edges[e];
-        node_edges[edge.u].push_back(static_cast<uint32_t>(e));
-        node_edges[edge.v == kDemBoundary ? boundary : edge.v].push_back(static_cast<uint32_t>(e));
-        prior_features.push_back(edge.weight / kPriorFeatureScale);
+                           std::to_string(graph->num_observables));
+    if (graph->num_detectors == 0) return value_error("LearnedMatchingDecoder needs a model with detectors");
+    std::vector<sparse::GraphEdge> edges;
+    std::vector<double> priors;
+    for (size_t e = 0; e < graph->edges.size(); ++e) {
+        const DemEdge& edge = graph->edges[e];
+        sparse::ObsMask mask = 0;
+        for (uint32_t o : graph->observables_of(e)) mask |= sparse::ObsMask{1} << o;
+        edges.push_back({edge.u, edge.v == kDemBoundary ? sparse::kBoundary : edge.v, 0, mask, 0});
+        priors.push_back(edge.weight);
     }
-    GraphExtras extras;
-    extras.base_weights = std::move(prior_features);
-    const std::vector<uint8_t> quiet(node_edges.size(), 0);
-    auto detector_graph = DetectorGraph::create(node_edges, quiet, extras, graph.edges.size());
-    if (!detector_graph) return detector_graph.error();
-    Wyrand seeds(seed);
-    GNNPredecoder network(DetectorGraph::kNodeFeatureDim, DetectorGraph::kEdgeFeatureDim, hidden_size, n_layers,
-                          seeds);
-    return LearnedMatchingDecoder(std::move(graph), std::move(detector_graph).value(), std::move(network));
+    auto prior_graph = sparse::ReweightedGraph::create(graph->num_detectors, edges);
+    if (!prior_graph) return prior_graph.error();
+    if (Status s = prior_graph.value().set_weights(priors); !s) return s.error();
+    MechanismEdges mechanisms = MechanismEdges::create(model, *graph);
+    return LearnedMatchingDecoder(std::move(graph), std::move(mechanisms), std::move(prior_graph).value(),
+                                  EdgeResidualNetwork(kEdgeInputCount, hidden_size, n_layers, seed));
 }
 
 LearnedMatchingDecoder::Workspace LearnedMatchingDecoder::make_workspace() const {
-    Workspace ws{detector_graph_, {}, {}, {}, {}, {}, {}, {}};
-    ws.node_syndrome.assign(size_t{graph_.num_detectors} + 1, 0);
-    return ws;
+    return Workspace{features_->make_workspace(), {}, prior_weights_, prior_graph_, {}, {}};
 }
 
-Status LearnedMatchingDecoder::edge_weights_into(std::span<const uint8_t> events, Workspace& ws) const {
-    if (events.size() != graph_.num_detectors)
+double LearnedMatchingDecoder::corrected_weight(size_t edge, double correction) const {
+    return std::clamp(prior_weights_[edge] + correction, 0.0, max_weight_);
+}
+
+Status LearnedMatchingDecoder::read_events(std::span<const uint8_t> events, Workspace& ws) const {
+    if (events.size() != graph_->num_detectors)
         return value_error("detection events have " + std::to_string(events.size()) + " entries, expected " +
-                           std::to_string(graph_.num_detectors));
-    for (size_t d = 0; d < events.size(); ++d) ws.node_syndrome[d] = events[d] & 1;
-    if (Status s = ws.graph.update_syndrome(ws.node_syndrome); !s) return s;
-    if (Status s = network_.forward_into(ws.graph, ws.network, ws.estimates); !s) return s;
-    ws.weights = prior_weights_;
-    const auto& edge_of = ws.graph.edge_qubit_id();
-    for (size_t k = 0; k < ws.estimates.size(); ++k) ws.weights[edge_of[k]] = log_likelihood_weight(ws.estimates[k]);
+                           std::to_string(graph_->num_detectors));
+    ws.events.clear();
+    for (size_t d = 0; d < events.size(); ++d)
+        if (events[d] & 1) ws.events.push_back(static_cast<sparse::NodeId>(d));
     return ok_status();
+}
+
+void LearnedMatchingDecoder::correct_weights(Workspace& ws) const {
+    features_->gather(ws.events, ws.features);
+    const auto& visited = ws.features.edges;
+    for (size_t i = 0; i < visited.size(); ++i) {
+        const auto row = std::span(ws.features.inputs).subspan(i * kEdgeInputCount, kEdgeInputCount);
+        ws.weights[visited[i]] = corrected_weight(visited[i], network_.evaluate(row, ws.network));
+    }
+}
+
+void LearnedMatchingDecoder::restore_weights(Workspace& ws) const {
+    for (uint32_t e : ws.features.edges) ws.weights[e] = prior_weights_[e];
 }
 
 Result<std::vector<double>> LearnedMatchingDecoder::edge_weights(std::span<const uint8_t> events) const {
     Workspace ws = make_workspace();
-    if (Status s = edge_weights_into(events, ws); !s) return s.error();
+    if (Status s = read_events(events, ws); !s) return s.error();
+    correct_weights(ws);
     return std::move(ws.weights);
 }
 
-Status LearnedMatchingDecoder::match_into(Workspace& ws, std::span<const double> weights,
-                                          std::span<uint8_t> observables) const {
+Status LearnedMatchingDecoder::predict_into(std::span<const uint8_t> events, std::span<uint8_t> observables,
+                                            Workspace& ws, bool prior) const {
     std::fill(observables.begin(), observables.end(), uint8_t{0});
+    if (Status s = read_events(events, ws); !s) return s;
     if (ws.events.empty()) return ok_status();
-    auto discrete = sparse::discretise_weights(weights);
-    if (!discrete) return discrete.error();
-    ws.edges.clear();
-    for (size_t e = 0; e < graph_.edges.size(); ++e) {
-        const DemEdge& edge = graph_.edges[e];
-        ws.edges.push_back({edge.u, edge.v == kDemBoundary ? sparse::kBoundary : edge.v, discrete.value()[e],
-                            masks_[e], static_cast<uint32_t>(e)});
+    const sparse::MatchingGraph* graph = &prior_graph_.graph();
+    if (!prior) {
+        correct_weights(ws);
+        const Status set = ws.graph.set_weights(ws.weights);
+        restore_weights(ws);
+        if (!set) return set;
+        graph = &ws.graph.graph();
     }
-    auto matching_graph = sparse::build_matching_graph(graph_.num_detectors, ws.edges);
-    if (!matching_graph) return matching_graph.error();
-    if (Status s = sparse::sparse_match(matching_graph.value(), ws.events, ws.matching); !s) return s;
+    if (Status s = sparse::sparse_match(*graph, ws.events, ws.matching); !s) return s;
     for (size_t o = 0; o < observables.size(); ++o)
         observables[o] = static_cast<uint8_t>((ws.matching.observables >> o) & 1);
     return ok_status();
 }
 
-Status LearnedMatchingDecoder::predict_into(std::span<const uint8_t> events, std::span<uint8_t> observables,
-                                            Workspace& ws, bool prior) const {
-    ws.events.clear();
-    for (size_t d = 0; d < events.size(); ++d)
-        if (events[d] & 1) ws.events.push_back(static_cast<sparse::NodeId>(d));
-    if (ws.events.empty() || prior) {
-        if (events.size() != graph_.num_detectors)
-            return value_error("detection events have " + std::to_string(events.size()) + " entries, expected " +
-                               std::to_string(graph_.num_detectors));
-        return match_into(ws, prior_weights_, observables);
-    }
-    if (Status s = edge_weights_into(events, ws); !s) return s;
-    return match_into(ws, ws.weights, observables);
-}
-
 Result<std::vector<uint8_t>> LearnedMatchingDecoder::predict_observables(std::span<const uint8_t> events,
                                                                          size_t n_shots, bool bit_packed,
                                                                          bool parallel, bool prior) const {
-    const BitRows in{graph_.num_detectors, bit_packed};
-    const BitRows out{graph_.num_observables, bit_packed};
+    const BitRows in{graph_->num_detectors, bit_packed};
+    const BitRows out{graph_->num_observables, bit_packed};
     if (events.size() != n_shots * in.row_bytes())
         return value_error("detection events have " + std::to_string(events.size()) + " bytes per " +
                            std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
@@ -163,42 +166,21 @@ Result<std::vector<uint8_t>> LearnedMatchingDecoder::predict_observables(std::sp
     return predictions;
 }
 
-namespace {
-
-// Independent flips of the model's graph-view edges: the detectors they
-// fire, the observables they flip and which edges fired.
-struct ModelSampler {
-    const DemGraph& graph;
-    std::span<const sparse::ObsMask> masks;
-    Wyrand rng;
-
-    void draw(std::span<uint8_t> events, sparse::ObsMask& observables, std::vector<uint8_t>& fired) {
-        std::fill(events.begin(), events.end(), uint8_t{0});
-        fired.assign(graph.edges.size(), 0);
-        observables = 0;
-        for (size_t e = 0; e < graph.edges.size(); ++e) {
-            if (rng.next_unit() >= graph.edges[e].probability) continue;
-            fired[e] = 1;
-            events[graph.edges[e].u] ^= 1;
-            if (graph.edges[e].v != kDemBoundary) events[graph.edges[e].v] ^= 1;
-            observables ^= masks[e];
-        }
-    }
-};
-
-}  // namespace
-
 Result<LearnedTraining> LearnedMatchingDecoder::train(uint64_t n_samples, uint64_t seed, uint64_t validation_shots,
                                                       ProgressSink* progress) {
-    const size_t nd = graph_.num_detectors, no = graph_.num_observables;
-    ModelSampler sampler{graph_, masks_, Wyrand(seed)};
-    std::vector<uint8_t> fired;
+    const size_t nd = graph_->num_detectors, no = graph_->num_observables, ne = graph_->edges.size();
+    Wyrand rng(seed);
+    std::vector<uint8_t> flips(ne, 0);
+    std::vector<uint32_t> flipped;
 
     // Held-out shots, drawn first so that they do not depend on n_samples.
     std::vector<uint8_t> held_events(validation_shots * nd);
     std::vector<sparse::ObsMask> held_truth(validation_shots);
-    for (uint64_t s = 0; s < validation_shots; ++s)
-        sampler.draw(std::span(held_events).subspan(s * nd, nd), held_truth[s], fired);
+    for (uint64_t s = 0; s < validation_shots; ++s) {
+        held_truth[s] = mechanisms_.draw(rng, *graph_, std::span(held_events).subspan(s * nd, nd), flips, flipped);
+        for (uint32_t e : flipped) flips[e] = 0;
+        flipped.clear();
+    }
     const auto error_rate = [&](bool prior) -> Result<double> {
         if (validation_shots == 0) return 0.0;
         auto predicted = predict_observables(held_events, validation_shots, false, true, prior);
@@ -219,33 +201,41 @@ Result<LearnedTraining> LearnedMatchingDecoder::train(uint64_t n_samples, uint64
     auto start_rate = error_rate(false);
     if (!start_rate) return start_rate.error();
     report.best_error_rate = start_rate.value();
-    GNNPredecoder best = network_;
+    EdgeResidualNetwork best = network_;
 
-    std::vector<DetectorGraph> graphs(std::min<uint64_t>(kTrainChunk, n_samples), detector_graph_);
-    std::vector<std::vector<double>> targets(graphs.size());
-    std::vector<uint8_t> node_syndrome(nd + 1, 0);
-    const auto& edge_of = detector_graph_.edge_qubit_id();
+    Workspace ws = make_workspace();
+    std::vector<uint8_t> events(nd);
+    std::vector<double> gradient(network_.n_parameters());
     const uint64_t step = std::max<uint64_t>(1, n_samples / kMeasurements);
     uint64_t next_measurement = step;
     while (report.samples < n_samples) {
-        const size_t m = static_cast<size_t>(std::min<uint64_t>(graphs.size(), n_samples - report.samples));
+        const size_t m = static_cast<size_t>(std::min<uint64_t>(kTrainChunk, n_samples - report.samples));
+        std::fill(gradient.begin(), gradient.end(), 0.0);
         for (size_t i = 0; i < m; ++i) {
-            sparse::ObsMask ignored = 0;
-            sampler.draw(std::span(node_syndrome).first(nd), ignored, fired);
-            if (Status s = graphs[i].update_syndrome(node_syndrome); !s) return s.error();
-            targets[i].resize(edge_of.size());
-            for (size_t k = 0; k < edge_of.size(); ++k) targets[i][k] = fired[edge_of[k]];
+            mechanisms_.draw(rng, *graph_, events, flips, flipped);
+            if (Status s = read_events(events, ws); !s) return s.error();
+            features_->gather(ws.events, ws.features);
+            // Cross-entropy of "the edge flipped" against the flip
+            // probability the corrected weight stands for, 1 / (1 + e^w):
+            // its gradient in the correction is (flipped - probability).
+            const auto& visited = ws.features.edges;
+            for (size_t k = 0; k < visited.size(); ++k) {
+                const auto row = std::span(ws.features.inputs).subspan(k * kEdgeInputCount, kEdgeInputCount);
+                const double correction = network_.evaluate(row, ws.network);
+                const double p = sigmoid(-(prior_weights_[visited[k]] + correction));
+                const double target = flips[visited[k]];
+                network_.accumulate_gradient(row, ws.network, (target - p) / static_cast<double>(m), gradient);
+            }
+            for (uint32_t e : flipped) flips[e] = 0;
+            flipped.clear();
         }
-        if (Status s = network_.train(std::span<const DetectorGraph>(graphs).first(m),
-                                      std::span<const std::vector<double>>(targets).first(m), 1);
-            !s)
-            return s.error();
+        network_.adam_step(gradient, kLearningRate);
         report.samples += m;
         if (report.samples >= next_measurement || report.samples == n_samples) {
             next_measurement += step;
             auto rate = error_rate(false);
             if (!rate) return rate.error();
-            if (rate.value() <= report.best_error_rate) {
+            if (rate.value() < report.best_error_rate) {
                 report.best_error_rate = rate.value();
                 best = network_;
             }

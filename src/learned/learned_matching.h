@@ -1,16 +1,19 @@
-// Learned matching: the graph network estimates, per shot, the probability
-// that each edge of a detector error model's graph view flipped, and exact
-// minimum-weight matching runs on the log-likelihood weights ln((1 - p) / p)
-// of those estimates instead of the priors.
+// Learned matching: a small network corrects, per shot, the prior
+// log-likelihood weight ln((1 - p) / p) of each edge of a detector error
+// model's graph view near the shot's detection events, and exact
+// minimum-weight matching runs on the corrected weights.
 //
-// The network sees one node per detector plus one boundary node, and one
-// edge per edge of the graph view (boundary edges join the boundary node),
-// so every matching edge gets an estimate. Its edge features carry the prior
-// weight. It is trained on seeded independent samples of the model's own
-// graph-view noise: targets are the edges that fired (so the squared error
-// is least at the posterior flip probability), a fresh chunk of samples per
-// step, and the network of lowest logical error rate on a held-out sample is
-// kept.
+// The network reads event-local inputs (learned/event_features.h): how the
+// edge's ends and their neighbours fired, and whether the edges it is
+// decomposed together with are explained by fired detectors, which is how
+// correlated errors (one mechanism flipping several edges) reach the
+// weights. An edge with none of these keeps its prior weight, so a shot
+// costs a pass over the edges at its events plus an in-place reweighting of
+// a matching graph built once. The network starts as the identity
+// (correction zero: plain matching) and is trained on seeded samples of the
+// model's own mechanisms by cross-entropy on which edges flipped; the
+// network of lowest logical error rate on held-out samples is kept, the
+// starting one included.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +28,10 @@
 #include "dem/dem_code.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
-#include "learned/gnn_graph.h"
-#include "learned/gnn_predecoder.h"
-#include "matching/sparse/matching_graph.h"
+#include "learned/edge_residual_network.h"
+#include "learned/event_features.h"
+#include "learned/mechanism_edges.h"
+#include "matching/sparse/reweighted_graph.h"
 #include "matching/sparse/sparse_engine.h"
 
 namespace vornex {
@@ -41,35 +45,36 @@ struct LearnedTraining {
 
 class LearnedMatchingDecoder {
 public:
-    // Per-thread state of one prediction: the detector graph of the shot,
-    // the network's scratch and the shot's matching graph.
+    // Per-thread state of one prediction; reused shot after shot.
     struct Workspace {
-        DetectorGraph graph;                   // a copy of the decoder's graph, syndrome rewritten per shot
-        GnnWorkspace network;                  // forward-pass scratch
-        std::vector<double> estimates;         // per network edge: estimated flip probability
-        std::vector<double> weights;           // per model edge: this shot's log-likelihood weight
-        std::vector<sparse::GraphEdge> edges;  // this shot's matching edges
-        std::vector<uint8_t> node_syndrome;    // detectors, then 0 for the boundary node
+        EventFeatures::Workspace features;     // the shot's visited edges and their inputs
+        EdgeResidualNetwork::Trace network;    // forward-pass scratch
+        std::vector<double> weights;           // per edge: this shot's weight; the prior off the visited edges
+        sparse::ReweightedGraph graph;         // a copy of the decoder's graph, reweighted per shot
         std::vector<sparse::NodeId> events;    // fired detectors
         sparse::SparseMatching matching;
     };
 
-    // One detector per model detector; `seed` fixes the network's start.
+    // hidden_size units in each of n_layers hidden layers; `seed` fixes the
+    // network's start.
     static Result<LearnedMatchingDecoder> from_model(const DetectorErrorModel& model, size_t hidden_size,
                                                      size_t n_layers, uint64_t seed);
 
-    size_t n_detectors() const { return graph_.num_detectors; }
-    size_t n_edges() const { return graph_.edges.size(); }
-    size_t num_observables() const { return graph_.num_observables; }
+    size_t n_detectors() const { return graph_->num_detectors; }
+    size_t n_edges() const { return graph_->edges.size(); }
+    size_t num_observables() const { return graph_->num_observables; }
     const ModelObservables* model() const { return observables_.get(); }
-    const GNNPredecoder& network() const { return network_; }
-    GNNPredecoder& network() { return network_; }
-    const DetectorGraph& detector_graph() const { return detector_graph_; }
+    const DemGraph& dem_graph() const { return *graph_; }
+    const EventFeatures& features() const { return *features_; }
+    const EdgeResidualNetwork& network() const { return network_; }
+    std::span<const double> prior_weights() const { return prior_weights_; }
 
     Workspace make_workspace() const;
 
+    // The weight of an edge whose network correction is `correction`.
+    double corrected_weight(size_t edge, double correction) const;
+
     // This shot's matching weight per model edge (in model edge order).
-    Status edge_weights_into(std::span<const uint8_t> events, Workspace& ws) const;
     Result<std::vector<double>> edge_weights(std::span<const uint8_t> events) const;
 
     // Observable flips of one shot of 0/1 detector bytes into `observables`
@@ -84,8 +89,9 @@ public:
     // Trains on n_samples fresh samples drawn from `seed`, measuring the
     // logical error rate on `validation_shots` held-out samples ten times
     // along the way and keeping the best network (the starting one
-    // included). Each chunk is reported to `progress`; when it asks to stop,
-    // the network is the best so far and the result is interrupted_error().
+    // included; a later one must be strictly better). Each chunk is
+    // reported to `progress`; when it asks to stop, the network is the best
+    // so far and the result is interrupted_error().
     Result<LearnedTraining> train(uint64_t n_samples, uint64_t seed, uint64_t validation_shots,
                                   ProgressSink* progress = nullptr);
 
@@ -93,16 +99,23 @@ public:
     Status load_weights(const std::string& path) { return network_.load_weights(path); }
 
 private:
-    LearnedMatchingDecoder(DemGraph graph, DetectorGraph detector_graph, GNNPredecoder network);
+    LearnedMatchingDecoder(std::shared_ptr<const DemGraph> graph, MechanismEdges mechanisms,
+                           sparse::ReweightedGraph prior_graph, EdgeResidualNetwork network);
 
-    // Matching of the workspace's events on its weights into observables.
-    Status match_into(Workspace& ws, std::span<const double> weights, std::span<uint8_t> observables) const;
+    // Fired detectors of a 0/1 row into ws.events; false on a wrong length.
+    Status read_events(std::span<const uint8_t> events, Workspace& ws) const;
+    // This shot's weights into ws.weights (the visited edges corrected).
+    void correct_weights(Workspace& ws) const;
+    // Puts the prior back on the edges the last correct_weights visited.
+    void restore_weights(Workspace& ws) const;
 
-    DemGraph graph_;
-    std::vector<double> prior_weights_;     // per model edge, ln((1 - p) / p)
-    std::vector<sparse::ObsMask> masks_;    // per model edge: its observables
-    DetectorGraph detector_graph_;          // zero syndrome; copied per workspace
-    GNNPredecoder network_;
+    std::shared_ptr<const DemGraph> graph_;          // shared with features_, which points into it
+    MechanismEdges mechanisms_;
+    std::shared_ptr<const EventFeatures> features_;
+    std::vector<double> prior_weights_;              // per model edge, ln((1 - p) / p)
+    double max_weight_ = 0.0;                        // corrected weights are held in [0, max_weight_]
+    sparse::ReweightedGraph prior_graph_;            // the matching graph with the prior weights
+    EdgeResidualNetwork network_;
     std::shared_ptr<const ModelObservables> observables_;
 };
 

@@ -209,9 +209,10 @@ constexpr Entry kCatalog[] = {
     {"GNNPredecoder.learning_rate", "Step size of training (0.01 to start)."},
     {"GNNPredecoder.l2_lambda", "Weight decay of training (1e-5 to start)."},
     {"LearnedMatchingDecoder",
-     "Matching on a detector error model's graph view with weights a graph neural network estimates\n"
-     "per shot from the detection events; hidden_size and n_layers size the network and seed makes\n"
-     "its starting weights repeatable; train fits it to the model's noise."},
+     "Matching on a detector error model's graph view with weights a network corrects per shot from\n"
+     "the detection events near each edge (the model's own weights elsewhere, and everywhere before\n"
+     "training); hidden_size and n_layers size the network's hidden layers and seed makes its\n"
+     "starting weights repeatable; train fits it to the model's noise."},
     {"LearnedMatchingDecoder.edge_weights",
      "The matching weight of every edge of the model's graph view for one shot's detection events\n"
      "(1-D uint8, num_detectors bytes), in model edge order, as a float64 array."},
