@@ -8,10 +8,20 @@ import argparse
 import sys
 
 
+def hosted_tools() -> list[tuple[str, object]]:
+    """The tools written in Python, as run_mcp_server(tools=...) takes them; those needing stim only when it imports."""
+    try:
+        import stim  # noqa: F401
+    except ImportError:
+        return []
+    from vornex_tools import circuit_tool
+    return [(circuit_tool.listing(), circuit_tool.call)]
+
+
 def serve() -> None:
     """Serves JSON-RPC 2.0 requests from standard input until it ends."""
     import vornex_decoder_v3 as vx
-    vx.run_mcp_server()
+    vx.run_mcp_server(tools=hosted_tools())
 
 
 def main(argv: list[str] | None = None) -> int:

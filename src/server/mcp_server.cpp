@@ -41,14 +41,14 @@ bool is_understood_notification(const std::string& method) {
     return method == "notifications/initialized" || method == "notifications/cancelled";
 }
 
-OrderedJson dispatch(const JsonRpcRequest& request, ProgressSink* progress) {
+OrderedJson dispatch(const JsonRpcRequest& request, ProgressSink* progress, const HostedTools* hosted) {
     const std::string& method = request.method;
     if (method == "initialize") return result_response(request.id, initialize_result(request.params));
     if (method == "ping") return result_response(request.id, Json::object());
     if (is_understood_notification(method)) return result_response(request.id, Json());
-    if (method == "tools/list") return result_response(request.id, tools_list_result());
+    if (method == "tools/list") return result_response(request.id, tools_list_result(hosted));
     if (method == "tools/call") {
-        auto result = call_tool(request.params, progress);
+        auto result = call_tool(request.params, progress, hosted);
         if (!result) return error_response(request.id, kInvalidParams, result.error().message);
         return result_response(request.id, result.value());
     }
@@ -101,9 +101,9 @@ LineAction read_request_line(std::string_view line) {
     return action;
 }
 
-std::string answer_request(const JsonRpcRequest& request, ProgressSink* progress) {
+std::string answer_request(const JsonRpcRequest& request, ProgressSink* progress, const HostedTools* hosted) {
     try {
-        return compact(dispatch(request, progress));
+        return compact(dispatch(request, progress, hosted));
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
@@ -143,7 +143,7 @@ std::string progress_notification(const OrderedJson& token, uint64_t done, uint6
     return compact(line);
 }
 
-OrderedJson dispatch_request(const JsonRpcRequest& request) { return dispatch(request, nullptr); }
+OrderedJson dispatch_request(const JsonRpcRequest& request) { return dispatch(request, nullptr, nullptr); }
 
 std::optional<std::string> answer_line(std::string_view line) {
     LineAction action = read_request_line(line);

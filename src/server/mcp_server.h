@@ -15,6 +15,7 @@
 #include "code/progress.h"
 #include "code/result.h"
 #include "code/utf8.h"
+#include "server/hosted_tool.h"
 #include "server/json_rpc.h"
 #include "server/stdio_loop.h"
 
@@ -33,8 +34,9 @@ struct LineAction {
 LineAction read_request_line(std::string_view line);
 
 // The compact answer to a request with an id. Long tool calls report to
-// `progress` (may be null) and stop when it says so. Never throws.
-std::string answer_request(const JsonRpcRequest& request, ProgressSink* progress);
+// `progress` (may be null) and stop when it says so; `hosted` (may be null)
+// adds tools to the server's own. Never throws.
+std::string answer_request(const JsonRpcRequest& request, ProgressSink* progress, const HostedTools* hosted = nullptr);
 
 // The answer to a line longer than the cap, whose id is never read.
 std::string too_long_answer(size_t max_line_bytes);

@@ -46,7 +46,8 @@ Status write_all(int fd, std::string_view text) {
 // them and writes the answers. Only it writes to out_fd.
 class Answerer {
 public:
-    Answerer(RequestQueue& queue, int out_fd) : queue_(queue), out_fd_(out_fd) {
+    Answerer(RequestQueue& queue, int out_fd, const HostedTools& hosted)
+        : queue_(queue), out_fd_(out_fd), hosted_(hosted) {
         // Signals go to the reading thread, whose blocking read they must
         // interrupt; this thread runs no signal handler.
         sigset_t all, old;
@@ -105,7 +106,7 @@ private:
         if (item.answer) return std::move(*item.answer);
         if (item.cancelled) return cancelled_answer(item.request->id);
         CallProgress progress(*this, item);
-        std::string text = answer_request(*item.request, &progress);
+        std::string text = answer_request(*item.request, &progress, &hosted_);
         return item.cancelled ? cancelled_answer(item.request->id) : text;
     }
 
@@ -126,6 +127,7 @@ private:
 
     RequestQueue& queue_;
     int out_fd_;
+    const HostedTools& hosted_;
     bool failed_ = false;  // a write failed; touched by this thread only
     std::mutex mutex_;
     Status status_ = ok_status();
@@ -147,10 +149,15 @@ Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupt
 }
 
 Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted, const ServeLimits& limits) {
+    return serve_lines(in_fd, out_fd, interrupted, limits, HostedTools{});
+}
+
+Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted, const ServeLimits& limits,
+                   const HostedTools& hosted) {
     // Anything the process buffered in C stdio goes out before the answers.
     std::fflush(stdout);
     RequestQueue queue(limits.max_waiting_requests, limits.max_waiting_bytes);
-    Answerer answerer(queue, out_fd);
+    Answerer answerer(queue, out_fd, hosted);
     const auto keep_waiting = [&] { return !(interrupted && interrupted()); };
     // Whatever ends the loop early cancels what is left, so that the
     // answering thread can be joined at once.

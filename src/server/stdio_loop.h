@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "code/result.h"
+#include "server/hosted_tool.h"
 #include "server/line_framer.h"
 
 namespace vornex {
@@ -27,5 +28,9 @@ struct ServeLimits {
 // requests are cancelled and the loop returns an error.
 Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted);
 Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted, const ServeLimits& limits);
+// The same with tools the host adds to the server's own; they run on the
+// answering thread.
+Status serve_lines(int in_fd, int out_fd, const std::function<bool()>& interrupted, const ServeLimits& limits,
+                   const HostedTools& hosted);
 
 }  // namespace vornex

@@ -146,6 +146,11 @@ Json predict_tool() {
 
 }  // namespace
 
-Json tools_list_result() { return {{"tools", {decode_tool(), benchmark_tool(), info_tool(), predict_tool()}}}; }
+Json tools_list_result(const HostedTools* hosted) {
+    Json tools = {decode_tool(), benchmark_tool(), info_tool(), predict_tool()};
+    if (hosted != nullptr)
+        for (const HostedTool& tool : *hosted) tools.push_back(tool.listing);
+    return {{"tools", std::move(tools)}};
+}
 
 }  // namespace vornex

@@ -5,9 +5,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "server/hosted_tool.h"
+
 namespace vornex {
 
-// The result of "tools/list".
-nlohmann::json tools_list_result();
+// The result of "tools/list": the server's own tools, then the hosted ones
+// (`hosted` may be null).
+nlohmann::json tools_list_result(const HostedTools* hosted = nullptr);
 
 }  // namespace vornex

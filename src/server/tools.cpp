@@ -107,9 +107,36 @@ Json failure_result(std::string message) {
     return {{"content", text_content(std::move(message))}, {"isError", true}};
 }
 
+// Stands in for a caller that wants no progress and never stops a call.
+class NoProgress final : public ProgressSink {
+public:
+    bool report(uint64_t, uint64_t) override { return true; }
+};
+
+const HostedTool* find_hosted(const HostedTools* hosted, const std::string& name) {
+    if (hosted == nullptr) return nullptr;
+    for (const HostedTool& tool : *hosted)
+        if (tool.listing.value("name", "") == name) return &tool;
+    return nullptr;
+}
+
+Result<Json> run_hosted(const HostedTool& tool, const OrderedJson& arguments, ProgressSink* progress) {
+    NoProgress none;
+    HostedToolOutcome outcome = tool.run(arguments.dump(), progress != nullptr ? *progress : none);
+    switch (outcome.kind) {
+        case HostedToolOutcome::Kind::Malformed: return value_error(std::move(outcome.text));
+        case HostedToolOutcome::Kind::Failure: return failure_result(std::move(outcome.text));
+        case HostedToolOutcome::Kind::Output: break;
+    }
+    Json output = Json::parse(outcome.text, nullptr, false);
+    if (!output.is_object()) return failure_result("the tool's output is not a JSON object");
+    return output_result(std::move(output));
+}
+
 // Runs one tool: the error of the returned Result is a malformed call; the
 // value is the tool result, failed or not.
-Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, ProgressSink* progress) {
+Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, ProgressSink* progress,
+                      const HostedTools* hosted) {
     Result<Json> output = Json();
     if (name == "decode_syndrome") {
         auto a = read_decode_arguments(arguments);
@@ -125,6 +152,8 @@ Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, Pro
         output = predict_observables_tool(a.value(), progress);
     } else if (name == "get_decoder_info") {
         output = decoder_info();
+    } else if (const HostedTool* tool = find_hosted(hosted, name)) {
+        return run_hosted(*tool, arguments, progress);
     } else {
         return value_error("Unknown tool: " + name);
     }
@@ -137,7 +166,7 @@ Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, Pro
 
 }  // namespace
 
-Result<Json> call_tool(const OrderedJson& params, ProgressSink* progress) {
+Result<Json> call_tool(const OrderedJson& params, ProgressSink* progress, const HostedTools* hosted) {
     std::string name;
     const OrderedJson* arguments = nullptr;
     if (params.is_object()) {
@@ -146,7 +175,7 @@ Result<Json> call_tool(const OrderedJson& params, ProgressSink* progress) {
     }
     static const OrderedJson kNoArguments;
     try {
-        return run_tool(name, arguments ? *arguments : kNoArguments, progress);
+        return run_tool(name, arguments ? *arguments : kNoArguments, progress, hosted);
     } catch (const std::bad_alloc&) {
         return failure_result(kOutOfMemoryText);
     } catch (const std::length_error&) {

@@ -6,6 +6,7 @@
 
 #include "code/progress.h"
 #include "code/result.h"
+#include "server/hosted_tool.h"
 #include "server/tool_schemas.h"
 
 namespace vornex {
@@ -15,8 +16,10 @@ namespace vornex {
 // content), or a result with "isError" true and the failure's text when a
 // well-formed call fails. The error is the message of an invalid-params
 // answer: an unknown tool or arguments outside their schema. Long tools
-// report to `progress` (may be null) and stop when it says so.
-Result<nlohmann::json> call_tool(const nlohmann::ordered_json& params, ProgressSink* progress = nullptr);
+// report to `progress` (may be null) and stop when it says so. A name the
+// server does not know is looked up in `hosted` (may be null).
+Result<nlohmann::json> call_tool(const nlohmann::ordered_json& params, ProgressSink* progress = nullptr,
+                                 const HostedTools* hosted = nullptr);
 
 // The texts a tool call may fail with whatever the tool.
 inline constexpr const char* kOutOfMemoryText = "Not enough memory for the request";

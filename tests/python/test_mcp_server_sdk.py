@@ -1,4 +1,5 @@
 """The tool server driven by the official MCP client over stdio, as an assistant host connects."""
+import importlib.util
 import json
 import logging
 import os
@@ -14,7 +15,9 @@ anyio = pytest.importorskip("anyio")
 
 import vornex_decoder_v3 as vx
 
-SERVER = "import vornex_decoder_v3 as vx; vx.run_mcp_server()"
+# The server as the console command starts it: native tools, and the Python-hosted one when stim imports.
+SERVER = "from vornex_tools.mcp_server import main; main()"
+HOSTED = ["estimate_logical_error_rate"] if importlib.util.find_spec("stim") else []
 # The protocol error the client raises: MCPError in the 2.x SDK, McpError in 1.x.
 ProtocolError = getattr(mcp, "MCPError", None) or getattr(mcp, "McpError")
 
@@ -58,7 +61,7 @@ def test_sdk_client_connects_lists_calls_and_pings(caplog):
     expected = vx.UnionFindDecoder(CHECKS, N_QUBITS).decode(np.array([0, 1, 1, 0], np.uint8)).tolist()
     assert init.server_info.name == "vornex-mcp" and init.server_info.version == "0.6.6"
     assert [t.name for t in tools.tools] == ["decode_syndrome", "benchmark_decoder", "get_decoder_info",
-                                             "predict_observables"]
+                                             "predict_observables", *HOSTED]
     for tool in tools.tools:
         assert tool.output_schema["type"] == "object"
         for name, prop in tool.input_schema["properties"].items():
@@ -150,3 +153,77 @@ def test_progress_is_reported_and_a_cancelled_call_stops_promptly(caplog):
     assert waited < 10, waited
     assert not after.is_error
 
+
+
+LER = {"circuit": "repetition_code:memory", "distance": 3, "rounds": 3, "noise": 0.08, "max_shots": 20_000}
+# Minutes of sampling and decoding: only a cancellation ends it early.
+LONG_LER = {"circuit": "surface_code:rotated_memory_z", "distance": 11, "noise": 0.005, "max_shots": 1_000_000}
+
+
+def peer_error_rate(shots):
+    """The same experiment sampled afresh and decoded by pymatching."""
+    stim = pytest.importorskip("stim")
+    pymatching = pytest.importorskip("pymatching")
+    p = LER["noise"]
+    circuit = stim.Circuit.generated(LER["circuit"], distance=LER["distance"], rounds=LER["rounds"],
+                                     after_clifford_depolarization=p, before_round_data_depolarization=p,
+                                     before_measure_flip_probability=p, after_reset_flip_probability=p)
+    events, actual = circuit.compile_detector_sampler(seed=11).sample(shots, separate_observables=True)
+    matching = pymatching.Matching.from_detector_error_model(circuit.detector_error_model(decompose_errors=True))
+    return float(np.mean(np.any(matching.decode_batch(events) != actual, axis=1)))
+
+
+def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_stops_when_cancelled(caplog):
+    pytest.importorskip("stim")
+
+    async def body(session):
+        await session.initialize()
+        ok = {family: await session.call_tool("estimate_logical_error_rate", {**LER, "decoder": family, "seed": 3})
+              for family in ("matching", "union_find", "weighted_union_find")}
+        ok["budget"] = await session.call_tool("estimate_logical_error_rate", {**LER, "max_errors": 30})
+        ok["hyperedges"] = await session.call_tool("estimate_logical_error_rate", {
+            "circuit": "color_code:memory_xyz", "distance": 5, "noise": 0.01})
+        refused = {}
+        for label, change in (("distance", {"distance": 1}), ("noise", {"noise": 0.7}), ("rounds", {"rounds": 2.0}),
+                              ("circuit", {"circuit": "toric"}), ("shots", {"max_shots": 1_000_001}),
+                              ("decoder", {"decoder": "blossom"})):
+            with pytest.raises(ProtocolError) as raised:
+                await session.call_tool("estimate_logical_error_rate", {**LER, **change})
+            refused[label] = str(raised.value)
+        progress = []
+        with anyio.CancelScope() as scope:
+            async def on_progress(done, total, message):
+                progress.append((done, total))
+                if len(progress) == 2:
+                    scope.cancel()
+
+            await session.call_tool("estimate_logical_error_rate", LONG_LER, progress_callback=on_progress)
+        cancelled_at = time.monotonic()
+        after = await session.call_tool("get_decoder_info", {})
+        return ok, refused, progress, time.monotonic() - cancelled_at, after
+
+    ok, refused, progress, waited, after = run_session(body, caplog)
+    peer = peer_error_rate(20_000)
+    for family in ("matching", "union_find", "weighted_union_find"):
+        out = ok[family].structured_content
+        assert out["shots"] == 20_000 and out["num_detectors"] == 8 and out["decoder"] == family
+        assert out["logical_error_rate"] == out["errors"] / out["shots"]
+        # Exact matching decodes as the peer does: the rates agree within sampling noise (|z| < 4.5).
+        pooled = (out["logical_error_rate"] + peer) / 2
+        z = (out["logical_error_rate"] - peer) / np.sqrt(pooled * (1 - pooled) * 2 / 20_000)
+        assert abs(z) < 4.5 or (family != "matching" and out["logical_error_rate"] > peer), (family, out, peer)
+    assert 30 <= ok["budget"].structured_content["errors"] and ok["budget"].structured_content["shots"] < 20_000
+    assert ok["hyperedges"].is_error
+    assert ok["hyperedges"].content[0].text.startswith("stim could not build the experiment's error model: ")
+    assert refused["distance"].endswith("distance must be an integer in [2, 25], got 1")
+    assert refused["noise"].endswith("noise must be a number in (0, 0.5], got 0.7")
+    assert refused["rounds"].endswith("rounds must be an integer in [1, 100], got 2.0")
+    assert refused["circuit"].endswith('circuit must be one of repetition_code:memory, surface_code:rotated_memory_x, '
+                                       'surface_code:rotated_memory_z, surface_code:unrotated_memory_x, '
+                                       'surface_code:unrotated_memory_z, color_code:memory_xyz, got "toric"')
+    assert refused["shots"].endswith("max_shots must be an integer in [1, 1000000], got 1000001")
+    assert refused["decoder"].endswith('decoder must be one of matching, union_find, weighted_union_find, got "blossom"')
+    assert len(progress) == 2 and progress[0][0] < progress[1][0] < 1_000_000
+    assert [total for _, total in progress] == [1_000_000] * 2
+    assert waited < 10, waited
+    assert not after.is_error

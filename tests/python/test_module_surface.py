@@ -75,6 +75,8 @@ BAD_VALUES = {
 # Methods that would run a long computation or wait on standard input when
 # given valid arguments; only their call errors are listed.
 NOT_CALLED_WITH_VALUES = {"run", "run_all", "run_mcp_server"}
+# Functions that would serve standard input even when called with no arguments.
+NEVER_CALLED = {"run_mcp_server"}
 
 CONSTRUCTOR_ARGUMENTS = {
     "no arguments": (),
@@ -128,6 +130,8 @@ def callable_lines(prefix, callable_, bound):
     n = parameter_count(callable_)
     lines.append(f"{prefix} too many arguments -> {outcome(lambda: bound(*([1] * (n + 1))))}")
     lines.append(f"{prefix} unknown keyword -> {outcome(lambda: bound(no_such_parameter=1))}")
+    if name in NEVER_CALLED:
+        return lines
     if n == 0:
         if name not in NOT_CALLED_WITH_VALUES:
             lines.append(f"{prefix} () -> {outcome(bound)}")

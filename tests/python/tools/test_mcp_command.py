@@ -1,5 +1,6 @@
 """The `vornex-mcp` command: declared by the package, installed beside the interpreter, answering a handshake."""
 import importlib.metadata
+import importlib.util
 import json
 import os
 import pathlib
@@ -49,3 +50,24 @@ def test_installed_entry_point_starts_the_server():
     (entry,) = [e for e in importlib.metadata.entry_points(group="console_scripts") if e.name == "vornex-mcp"]
     assert entry.value == "vornex_tools.mcp_server:main"
     check_handshake(answers([str(INSTALLED)]))
+
+
+def test_the_circuit_tool_is_offered_only_when_stim_imports(monkeypatch):
+    from vornex_tools import mcp_server
+    if importlib.util.find_spec("stim"):
+        assert [json.loads(listing)["name"] for listing, _ in mcp_server.hosted_tools()] == \
+            ["estimate_logical_error_rate"]
+    monkeypatch.setitem(sys.modules, "stim", None)  # import stim raises ImportError
+    assert mcp_server.hosted_tools() == []
+
+
+def test_malformed_hosted_tools_are_refused_before_serving():
+    import vornex_decoder_v3 as vx
+    with pytest.raises(TypeError, match=r"^tools\[0\] must be a \(listing text, callable\) pair$"):
+        vx.run_mcp_server(tools=[("{}",)])
+    with pytest.raises(TypeError, match=r"^tools\[1\] must be a \(listing text, callable\) pair$"):
+        vx.run_mcp_server(tools=[('{"name":"a"}', print), ('{"name":"b"}', 5)])
+    with pytest.raises(ValueError, match=r"^tools\[0\]: the listing must be a JSON object with a name$"):
+        vx.run_mcp_server(tools=[('{"name":7}', print)])
+    with pytest.raises(TypeError, match="^tools must be a sequence of"):
+        vx.run_mcp_server(tools=5)
