@@ -156,7 +156,7 @@ def test_progress_is_reported_and_a_cancelled_call_stops_promptly(caplog):
 
 
 LER = {"circuit": "repetition_code:memory", "distance": 3, "rounds": 3, "noise": 0.08, "max_shots": 20_000}
-# Minutes of sampling and decoding: only a cancellation ends it early.
+# About a minute of sampling and decoding: only a cancellation ends it early.
 LONG_LER = {"circuit": "surface_code:rotated_memory_z", "distance": 11, "noise": 0.005, "max_shots": 1_000_000}
 
 
