@@ -129,29 +129,38 @@ def test_every_tool_with_valid_and_invalid_arguments(caplog):
     assert refused["too many shots"].endswith("fired_detectors may hold at most 10000 shots, got 10001")
 
 
+async def cancel_after_reports(session, name, arguments, reports):
+    """Calls a long tool, cancels it at its reports-th progress notification, then makes one more call.
+
+    Returns the (done, total) pairs received, the seconds from the cancel to the next call's answer, and that
+    answer: calls are answered in order, so it comes back only once the cancelled call has stopped."""
+    progress = []
+    with anyio.CancelScope() as scope:
+        async def on_progress(done, total, message):
+            progress.append((done, total))
+            if len(progress) == reports:
+                scope.cancel()
+
+        await session.call_tool(name, arguments, progress_callback=on_progress)
+    cancelled_at = time.monotonic()
+    after = await session.call_tool("get_decoder_info", {})
+    return progress, time.monotonic() - cancelled_at, after
+
+
+def check_stopped_promptly(progress, waited, after, reports, total):
+    done = [d for d, _ in progress]
+    assert len(done) == reports and done == sorted(set(done)) and done[-1] < total
+    assert [t for _, t in progress] == [total] * reports
+    assert waited < 10, waited
+    assert not after.is_error
+
+
 def test_progress_is_reported_and_a_cancelled_call_stops_promptly(caplog):
     async def body(session):
         await session.initialize()
-        progress = []
-        with anyio.CancelScope() as scope:
-            async def on_progress(done, total, message):
-                progress.append((done, total))
-                if len(progress) == 3:
-                    scope.cancel()
+        return await cancel_after_reports(session, "benchmark_decoder", LONG_BENCHMARK, 3)
 
-            await session.call_tool("benchmark_decoder", LONG_BENCHMARK, progress_callback=on_progress)
-        cancelled_at = time.monotonic()
-        # Calls are answered in order: this one comes back only once the
-        # cancelled benchmark has stopped.
-        after = await session.call_tool("get_decoder_info", {})
-        return progress, time.monotonic() - cancelled_at, after
-
-    progress, waited, after = run_session(body, caplog)
-    done = [d for d, _ in progress]
-    assert len(done) == 3 and done == sorted(set(done)) and done[-1] < 1_000_000
-    assert [total for _, total in progress] == [1_000_000] * 3
-    assert waited < 10, waited
-    assert not after.is_error
+    check_stopped_promptly(*run_session(body, caplog), reports=3, total=1_000_000)
 
 
 
@@ -190,19 +199,9 @@ def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_st
             with pytest.raises(ProtocolError) as raised:
                 await session.call_tool("estimate_logical_error_rate", {**LER, **change})
             refused[label] = str(raised.value)
-        progress = []
-        with anyio.CancelScope() as scope:
-            async def on_progress(done, total, message):
-                progress.append((done, total))
-                if len(progress) == 2:
-                    scope.cancel()
+        return ok, refused, await cancel_after_reports(session, "estimate_logical_error_rate", LONG_LER, 2)
 
-            await session.call_tool("estimate_logical_error_rate", LONG_LER, progress_callback=on_progress)
-        cancelled_at = time.monotonic()
-        after = await session.call_tool("get_decoder_info", {})
-        return ok, refused, progress, time.monotonic() - cancelled_at, after
-
-    ok, refused, progress, waited, after = run_session(body, caplog)
+    ok, refused, cancelled = run_session(body, caplog)
     peer = peer_error_rate(20_000)
     for family in ("matching", "union_find", "weighted_union_find"):
         out = ok[family].structured_content
@@ -223,7 +222,4 @@ def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_st
                                        'surface_code:unrotated_memory_z, color_code:memory_xyz, got "toric"')
     assert refused["shots"].endswith("max_shots must be an integer in [1, 1000000], got 1000001")
     assert refused["decoder"].endswith('decoder must be one of matching, union_find, weighted_union_find, got "blossom"')
-    assert len(progress) == 2 and progress[0][0] < progress[1][0] < 1_000_000
-    assert [total for _, total in progress] == [1_000_000] * 2
-    assert waited < 10, waited
-    assert not after.is_error
+    check_stopped_promptly(*cancelled, reports=2, total=1_000_000)
