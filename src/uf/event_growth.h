@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -37,6 +38,7 @@ struct EventScratch {
     std::vector<uint32_t> next_queued;  // per edge: next edge of its bucket, while queued
     std::vector<uint32_t> prev_queued;  // per edge: previous edge of its bucket, kNoNode at the head
     std::array<uint32_t, kBuckets> bucket_head;  // first queued edge per fill tick mod kBuckets, kNoNode if none
+    std::array<uint64_t, kBuckets / 64> occupied{};  // bit b set when bucket b holds an edge
     uint32_t n_queued = 0;              // edges in the buckets; 0 between decodes
     std::vector<uint8_t> counted;       // per node: its edges carry its growth in `rate`; 0 between decodes
     std::vector<uint8_t> mark;          // per node: flags while one tick's merges are handled; 0 otherwise
@@ -110,7 +112,11 @@ private:
         es_.fill_tick[e] = fill;
         es_.next_queued[e] = head;
         es_.prev_queued[e] = kNoNode;
-        if (head != kNoNode) es_.prev_queued[head] = e;
+        if (head != kNoNode) {
+            es_.prev_queued[head] = e;
+        } else {
+            es_.occupied[(fill & kMask) >> 6] |= uint64_t{1} << (fill & 63);
+        }
         head = e;
         ++es_.n_queued;
     }
@@ -119,7 +125,9 @@ private:
         const uint32_t next = es_.next_queued[e];
         const uint32_t prev = es_.prev_queued[e];
         if (prev == kNoNode) {
-            es_.bucket_head[es_.fill_tick[e] & kMask] = next;
+            const uint32_t b = es_.fill_tick[e] & kMask;
+            es_.bucket_head[b] = next;
+            if (next == kNoNode) es_.occupied[b >> 6] &= ~(uint64_t{1} << (b & 63));
         } else {
             es_.next_queued[prev] = next;
         }
@@ -130,20 +138,33 @@ private:
     // Advances to the next tick at which edges fill and moves them to
     // newly_full; false once nothing grows.
     bool pop_tick() {
-        while (es_.n_queued != 0) {
-            ++tick_;
-            uint32_t& head = es_.bucket_head[tick_ & kMask];
-            if (head == kNoNode) continue;
-            for (uint32_t e = head; e != kNoNode; e = es_.next_queued[e]) {
-                gs_.full[e] = 1;
-                gs_.rate[e] = 0;
-                gs_.newly_full.push_back(e);
-                --es_.n_queued;
-            }
-            head = kNoNode;
-            return true;
+        if (es_.n_queued == 0) return false;
+        const uint32_t from = (tick_ + 1) & kMask;
+        const uint32_t b = next_occupied(from);
+        tick_ += 1 + ((b - from) & kMask);
+        for (uint32_t e = es_.bucket_head[b]; e != kNoNode; e = es_.next_queued[e]) {
+            gs_.full[e] = 1;
+            gs_.rate[e] = 0;
+            gs_.newly_full.push_back(e);
+            --es_.n_queued;
         }
-        return false;
+        es_.bucket_head[b] = kNoNode;
+        es_.occupied[b >> 6] &= ~(uint64_t{1} << (b & 63));
+        return true;
+    }
+
+    // First occupied bucket at or after `from`, going round the ring; every
+    // queued tick lies less than a ring ahead, so this is the earliest one.
+    // Some bucket must be occupied.
+    uint32_t next_occupied(uint32_t from) const {
+        constexpr uint32_t kWords = EventScratch::kBuckets / 64;
+        uint32_t w = from >> 6;
+        uint64_t bits = es_.occupied[w] & (~uint64_t{0} << (from & 63));
+        while (bits == 0) {
+            w = (w + 1) % kWords;
+            bits = es_.occupied[w];
+        }
+        return (w << 6) + static_cast<uint32_t>(std::countr_zero(bits));
     }
 
     // Merges along the filled edges, then recounts the clusters whose

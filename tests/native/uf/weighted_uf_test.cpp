@@ -61,6 +61,7 @@ TEST(WeightedUf, SharesAWorkspaceWithTheDefinedCore) {
             ASSERT_TRUE(all_equal(ws.events.stamp, EventScratch::kNever));
             ASSERT_TRUE(all_equal(ws.events.counted, 0) && all_equal(ws.events.mark, 0));
             ASSERT_TRUE(all_equal(ws.events.bucket_head, kNoNode) && ws.events.n_queued == 0);
+            ASSERT_TRUE(all_equal(ws.events.occupied, uint64_t{0}));
             ASSERT_TRUE(all_equal(ws.growth.rate, 0) && all_equal(ws.growth.full, 0));
             decode_into(code.graph, s, ws, out);
             ASSERT_EQ(out, decode(code.graph, s));
