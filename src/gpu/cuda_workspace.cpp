@@ -110,27 +110,6 @@ DeviceModule::~DeviceModule() {
     if (module_ != nullptr) driver_->cuModuleUnload(module_);
 }
 
-DeviceBuffer::DeviceBuffer(DeviceBuffer&& other) noexcept : context_(other.context_), ptr_(other.ptr_) {
-    other.ptr_ = 0;
-}
-
-DeviceBuffer& DeviceBuffer::operator=(DeviceBuffer&& other) noexcept {
-    if (this != &other) {
-        release();
-        context_ = other.context_;
-        ptr_ = other.ptr_;
-        other.ptr_ = 0;
-    }
-    return *this;
-}
-
-void DeviceBuffer::release() {
-    if (ptr_ == 0) return;
-    const ScopedCurrent current(*context_);
-    context_->driver().cuMemFree_v2(ptr_);
-    ptr_ = 0;
-}
-
 Result<DeviceBuffer> DeviceBuffer::allocate(const DeviceContext& context, size_t bytes, std::string_view name) {
     DeviceBuffer buffer;
     buffer.context_ = &context;
@@ -138,7 +117,7 @@ Result<DeviceBuffer> DeviceBuffer::allocate(const DeviceContext& context, size_t
     CUdeviceptr ptr = 0;
     const Status status = check_cu(d, labelled("cuMemAlloc", name), d.cuMemAlloc_v2(&ptr, bytes > 0 ? bytes : 1));
     if (!status) return status.error();
-    buffer.ptr_ = ptr;
+    buffer.handle_ = ptr;
     return buffer;
 }
 
@@ -153,27 +132,6 @@ Result<DeviceBuffer> DeviceBuffer::upload(const DeviceContext& context, std::spa
     return buffer;
 }
 
-PinnedBuffer::PinnedBuffer(PinnedBuffer&& other) noexcept : context_(other.context_), data_(other.data_) {
-    other.data_ = nullptr;
-}
-
-PinnedBuffer& PinnedBuffer::operator=(PinnedBuffer&& other) noexcept {
-    if (this != &other) {
-        release();
-        context_ = other.context_;
-        data_ = other.data_;
-        other.data_ = nullptr;
-    }
-    return *this;
-}
-
-void PinnedBuffer::release() {
-    if (data_ == nullptr) return;
-    const ScopedCurrent current(*context_);
-    context_->driver().cuMemFreeHost(data_);
-    data_ = nullptr;
-}
-
 Result<PinnedBuffer> PinnedBuffer::allocate(const DeviceContext& context, size_t bytes, std::string_view name) {
     PinnedBuffer buffer;
     buffer.context_ = &context;
@@ -182,29 +140,8 @@ Result<PinnedBuffer> PinnedBuffer::allocate(const DeviceContext& context, size_t
     if (Status s = check_cu(d, labelled("cuMemHostAlloc", name), d.cuMemHostAlloc(&data, bytes > 0 ? bytes : 1, 0));
         !s)
         return s.error();
-    buffer.data_ = static_cast<uint8_t*>(data);
+    buffer.handle_ = static_cast<uint8_t*>(data);
     return buffer;
-}
-
-DeviceStream::DeviceStream(DeviceStream&& other) noexcept : context_(other.context_), stream_(other.stream_) {
-    other.stream_ = nullptr;
-}
-
-DeviceStream& DeviceStream::operator=(DeviceStream&& other) noexcept {
-    if (this != &other) {
-        release();
-        context_ = other.context_;
-        stream_ = other.stream_;
-        other.stream_ = nullptr;
-    }
-    return *this;
-}
-
-void DeviceStream::release() {
-    if (stream_ == nullptr) return;
-    const ScopedCurrent current(*context_);
-    context_->driver().cuStreamDestroy_v2(stream_);
-    stream_ = nullptr;
 }
 
 Result<DeviceStream> DeviceStream::create(const DeviceContext& context) {
@@ -213,7 +150,7 @@ Result<DeviceStream> DeviceStream::create(const DeviceContext& context) {
     const CudaDriverApi& d = context.driver();
     // Non-blocking: no implicit waits on work others queue on the default stream.
     constexpr unsigned kNonBlocking = 1;
-    if (Status s = check_cu(d, "cuStreamCreate", d.cuStreamCreate(&stream.stream_, kNonBlocking)); !s)
+    if (Status s = check_cu(d, "cuStreamCreate", d.cuStreamCreate(&stream.handle_, kNonBlocking)); !s)
         return s.error();
     return stream;
 }

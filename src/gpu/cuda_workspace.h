@@ -66,6 +66,42 @@ private:
     Status status_ = ok_status();
 };
 
+// A driver object that belongs to a context: handed back by the driver entry
+// point `Free`, with that context current, when its owner goes or is
+// released. Move-only; the base of the buffers and streams below.
+template <class Handle, auto Free>
+class ContextOwned {
+public:
+    ContextOwned() = default;
+    ContextOwned(ContextOwned&& other) noexcept
+        : context_(other.context_), handle_(std::exchange(other.handle_, Handle{})) {}
+    ContextOwned& operator=(ContextOwned&& other) noexcept {
+        if (this != &other) {
+            release();
+            context_ = other.context_;
+            handle_ = std::exchange(other.handle_, Handle{});
+        }
+        return *this;
+    }
+    ContextOwned(const ContextOwned&) = delete;
+    ContextOwned& operator=(const ContextOwned&) = delete;
+    ~ContextOwned() { release(); }
+
+    Handle get() const { return handle_; }
+    void release() {
+        if (handle_ == Handle{}) return;
+        const ScopedCurrent current(*context_);
+        (context_->driver().*Free)(handle_);
+        handle_ = Handle{};
+    }
+
+protected:
+    // The context the object is made in; set by the factory before it asks
+    // the driver, so a half-made object is released in the right context.
+    const DeviceContext* context_ = nullptr;
+    Handle handle_{};
+};
+
 // A loaded module; unloaded with its owner (the context must still exist).
 class DeviceModule {
 public:
@@ -86,27 +122,13 @@ private:
 
 // One device allocation, freed (with its context current for the call) by its
 // owner.
-class DeviceBuffer {
+class DeviceBuffer : public ContextOwned<CUdeviceptr, &CudaDriverApi::cuMemFree_v2> {
 public:
-    DeviceBuffer() = default;
-    DeviceBuffer(DeviceBuffer&& other) noexcept;
-    DeviceBuffer& operator=(DeviceBuffer&& other) noexcept;
-    DeviceBuffer(const DeviceBuffer&) = delete;
-    DeviceBuffer& operator=(const DeviceBuffer&) = delete;
-    ~DeviceBuffer() { release(); }
-
     // max(1, bytes) on the device; "cuMemAlloc(<name>)" on failure.
     static Result<DeviceBuffer> allocate(const DeviceContext& context, size_t bytes, std::string_view name);
     // Allocates and, when bytes > 0, uploads; "cuMemcpyHtoD(<name>)" on failure.
     static Result<DeviceBuffer> upload(const DeviceContext& context, std::span<const uint8_t> bytes,
                                        std::string_view name);
-
-    CUdeviceptr get() const { return ptr_; }
-    void release();
-
-private:
-    const DeviceContext* context_ = nullptr;
-    CUdeviceptr ptr_ = 0;
 };
 
 // Errors after which the context can do nothing more (every later call in it
@@ -114,42 +136,16 @@ private:
 bool is_sticky_error(CUresult code);
 
 // Page-locked host memory, so copies run asynchronously on a stream.
-class PinnedBuffer {
+class PinnedBuffer : public ContextOwned<uint8_t*, &CudaDriverApi::cuMemFreeHost> {
 public:
-    PinnedBuffer() = default;
-    PinnedBuffer(PinnedBuffer&& other) noexcept;
-    PinnedBuffer& operator=(PinnedBuffer&& other) noexcept;
-    PinnedBuffer(const PinnedBuffer&) = delete;
-    PinnedBuffer& operator=(const PinnedBuffer&) = delete;
-    ~PinnedBuffer() { release(); }
-
     // max(1, bytes); "cuMemHostAlloc(<name>)" on failure.
     static Result<PinnedBuffer> allocate(const DeviceContext& context, size_t bytes, std::string_view name);
-    uint8_t* get() const { return data_; }
-    void release();
-
-private:
-    const DeviceContext* context_ = nullptr;
-    uint8_t* data_ = nullptr;
 };
 
 // A stream of the context; destroyed with its owner.
-class DeviceStream {
+class DeviceStream : public ContextOwned<CUstream, &CudaDriverApi::cuStreamDestroy_v2> {
 public:
-    DeviceStream() = default;
-    DeviceStream(DeviceStream&& other) noexcept;
-    DeviceStream& operator=(DeviceStream&& other) noexcept;
-    DeviceStream(const DeviceStream&) = delete;
-    DeviceStream& operator=(const DeviceStream&) = delete;
-    ~DeviceStream() { release(); }
-
     static Result<DeviceStream> create(const DeviceContext& context);
-    CUstream get() const { return stream_; }
-    void release();
-
-private:
-    const DeviceContext* context_ = nullptr;
-    CUstream stream_ = nullptr;
 };
 
 // The compiled kernel and the code it decodes, fixed after construction
