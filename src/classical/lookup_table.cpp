@@ -191,12 +191,9 @@ std::vector<uint8_t> LookupTable::batch_decode(std::span<const uint8_t> syndrome
 }
 
 Result<LookupTable> LookupTable::from_model(const DetectorErrorModel& model) {
-    auto code = dem_code_from_model(model);
-    if (!code) return code.error();
-    auto table = create(std::move(code.value().check_to_qubits), code.value().n_qubits);
-    if (!table) return table.error();
-    table.value().model_ = std::move(code.value().observables);
-    return table;
+    return create_from_model<LookupTable>(model, [](LookupTable& table, auto observables) {
+        table.model_ = std::move(observables);
+    });
 }
 
 }  // namespace vornex

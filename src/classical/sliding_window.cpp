@@ -16,13 +16,6 @@ Result<SlidingWindowDecoder> SlidingWindowDecoder::create(CheckList check_to_qub
     return SlidingWindowDecoder(std::move(graph).value(), window_size, decay_factor);
 }
 
-Status SlidingWindowDecoder::check_length(std::span<const uint8_t> syndrome) const {
-    if (syndrome.size() != graph_.n_checks)
-        return value_error("Expected syndrome length " + std::to_string(graph_.n_checks) + ", got " +
-                           std::to_string(syndrome.size()));
-    return ok_status();
-}
-
 std::span<const uint8_t> SlidingWindowDecoder::held_round(size_t p) const {
     size_t slot = oldest_ + p;
     if (slot >= held_) slot -= held_;
@@ -59,9 +52,7 @@ Result<std::vector<uint8_t>> SlidingWindowDecoder::update(std::span<const uint8_
     effective_.resize(n);
     for (size_t k = 0; k < n; ++k) effective_[k] = score_[k] >= 0.5 ? 1 : 0;
 
-    std::vector<uint8_t> correction(graph_.n_qubits);
-    decode_into(graph_, effective_, workspace_, correction);
-    return correction;
+    return correct(effective_);
 }
 
 void SlidingWindowDecoder::flush() {
@@ -70,11 +61,6 @@ void SlidingWindowDecoder::flush() {
     held_ = 0;
     oldest_ = 0;
     current_round_ = 0;
-}
-
-Result<std::vector<uint8_t>> SlidingWindowDecoder::decode(std::span<const uint8_t> syndrome) const {
-    if (auto st = check_length(syndrome); !st) return st.error();
-    return vornex::decode(graph_, syndrome);
 }
 
 }  // namespace vornex

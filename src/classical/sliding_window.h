@@ -14,18 +14,16 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
-#include "uf/uf_core.h"
+#include "classical/round_stream.h"
 
 namespace vornex {
 
-class SlidingWindowDecoder {
+class SlidingWindowDecoder : public RoundStream<SlidingWindowDecoder> {
 public:
     // Checks window_size, then decay_factor, then the code.
     static Result<SlidingWindowDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
                                                size_t window_size, double decay_factor);
 
-    size_t n_qubits() const { return graph_.n_qubits; }
-    size_t n_checks() const { return graph_.n_checks; }
     size_t window_size() const { return window_size_; }
     double decay_factor() const { return decay_factor_; }
     size_t current_round() const { return current_round_; }
@@ -38,13 +36,10 @@ public:
     Result<std::vector<uint8_t>> update(std::span<const uint8_t> round_syndrome);
     // Empties the window and restarts the round count; code and parameters stay.
     void flush();
-    // Decodes one syndrome on its own; the window is neither read nor changed.
-    Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const;
 
 private:
     SlidingWindowDecoder(CheckGraph graph, size_t window_size, double decay_factor)
-        : graph_(std::move(graph)), window_size_(window_size), decay_factor_(decay_factor) {}
-    Status check_length(std::span<const uint8_t> syndrome) const;
+        : RoundStream(std::move(graph)), window_size_(window_size), decay_factor_(decay_factor) {}
     void push_round(std::span<const uint8_t> round_syndrome);
 
     // Ring of rounds, n_checks bytes each. It grows one round at a time until
@@ -52,7 +47,6 @@ private:
     std::vector<uint8_t> history_;
     size_t held_ = 0;
     size_t oldest_ = 0;
-    CheckGraph graph_;
     size_t window_size_;
     double decay_factor_;
     size_t current_round_ = 0;
@@ -60,7 +54,6 @@ private:
     std::vector<double> weights_;  // weights_[e] = decay^e
     std::vector<double> score_;
     std::vector<uint8_t> effective_;
-    UfWorkspace workspace_;
 };
 
 }  // namespace vornex

@@ -13,13 +13,6 @@ Result<StreamingDecoder> StreamingDecoder::create(CheckList check_to_qubits, std
     return StreamingDecoder(std::move(graph).value(), history_size);
 }
 
-Status StreamingDecoder::check_length(std::span<const uint8_t> syndrome) const {
-    if (syndrome.size() != graph_.n_checks)
-        return value_error("Expected syndrome length " + std::to_string(graph_.n_checks) + ", got " +
-                           std::to_string(syndrome.size()));
-    return ok_status();
-}
-
 Result<std::vector<uint8_t>> StreamingDecoder::update(std::span<const uint8_t> round_syndrome) {
     if (auto st = check_length(round_syndrome); !st) return st.error();
     const size_t n = graph_.n_checks;
@@ -35,9 +28,7 @@ Result<std::vector<uint8_t>> StreamingDecoder::update(std::span<const uint8_t> r
     for (size_t s = 0; s < filled_; ++s)
         for (size_t k = 0; k < n; ++k) combined_[k] |= buffer_[s * n + k];
 
-    std::vector<uint8_t> correction(graph_.n_qubits);
-    decode_into(graph_, combined_, workspace_, correction);
-    return correction;
+    return correct(combined_);
 }
 
 void StreamingDecoder::flush() {
@@ -45,11 +36,6 @@ void StreamingDecoder::flush() {
     buffer_.shrink_to_fit();
     head_ = 0;
     filled_ = 0;
-}
-
-Result<std::vector<uint8_t>> StreamingDecoder::decode(std::span<const uint8_t> syndrome) const {
-    if (auto st = check_length(syndrome); !st) return st.error();
-    return vornex::decode(graph_, syndrome);
 }
 
 }  // namespace vornex

@@ -13,21 +13,19 @@
 
 #include "code/check_graph.h"
 #include "code/result.h"
-#include "uf/uf_core.h"
+#include "classical/round_stream.h"
 
 namespace vornex {
 
 inline constexpr size_t kDefaultHistorySize = 10;
 
-class StreamingDecoder {
+class StreamingDecoder : public RoundStream<StreamingDecoder> {
 public:
     // A ring without slots could never hold a round, so history_size 0 is
     // refused up front; then the code is validated.
     static Result<StreamingDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
                                            size_t history_size);
 
-    size_t n_qubits() const { return graph_.n_qubits; }
-    size_t n_checks() const { return graph_.n_checks; }
     size_t history_size() const { return history_size_; }
     size_t head() const { return head_; }
     size_t filled() const { return filled_; }
@@ -36,14 +34,11 @@ public:
     Result<std::vector<uint8_t>> update(std::span<const uint8_t> round_syndrome);
     // Back to an empty ring; code and history_size stay.
     void flush();
-    // Decodes one syndrome on its own; the ring is neither read nor changed.
-    Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const;
 
 private:
-    StreamingDecoder(CheckGraph graph, size_t history_size) : graph_(std::move(graph)), history_size_(history_size) {}
-    Status check_length(std::span<const uint8_t> syndrome) const;
+    StreamingDecoder(CheckGraph graph, size_t history_size)
+        : RoundStream(std::move(graph)), history_size_(history_size) {}
 
-    CheckGraph graph_;
     // Slot s is bytes s*n_checks .. (s+1)*n_checks-1. Slots are allocated as
     // rounds arrive; a slot not yet allocated reads as all zero, exactly like
     // the zeroed slot of a fully allocated ring.
@@ -52,7 +47,6 @@ private:
     size_t head_ = 0;
     size_t filled_ = 0;
     std::vector<uint8_t> combined_;
-    UfWorkspace workspace_;
 };
 
 }  // namespace vornex

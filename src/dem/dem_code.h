@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "code/check_graph.h"
@@ -43,5 +44,17 @@ Result<DemCode> dem_code_from_graph(const DemGraph& graph);
 // Graph view and code in one step. With `weighted_decoder` (its name, for
 // the message) edges of probability above 0.5 are refused.
 Result<DemCode> dem_code_from_model(const DetectorErrorModel& model, const char* weighted_decoder = nullptr);
+
+// A family made by D::create(check_to_qubits, n_qubits), built on a model's
+// code; `attach(decoder, observables)` then gives it the model's observables.
+template <class D, class Attach>
+Result<D> create_from_model(const DetectorErrorModel& model, Attach attach) {
+    auto code = dem_code_from_model(model);
+    if (!code) return code.error();
+    auto decoder = D::create(std::move(code.value().check_to_qubits), code.value().n_qubits);
+    if (!decoder) return decoder.error();
+    attach(decoder.value(), std::move(code.value().observables));
+    return decoder;
+}
 
 }  // namespace vornex

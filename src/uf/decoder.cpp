@@ -34,12 +34,9 @@ Status UnionFindDecoder::check_syndrome_length(size_t length) const {
 }
 
 Result<UnionFindDecoder> UnionFindDecoder::from_model(const DetectorErrorModel& model) {
-    auto code = dem_code_from_model(model);
-    if (!code) return code.error();
-    auto decoder = create(std::move(code.value().check_to_qubits), code.value().n_qubits);
-    if (!decoder) return decoder.error();
-    decoder.value().model_ = std::move(code.value().observables);
-    return decoder;
+    return create_from_model<UnionFindDecoder>(model, [](UnionFindDecoder& decoder, auto observables) {
+        decoder.model_ = std::move(observables);
+    });
 }
 
 std::vector<uint8_t> UnionFindDecoder::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
