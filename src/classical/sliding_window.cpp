@@ -56,8 +56,7 @@ Result<std::vector<uint8_t>> SlidingWindowDecoder::update(std::span<const uint8_
 }
 
 void SlidingWindowDecoder::flush() {
-    history_.clear();
-    history_.shrink_to_fit();
+    std::vector<uint8_t>().swap(history_);  // gives the window's memory back
     held_ = 0;
     oldest_ = 0;
     current_round_ = 0;

@@ -46,6 +46,23 @@ bool fits(double n_input, double n_hidden1, double n_hidden2, double n_output) {
     return fits_in_memory(values * sizeof(double));
 }
 
+// One dense layer's step back from its output error d: `error_in` (when
+// given) receives Wᵀd, read before the weights move; then W -= η d ⊗ input
+// and b -= η d.
+void step_back(Matrix& w, std::vector<double>& b, std::span<const double> d, std::span<const double> input,
+               double eta, std::vector<double>* error_in) {
+    if (error_in != nullptr) {
+        std::fill(error_in->begin(), error_in->end(), 0.0);
+        for (size_t k = 0; k < d.size(); ++k)
+            for (size_t j = 0; j < input.size(); ++j) (*error_in)[j] += w.row(k)[j] * d[k];
+    }
+    for (size_t k = 0; k < d.size(); ++k) {
+        double* row = w.row(k);
+        for (size_t j = 0; j < input.size(); ++j) row[j] -= input[j] * (d[k] * eta);
+        b[k] -= d[k] * eta;
+    }
+}
+
 }  // namespace
 
 Result<NeuralPredecoder> NeuralPredecoder::create(uint64_t n_input, uint64_t n_output,
@@ -125,31 +142,13 @@ Status NeuralPredecoder::train(std::span<const uint8_t> syndromes, std::span<con
             const uint8_t* t = corrections.data() + s * n_output_;
             // Through the sigmoid, the cross-entropy gradient is y - t.
             for (size_t k = 0; k < n_output_; ++k) d3[k] = pass.y[k] - static_cast<double>(t[k]);
-            std::fill(e2.begin(), e2.end(), 0.0);
-            for (size_t k = 0; k < n_output_; ++k)
-                for (size_t j = 0; j < n_hidden2_; ++j) e2[j] += w3_.row(k)[j] * d3[k];
-            for (size_t k = 0; k < n_output_; ++k) {
-                double* w = w3_.row(k);
-                for (size_t j = 0; j < n_hidden2_; ++j) w[j] -= pass.h2[j] * (d3[k] * eta);
-                b3_[k] -= d3[k] * eta;
-            }
+            step_back(w3_, b3_, d3, pass.h2, eta, &e2);
             // The clamp is not differentiated: the slope is taken on the
             // clamped pre-activation.
             for (size_t j = 0; j < n_hidden2_; ++j) d2[j] = leaky_slope(pass.p2[j]) * e2[j];
-            std::fill(e1.begin(), e1.end(), 0.0);
-            for (size_t j = 0; j < n_hidden2_; ++j)
-                for (size_t i = 0; i < n_hidden1_; ++i) e1[i] += w2_.row(j)[i] * d2[j];
-            for (size_t j = 0; j < n_hidden2_; ++j) {
-                double* w = w2_.row(j);
-                for (size_t i = 0; i < n_hidden1_; ++i) w[i] -= pass.h1[i] * (d2[j] * eta);
-                b2_[j] -= d2[j] * eta;
-            }
+            step_back(w2_, b2_, d2, pass.h1, eta, &e1);
             for (size_t i = 0; i < n_hidden1_; ++i) d1[i] = leaky_slope(pass.p1[i]) * e1[i];
-            for (size_t i = 0; i < n_hidden1_; ++i) {
-                double* w = w1_.row(i);
-                for (size_t m = 0; m < n_input_; ++m) w[m] -= (d1[i] * eta) * pass.x[m];
-                b1_[i] -= d1[i] * eta;
-            }
+            step_back(w1_, b1_, d1, pass.x, eta, nullptr);
             // Samples are quick: the sink hears of every 64th.
             const uint64_t done = epoch * n_samples + s + 1;
             if (progress != nullptr && done % 64 == 0 && !progress->report(done, n_epochs * n_samples))
