@@ -89,17 +89,23 @@ void EventFeatures::gather(std::span<const uint32_t> events, Workspace& ws) cons
                 ws.clean[partner] += clean;
             }
         }
+}
 
-    ws.inputs.assign(ws.edges.size() * kEdgeInputCount, 0.0);
+void EventFeatures::write_rows(Workspace& ws) const {
+    ws.inputs.resize(ws.edges.size() * kEdgeInputCount);
     for (size_t i = 0; i < ws.edges.size(); ++i) {
         const uint32_t k = ws.edges[i];
-        double* row = ws.inputs.data() + i * kEdgeInputCount;
-        row[kExplainedPartners] = ws.explained[k];
-        row[kCleanPartners] = ws.clean[k];
-        row[kPriorWeight] = prior_input_[k];
-        row[kBoundaryEdge] = graph_->edges[k].v == kDemBoundary;
-        row[kPartnerCount] = partner_input_[k];
+        write_row(k, ws.explained[k], ws.clean[k],
+                  std::span(ws.inputs).subspan(i * kEdgeInputCount, kEdgeInputCount));
     }
+}
+
+void EventFeatures::write_row(size_t edge, uint32_t explained, uint32_t clean, std::span<double> row) const {
+    row[kExplainedPartners] = explained;
+    row[kCleanPartners] = clean;
+    row[kPriorWeight] = prior_input_[edge];
+    row[kBoundaryEdge] = graph_->edges[edge].v == kDemBoundary;
+    row[kPartnerCount] = partner_input_[edge];
 }
 
 }  // namespace vornex

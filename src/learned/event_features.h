@@ -43,7 +43,7 @@ public:
         std::vector<uint32_t> clean;         // per visited edge: cleanly explained partners
         std::vector<uint32_t> events;        // this shot's fired detectors
         std::vector<uint32_t> edges;         // this shot's visited edges
-        std::vector<double> inputs;          // edges.size() rows of kEdgeInputCount
+        std::vector<double> inputs;          // edges.size() rows of kEdgeInputCount, by write_rows
     };
 
     EventFeatures(const DemGraph& graph, const MechanismEdges& mechanisms);
@@ -51,8 +51,13 @@ public:
     Workspace make_workspace() const;
 
     // Lists the edges with an explained partner for the fired detectors
-    // `events` (distinct, in range) and writes their input rows.
+    // `events` (distinct, in range) and counts their partners.
     void gather(std::span<const uint32_t> events, Workspace& ws) const;
+    // The input rows of the edges the last gather listed, into ws.inputs.
+    void write_rows(Workspace& ws) const;
+
+    // Writes an edge's input row for the given partner counts.
+    void write_row(size_t edge, uint32_t explained, uint32_t clean, std::span<double> row) const;
 
     // The partners of an edge (edges some mechanism flips with it).
     std::span<const uint32_t> partners(size_t edge) const {

@@ -26,6 +26,12 @@ constexpr size_t kTrainChunk = 64;
 constexpr uint64_t kMeasurements = 10;
 // Adam step size.
 constexpr double kLearningRate = 3e-3;
+// Partner counts whose weights are tabulated per edge: explained partners
+// 1..kTabulatedExplained, each with 0..explained clean ones.
+constexpr uint32_t kTabulatedExplained = 3;
+constexpr size_t kTableEntries = kTabulatedExplained * (kTabulatedExplained + 3) / 2;
+
+size_t table_index(uint32_t explained, uint32_t clean) { return (explained - 1) * (explained + 2) / 2 + clean; }
 
 double sigmoid(double v) {
     if (v >= 0.0) return 1.0 / (1.0 + std::exp(-v));
@@ -49,6 +55,26 @@ LearnedMatchingDecoder::LearnedMatchingDecoder(std::shared_ptr<const DemGraph> g
     }
     observables_ = std::make_shared<const ModelObservables>(
         ModelObservables{graph_->num_detectors, ObservableMap::from_graph(*graph_, graph_->edges.size())});
+    tabulate();
+}
+
+void LearnedMatchingDecoder::tabulate() {
+    tabulated_.resize(graph_->edges.size() * kTableEntries);
+    EdgeResidualNetwork::Trace trace;
+    std::vector<double> row(kEdgeInputCount);
+    for (size_t e = 0; e < graph_->edges.size(); ++e)
+        for (uint32_t explained = 1; explained <= kTabulatedExplained; ++explained)
+            for (uint32_t clean = 0; clean <= explained; ++clean) {
+                features_->write_row(e, explained, clean, row);
+                tabulated_[e * kTableEntries + table_index(explained, clean)] =
+                    corrected_weight(e, network_.evaluate(row, trace));
+            }
+}
+
+Status LearnedMatchingDecoder::load_weights(const std::string& path) {
+    if (Status s = network_.load_weights(path); !s) return s;
+    tabulate();
+    return ok_status();
 }
 
 Result<LearnedMatchingDecoder> LearnedMatchingDecoder::from_model(const DetectorErrorModel& model,
@@ -101,13 +127,17 @@ Status LearnedMatchingDecoder::read_events(std::span<const uint8_t> events, Work
     return ok_status();
 }
 
+double LearnedMatchingDecoder::shot_weight(size_t edge, uint32_t explained, uint32_t clean, Workspace& ws) const {
+    if (explained <= kTabulatedExplained) return tabulated_[edge * kTableEntries + table_index(explained, clean)];
+    double row[kEdgeInputCount];
+    features_->write_row(edge, explained, clean, row);
+    return corrected_weight(edge, network_.evaluate(row, ws.network));
+}
+
 void LearnedMatchingDecoder::correct_weights(Workspace& ws) const {
     features_->gather(ws.events, ws.features);
-    const auto& visited = ws.features.edges;
-    for (size_t i = 0; i < visited.size(); ++i) {
-        const auto row = std::span(ws.features.inputs).subspan(i * kEdgeInputCount, kEdgeInputCount);
-        ws.weights[visited[i]] = corrected_weight(visited[i], network_.evaluate(row, ws.network));
-    }
+    for (uint32_t e : ws.features.edges)
+        ws.weights[e] = shot_weight(e, ws.features.explained[e], ws.features.clean[e], ws);
 }
 
 void LearnedMatchingDecoder::restore_weights(Workspace& ws) const {
@@ -127,8 +157,9 @@ Status LearnedMatchingDecoder::predict_into(std::span<const uint8_t> events, std
     if (Status s = read_events(events, ws); !s) return s;
     if (ws.events.empty()) return ok_status();
     const sparse::MatchingGraph* graph = &prior_graph_.graph();
-    if (!prior) {
-        correct_weights(ws);
+    if (!prior) correct_weights(ws);
+    // Without an explained partner every weight is the prior.
+    if (!prior && !ws.features.edges.empty()) {
         const Status set = ws.graph.set_weights(ws.weights);
         restore_weights(ws);
         if (!set) return set;
@@ -215,6 +246,7 @@ Result<LearnedTraining> LearnedMatchingDecoder::train(uint64_t n_samples, uint64
             mechanisms_.draw(rng, *graph_, events, flips, flipped);
             if (Status s = read_events(events, ws); !s) return s.error();
             features_->gather(ws.events, ws.features);
+            features_->write_rows(ws.features);
             // Cross-entropy of "the edge flipped" against the flip
             // probability the corrected weight stands for, 1 / (1 + e^w):
             // its gradient in the correction is (flipped - probability).
@@ -233,6 +265,7 @@ Result<LearnedTraining> LearnedMatchingDecoder::train(uint64_t n_samples, uint64
         report.samples += m;
         if (report.samples >= next_measurement || report.samples == n_samples) {
             next_measurement += step;
+            tabulate();
             auto rate = error_rate(false);
             if (!rate) return rate.error();
             if (rate.value() < report.best_error_rate) {
@@ -242,10 +275,12 @@ Result<LearnedTraining> LearnedMatchingDecoder::train(uint64_t n_samples, uint64
         }
         if (progress != nullptr && !progress->report(report.samples, n_samples)) {
             network_ = std::move(best);
+            tabulate();
             return interrupted_error();
         }
     }
     network_ = std::move(best);
+    tabulate();
     return report;
 }
 

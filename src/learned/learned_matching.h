@@ -73,6 +73,9 @@ public:
 
     // The weight of an edge whose network correction is `correction`.
     double corrected_weight(size_t edge, double correction) const;
+    // The corrected weight of an edge with these partner counts: looked up
+    // for the few counts shots mostly give, else the network evaluated.
+    double shot_weight(size_t edge, uint32_t explained, uint32_t clean, Workspace& ws) const;
 
     // This shot's matching weight per model edge (in model edge order).
     Result<std::vector<double>> edge_weights(std::span<const uint8_t> events) const;
@@ -96,7 +99,7 @@ public:
                                   ProgressSink* progress = nullptr);
 
     Status save_weights(const std::string& path) const { return network_.save_weights(path); }
-    Status load_weights(const std::string& path) { return network_.load_weights(path); }
+    Status load_weights(const std::string& path);
 
 private:
     LearnedMatchingDecoder(std::shared_ptr<const DemGraph> graph, MechanismEdges mechanisms,
@@ -108,6 +111,8 @@ private:
     void correct_weights(Workspace& ws) const;
     // Puts the prior back on the edges the last correct_weights visited.
     void restore_weights(Workspace& ws) const;
+    // Recomputes tabulated_ from the network; after every change of it.
+    void tabulate();
 
     std::shared_ptr<const DemGraph> graph_;          // shared with features_, which points into it
     MechanismEdges mechanisms_;
@@ -116,6 +121,7 @@ private:
     double max_weight_ = 0.0;                        // corrected weights are held in [0, max_weight_]
     sparse::ReweightedGraph prior_graph_;            // the matching graph with the prior weights
     EdgeResidualNetwork network_;
+    std::vector<double> tabulated_;                  // per edge, kTableEntries corrected weights by partner counts
     std::shared_ptr<const ModelObservables> observables_;
 };
 
