@@ -101,34 +101,47 @@ TEST(SlidingWindow, RejectedRoundChangesNothing) {
     EXPECT_EQ(d.current_round(), 1u);
 }
 
-// A plain model of the window: every round kept in a deque, weights and
-// scores recomputed from scratch on each update.
+// Feeds `steps` random rounds (bytes 0..3, one in `fire_one_in` non-zero),
+// with a flush one time in `flush_one_in`, to `d` and to a plain deque of
+// the last `keep` rounds: every update must equal decoding
+// effective(deque) from scratch.
+template <class Stream, class Effective>
+void expect_plain_model(Stream& d, std::mt19937_64& rng, const CheckGraph& graph, size_t keep, int steps,
+                        unsigned flush_one_in, unsigned fire_one_in, Effective effective) {
+    std::deque<std::vector<uint8_t>> model;
+    for (int step = 0; step < steps; ++step) {
+        if (rng() % flush_one_in == 0) {
+            d.flush();
+            model.clear();
+        }
+        std::vector<uint8_t> r(graph.n_checks);
+        for (auto& b : r) b = rng() % fire_one_in == 0 ? static_cast<uint8_t>(rng() % 4) : 0;
+        model.push_back(r);
+        if (model.size() > keep) model.pop_front();
+        ASSERT_EQ(d.update(r).value(), decode(graph, effective(model))) << step;
+    }
+}
+
+// The window's plain model: weights and scores recomputed from scratch on
+// each update.
 TEST(SlidingWindow, MatchesPlainModelOnRandomStreams) {
     std::mt19937_64 rng(17);
     const CheckList checks = generate_repetition_code(9).checks;
+    const auto graph = build_check_graph(checks, std::nullopt).value();
     for (int trial = 0; trial < 60; ++trial) {
         const size_t window = 1 + rng() % 7;
         const double decay = (rng() % 11) / 10.0;
         auto d = sliding(window, decay, checks);
-        std::deque<std::vector<uint8_t>> model;
-        for (int step = 0; step < 40; ++step) {
-            if (rng() % 25 == 0) {
-                d.flush();
-                model.clear();
-            }
-            std::vector<uint8_t> r(8);
-            for (auto& b : r) b = rng() % 4 == 0 ? static_cast<uint8_t>(rng() % 4) : 0;
-            model.push_back(r);
-            if (model.size() > window) model.pop_front();
-            std::vector<uint8_t> effective(8);
+        expect_plain_model(d, rng, graph, window, 40, 25, 4, [&](const std::deque<std::vector<uint8_t>>& model) {
+            std::vector<uint8_t> effective(graph.n_checks);
             const size_t h = model.size();
-            for (size_t k = 0; k < 8; ++k) {
+            for (size_t k = 0; k < effective.size(); ++k) {
                 double score = 0.0;
                 for (size_t p = 0; p < h; ++p) score += std::pow(decay, double(h - 1 - p)) * model[p][k];
                 effective[k] = score >= 0.5;
             }
-            ASSERT_EQ(d.update(r).value(), decode(build_check_graph(checks, std::nullopt).value(), effective));
-        }
+            return effective;
+        });
     }
 }
 
@@ -176,6 +189,7 @@ TEST(Streaming, RejectedRoundChangesNothing) {
     EXPECT_EQ(d.update(kQuiet).value(), kZero3);
 }
 
+// The ring's plain model: the OR of the rounds held.
 TEST(Streaming, MatchesPlainModelOnRandomStreams) {
     std::mt19937_64 rng(23);
     const CheckList checks = generate_repetition_code(7).checks;
@@ -183,21 +197,12 @@ TEST(Streaming, MatchesPlainModelOnRandomStreams) {
     for (int trial = 0; trial < 60; ++trial) {
         const size_t history = 1 + rng() % 6;
         auto d = streaming(history, checks);
-        std::deque<std::vector<uint8_t>> model;
-        for (int step = 0; step < 30; ++step) {
-            if (rng() % 20 == 0) {
-                d.flush();
-                model.clear();
-            }
-            std::vector<uint8_t> r(6);
-            for (auto& b : r) b = rng() % 5 == 0 ? static_cast<uint8_t>(rng() % 4) : 0;
-            model.push_back(r);
-            if (model.size() > history) model.pop_front();
-            std::vector<uint8_t> combined(6, 0);
+        expect_plain_model(d, rng, graph, history, 30, 20, 5, [&](const std::deque<std::vector<uint8_t>>& model) {
+            std::vector<uint8_t> combined(graph.n_checks, 0);
             for (const auto& m : model)
-                for (size_t k = 0; k < 6; ++k) combined[k] |= m[k];
-            ASSERT_EQ(d.update(r).value(), decode(graph, combined));
-        }
+                for (size_t k = 0; k < combined.size(); ++k) combined[k] |= m[k];
+            return combined;
+        });
     }
 }
 

@@ -203,27 +203,33 @@ CUresult fake_launch(CUfunction f, unsigned gx, unsigned gy, unsigned gz, unsign
     launch_kernel_on_host(static_cast<KernelLayout>(entry), gx, bx, params);
     return 0;
 }
-CUresult fake_error_name(CUresult code, const char** out) {
-    switch (code) {
-        case kOutOfMemory: *out = "CUDA_ERROR_OUT_OF_MEMORY"; return 0;
-        case kInvalidValue: *out = "CUDA_ERROR_INVALID_VALUE"; return 0;
-        case kInvalidContext: *out = "CUDA_ERROR_INVALID_CONTEXT"; return 0;
-        case kUnsupportedPtx: *out = "CUDA_ERROR_UNSUPPORTED_PTX_VERSION"; return 0;
-        case 700: *out = "CUDA_ERROR_ILLEGAL_ADDRESS"; return 0;
-        case 719: *out = "CUDA_ERROR_LAUNCH_FAILED"; return 0;
-        default: return kInvalidValue;
-    }
+// The driver's name and description of each code the stand-in returns.
+struct FakeErrorText {
+    CUresult code;
+    const char* name;
+    const char* text;
+};
+constexpr FakeErrorText kFakeErrors[] = {
+    {kOutOfMemory, "CUDA_ERROR_OUT_OF_MEMORY", "out of memory"},
+    {kInvalidValue, "CUDA_ERROR_INVALID_VALUE", "invalid argument"},
+    {kInvalidContext, "CUDA_ERROR_INVALID_CONTEXT", "invalid device context"},
+    {kUnsupportedPtx, "CUDA_ERROR_UNSUPPORTED_PTX_VERSION",
+     "the provided PTX was compiled with an unsupported toolchain."},
+    {700, "CUDA_ERROR_ILLEGAL_ADDRESS", "an illegal memory access was encountered"},
+    {719, "CUDA_ERROR_LAUNCH_FAILED", "unspecified launch failure"},
+};
+template <const char* FakeErrorText::*Field>
+CUresult fake_error_field(CUresult code, const char** out) {
+    for (const FakeErrorText& e : kFakeErrors)
+        if (e.code == code) {
+            *out = e.*Field;
+            return 0;
+        }
+    return kInvalidValue;
 }
+CUresult fake_error_name(CUresult code, const char** out) { return fake_error_field<&FakeErrorText::name>(code, out); }
 CUresult fake_error_string(CUresult code, const char** out) {
-    switch (code) {
-        case kOutOfMemory: *out = "out of memory"; return 0;
-        case kInvalidValue: *out = "invalid argument"; return 0;
-        case kInvalidContext: *out = "invalid device context"; return 0;
-        case kUnsupportedPtx: *out = "the provided PTX was compiled with an unsupported toolchain."; return 0;
-        case 700: *out = "an illegal memory access was encountered"; return 0;
-        case 719: *out = "unspecified launch failure"; return 0;
-        default: return kInvalidValue;
-    }
+    return fake_error_field<&FakeErrorText::text>(code, out);
 }
 
 const FakeCompiler& compiler() { return g_fake.compilers.at(g_compiler); }

@@ -18,12 +18,27 @@ std::string temp_path(const std::string& name) {
     return ::testing::TempDir() + "vornex_weights_" + std::to_string(::getpid()) + "_" + name;
 }
 
+// A file in the temporary folder, removed when the test ends, failed or not.
+struct TempFile {
+    explicit TempFile(const std::string& name) : path(temp_path(name)) {}
+    ~TempFile() { std::remove(path.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string path;
+};
+
 std::vector<std::byte> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::byte> out(chars.size());
     if (!chars.empty()) std::memcpy(out.data(), chars.data(), chars.size());
     return out;
+}
+
+// The bytes of `net` as save_weights writes them to `file`.
+std::vector<std::byte> saved_bytes(const GNNPredecoder& net, const TempFile& file) {
+    EXPECT_TRUE(net.save_weights(file.path).ok());
+    return read_file(file.path);
 }
 
 void write_file(const std::string& path, std::span<const std::byte> bytes) {
@@ -89,15 +104,14 @@ TEST(GNNWeightsTest, RoundTripIsByteExactAndPredictsTheSame) {
 TEST(GNNWeightsTest, LayerTenSortsBeforeLayerTwo) {
     Wyrand seeds(4);
     const GNNPredecoder net(10, 8, 1, 11, seeds);
-    const std::string p = temp_path("eleven");
-    ASSERT_TRUE(net.save_weights(p).ok());
-    const std::string header = header_text(read_file(p));
+    const TempFile file("eleven");
+    const std::string& p = file.path;
+    const std::string header = header_text(saved_bytes(net, file));
     EXPECT_LT(header.find("\"layers.10.b_message\""), header.find("\"layers.2.b_message\""));
     GNNPredecoder fewer(10, 8, 1, 3);
     ASSERT_TRUE(fewer.load_weights(p).ok());
     for (size_t l = 0; l < 3; ++l) EXPECT_EQ(fewer.layers()[l], net.layers()[l]);
     EXPECT_EQ(fewer.readout(), net.readout());
-    std::remove(p.c_str());
 }
 
 // Every failing file, whichever tensor it fails on, leaves the network as
@@ -105,9 +119,9 @@ TEST(GNNWeightsTest, LayerTenSortsBeforeLayerTwo) {
 TEST(GNNWeightsTest, FailedLoadChangesNothing) {
     Wyrand seeds(8);
     const GNNPredecoder source(10, 8, 2, 2, seeds);
-    const std::string p = temp_path("f32");
-    ASSERT_TRUE(source.save_weights(p).ok());
-    const auto bytes = read_file(p);
+    const TempFile file("f32");
+    const std::string& p = file.path;
+    const auto bytes = saved_bytes(source, file);
     const auto header = nlohmann::ordered_json::parse(header_text(bytes));
     GNNPredecoder target(10, 8, 2, 2);
     const GNNPredecoder untouched = target;
@@ -154,7 +168,6 @@ TEST(GNNWeightsTest, FailedLoadChangesNothing) {
     ASSERT_TRUE(target.load_weights_from(SafetensorsReader::parse(bytes).value()).ok());
     EXPECT_EQ(target.layers(), source.layers());
     EXPECT_EQ(target.readout(), source.readout());
-    std::remove(p.c_str());
 }
 
 TEST(GNNWeightsTest, MissingShortAndUnreadableFiles) {
@@ -205,9 +218,9 @@ TEST(GNNWeightsTest, MissingShortAndUnreadableFiles) {
 TEST(GNNWeightsTest, TruncatedAndCorruptedFilesAreRefusedCleanly) {
     Wyrand seeds(6);
     const GNNPredecoder net(10, 8, 2, 1, seeds);
-    const std::string p = temp_path("fuzz");
-    ASSERT_TRUE(net.save_weights(p).ok());
-    const auto bytes = read_file(p);
+    const TempFile file("fuzz");
+    const std::string& p = file.path;
+    const auto bytes = saved_bytes(net, file);
     for (size_t len = 0; len < bytes.size(); ++len) {
         auto r = SafetensorsReader::parse(std::span<const std::byte>(bytes).first(len));
         ASSERT_FALSE(r.ok()) << len;
@@ -248,7 +261,6 @@ TEST(GNNWeightsTest, TruncatedAndCorruptedFilesAreRefusedCleanly) {
         (void)target.load_weights(p);
     }
     EXPECT_GT(accepted, 0u);  // value bytes were hit too, and still load
-    std::remove(p.c_str());
 }
 
 }  // namespace
