@@ -109,3 +109,7 @@ def test_bad_inputs_raise():
         dec.edge_weights(np.zeros(3, dtype=np.uint8))
     with pytest.raises(ValueError, match="at most 64 observables"):
         vx.LearnedMatchingDecoder("error(0.1) D0 L70")
+    with pytest.raises(ValueError) as error:
+        vx.LearnedMatchingDecoder(model, hidden_size=5000)
+    assert str(error.value) == ("LearnedMatchingDecoder takes hidden_size up to 4096 and n_layers up to 64; "
+                                "got 5000 and 2")
