@@ -1,6 +1,9 @@
 #include "matching/parity_check.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "matching/graphlike_gf2.h"
 
 namespace vornex {
 
@@ -18,6 +21,13 @@ bool correction_satisfies(const CheckList& check_to_qubits, size_t n_qubits, std
 
 std::optional<std::vector<uint8_t>> solve_gf2(const CheckList& check_to_qubits, size_t n_qubits,
                                               std::span<const uint8_t> syndrome) {
+    GraphlikeSolve graphlike = solve_gf2_graphlike(check_to_qubits, n_qubits, syndrome);
+    if (graphlike.graphlike) return std::move(graphlike.x);
+    return solve_gf2_dense(check_to_qubits, n_qubits, syndrome);
+}
+
+std::optional<std::vector<uint8_t>> solve_gf2_dense(const CheckList& check_to_qubits, size_t n_qubits,
+                                                    std::span<const uint8_t> syndrome) {
     // One row per check, n_qubits + 1 bits: the qubits, then the syndrome bit.
     const size_t words = n_qubits / 64 + 1;
     const size_t rows = check_to_qubits.size();
