@@ -58,9 +58,7 @@ template <class Weight>
 void reach_frontier(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs, uint32_t root) {
     const uint32_t* start = g.incidence_start.data();
     const uint32_t* incident = g.incident_edges.data();
-    uint32_t prev = kNoNode;
-    for (uint32_t u = cs.frontier_head[root]; u != kNoNode;) {
-        const uint32_t next = cs.frontier_next[u];
+    cs.prune_frontier(root, [&](uint32_t u) {
         bool open = false;
         for (uint32_t k = start[u]; k < start[u + 1]; ++k) {
             const uint32_t e = incident[k];
@@ -68,16 +66,8 @@ void reach_frontier(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs, uint
             open = true;
             if (gs.rate[e]++ == 0) gs.round_edges.push_back(e);
         }
-        if (open) {
-            prev = u;
-        } else if (prev == kNoNode) {
-            cs.frontier_head[root] = next;
-        } else {
-            cs.frontier_next[prev] = next;
-        }
-        if (!open && cs.frontier_tail[root] == u) cs.frontier_tail[root] = prev;
-        u = next;
-    }
+        return open;
+    });
 }
 
 // Ticks for `remaining` units at `rate` units a tick, rounded up. The rate is

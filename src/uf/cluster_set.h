@@ -61,6 +61,27 @@ struct ClusterSet {
     // side), combining flags and splicing the frontier lists.
     void unite(uint32_t a, uint32_t b);
 
+    // Calls still_open(u) on each frontier node of a root's cluster, in list
+    // order, and drops from the frontier the nodes for which it is false
+    // (nodes with no unfilled edge left, which can never grow again).
+    template <class StillOpen>
+    void prune_frontier(uint32_t root, StillOpen still_open) {
+        uint32_t prev = kNoNode;
+        for (uint32_t u = frontier_head[root]; u != kNoNode;) {
+            const uint32_t next = frontier_next[u];
+            const bool open = still_open(u);
+            if (open) {
+                prev = u;
+            } else if (prev == kNoNode) {
+                frontier_head[root] = next;
+            } else {
+                frontier_next[prev] = next;
+            }
+            if (!open && frontier_tail[root] == u) frontier_tail[root] = prev;
+            u = next;
+        }
+    }
+
     // Back to all untouched, in time proportional to the touched nodes.
     void reset();
 };

@@ -216,24 +216,11 @@ private:
     // Makes every frontier node of the cluster count as `on`, dropping the
     // nodes left without an unfilled edge.
     void recount(uint32_t root, bool on) {
-        uint32_t prev = kNoNode;
-        for (uint32_t u = cs_.frontier_head[root]; u != kNoNode;) {
-            const uint32_t next = cs_.frontier_next[u];
-            bool open = true;
-            if (es_.counted[u] != on) {
-                es_.counted[u] = on;
-                open = count_node(u, on ? +1 : -1);
-            }
-            if (open) {
-                prev = u;
-            } else if (prev == kNoNode) {
-                cs_.frontier_head[root] = next;
-            } else {
-                cs_.frontier_next[prev] = next;
-            }
-            if (!open && cs_.frontier_tail[root] == u) cs_.frontier_tail[root] = prev;
-            u = next;
-        }
+        cs_.prune_frontier(root, [&](uint32_t u) {
+            if (es_.counted[u] == on) return true;
+            es_.counted[u] = on;
+            return count_node(u, on ? +1 : -1);
+        });
     }
 
     const uint32_t* start_;
