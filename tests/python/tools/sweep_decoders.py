@@ -11,20 +11,27 @@ from vornex_tools.sinter_plugin import VornexSinterDecoder
 SLOW_SECONDS = 0.15
 
 
+def _matching(dem):
+    return VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem)
+
+
+class _Wrapped(sinter.CompiledDecoder):
+    """The library's compiled matching decoder with `before_decode` run ahead of every call."""
+
+    def __init__(self, inner, before_decode):
+        self.inner = inner
+        self.before_decode = before_decode
+
+    def decode_shots_bit_packed(self, *, bit_packed_detection_event_data):
+        self.before_decode()
+        return self.inner.decode_shots_bit_packed(bit_packed_detection_event_data=bit_packed_detection_event_data)
+
+
 class SlowDecoder(sinter.Decoder):
     """This library's matching decoder, taking SLOW_SECONDS longer per call."""
 
     def compile_decoder_for_dem(self, *, dem):
-        return _Slow(VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem))
-
-
-class _Slow(sinter.CompiledDecoder):
-    def __init__(self, inner):
-        self.inner = inner
-
-    def decode_shots_bit_packed(self, *, bit_packed_detection_event_data):
-        time.sleep(SLOW_SECONDS)
-        return self.inner.decode_shots_bit_packed(bit_packed_detection_event_data=bit_packed_detection_event_data)
+        return _Wrapped(_matching(dem), lambda: time.sleep(SLOW_SECONDS))
 
 
 class FilesOnlyDecoder(sinter.Decoder):
@@ -47,7 +54,7 @@ class PaddedDecoder(sinter.Decoder):
     """This library's matching decoder with every padding bit of its packed predictions set."""
 
     def compile_decoder_for_dem(self, *, dem):
-        return _Padded(VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem), dem.num_observables)
+        return _Padded(_matching(dem), dem.num_observables)
 
 
 class _Padded(sinter.CompiledDecoder):
@@ -61,23 +68,18 @@ class _Padded(sinter.CompiledDecoder):
         return predicted
 
 
+def _die_once():
+    marker = os.environ["SWEEP_TEST_DIE_MARKER"]
+    if not os.path.exists(marker):
+        open(marker, "w").close()
+        os._exit(3)
+
+
 class DiesOnceDecoder(sinter.Decoder):
     """This library's matching decoder whose first decode anywhere ends its process (the marker file says it did)."""
 
     def compile_decoder_for_dem(self, *, dem):
-        return _DiesOnce(VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem))
-
-
-class _DiesOnce(sinter.CompiledDecoder):
-    def __init__(self, inner):
-        self.inner = inner
-
-    def decode_shots_bit_packed(self, *, bit_packed_detection_event_data):
-        marker = os.environ["SWEEP_TEST_DIE_MARKER"]
-        if not os.path.exists(marker):
-            open(marker, "w").close()
-            os._exit(3)
-        return self.inner.decode_shots_bit_packed(bit_packed_detection_event_data=bit_packed_detection_event_data)
+        return _Wrapped(_matching(dem), _die_once)
 
 
 def custom_decoders():
@@ -90,4 +92,4 @@ class CountingDecoder(sinter.Decoder):
 
     def compile_decoder_for_dem(self, *, dem):
         CountingDecoder.compiled += 1
-        return VornexSinterDecoder("matching").compile_decoder_for_dem(dem=dem)
+        return _matching(dem)
