@@ -167,6 +167,13 @@ struct Neighbour {
     double distance;
 };
 
+// A worker's workspace for the parallel neighbour searches, kept between
+// decodes so that a range does not build and clear a graph-size one.
+struct RangeSearchScratch {
+    bool busy = false;
+    SearchWorkspace search;
+};
+
 // Puts a search workspace back to untouched however the scope ends, so a
 // failed step never leaves stale distances for the thread's next decode.
 struct SearchReset {
@@ -272,8 +279,8 @@ private:
         // another batch row that would reuse this thread's scratch.
         tbb::this_task_arena::isolate([&] {
             parallel_for_ranges(d_, [&](size_t begin, size_t end) {
-                SearchWorkspace ws;
-                for (size_t i = begin; i < end; ++i) neighbours_of(i, ws);
+                ScratchLease<RangeSearchScratch> lease;
+                for (size_t i = begin; i < end; ++i) neighbours_of(i, lease.get().search);
             });
         });
     }
