@@ -217,12 +217,13 @@ def circuit_level(shots, distances, rates, osd_order):
 
 # ---- (c) belief-matching ----
 
-def belief_matching(shots, distances, rates):
+def belief_matching(shots, shots_above_5, distances, rates):
     import pymatching
 
-    print("belief-matching vs plain matching (batch calls; ours on the worker pool); a fifth of the shots above d=5")
+    print(f"belief-matching vs plain matching (batch calls; ours on the worker pool); {shots} shots per row up to "
+          f"d=5, {shots_above_5} above")
     for d in distances:
-        n = shots if d <= 5 else shots // 5
+        n = shots if d <= 5 else shots_above_5
         for p in rates:
             circuit = surface_circuit(d, p)
             dem = circuit.detector_error_model(decompose_errors=True)
@@ -251,6 +252,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="fewer rows")
     parser.add_argument("--part", choices=["a", "b", "c", "all"], default="all")
     parser.add_argument("--belief-shots", type=int, default=None, help="shots per row of (c) up to d=5")
+    parser.add_argument("--belief-shots-d7", type=int, default=None, help="shots per row of (c) above d=5")
     args = parser.parse_args()
     quick = args.quick
     if args.part in ("a", "all"):
@@ -259,7 +261,8 @@ def main():
         circuit_level(args.shots, [3, 5] if quick else [3, 5, 7], [0.001, 0.005] if quick else [0.001, 0.003, 0.005],
                       4)
     if args.part in ("c", "all"):
-        belief_matching(args.belief_shots or args.shots * 4, [5, 7], [0.003, 0.005])
+        belief_shots = args.belief_shots or args.shots * 4
+        belief_matching(belief_shots, args.belief_shots_d7 or belief_shots // 5, [5, 7], [0.003, 0.005])
 
 
 if __name__ == "__main__":

@@ -145,14 +145,19 @@ double serial_iteration(const TannerGraph& g, std::span<const double> prior, std
     return delta;
 }
 
+// The state before the first iteration, in two steps: the prior decision
+// alone (all a syndrome it already explains needs), then the messages.
+void reset_decision(const TannerGraph& g, std::span<const double> prior, BpMessages& m) {
+    m.posterior.assign(prior.begin(), prior.end());
+    m.hard_decision.resize(g.n_qubits);
+    for (size_t q = 0; q < g.n_qubits; ++q) m.hard_decision[q] = prior[q] < 0.0 ? 1 : 0;
+}
+
 void reset_messages(const TannerGraph& g, std::span<const double> prior, BpMessages& m) {
     m.c2v.assign(g.n_edges(), 0.0);
     m.v2c.resize(g.n_edges());
     for (size_t q = 0; q < g.n_qubits; ++q)
         for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) m.v2c[g.qubit_edges[j]] = prior[q];
-    m.posterior.assign(prior.begin(), prior.end());
-    m.hard_decision.resize(g.n_qubits);
-    for (size_t q = 0; q < g.n_qubits; ++q) m.hard_decision[q] = prior[q] < 0.0 ? 1 : 0;
     if (m.check_tanh.size() < g.max_check_degree) m.check_tanh.resize(g.max_check_degree);
 }
 
@@ -162,10 +167,11 @@ BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const doubl
                                  std::span<const uint8_t> syndrome, const BpSettings& settings,
                                  BpMessages& messages, std::optional<BpBudget> budget) {
     const auto start = std::chrono::steady_clock::now();
-    reset_messages(graph, prior_llr, messages);
+    reset_decision(graph, prior_llr, messages);
     BpOutcome outcome;
     outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
     if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
+    reset_messages(graph, prior_llr, messages);
     while (outcome.iterations < settings.max_iterations) {
         if (budget && budget->max_latency_ms <= bp_elapsed_ms(start)) break;
         const double delta = settings.schedule == BpSchedule::Parallel
