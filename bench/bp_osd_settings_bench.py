@@ -253,6 +253,7 @@ def main():
     parser.add_argument("--part", choices=["a", "b", "c", "all"], default="all")
     parser.add_argument("--belief-shots", type=int, default=None, help="shots per row of (c) up to d=5")
     parser.add_argument("--belief-shots-d7", type=int, default=None, help="shots per row of (c) above d=5")
+    parser.add_argument("--belief-distances", type=int, nargs="+", default=[5, 7], help="distances of (c)")
     args = parser.parse_args()
     quick = args.quick
     if args.part in ("a", "all"):
@@ -262,7 +263,7 @@ def main():
                       4)
     if args.part in ("c", "all"):
         belief_shots = args.belief_shots or args.shots * 4
-        belief_matching(belief_shots, args.belief_shots_d7 or belief_shots // 5, [5, 7], [0.003, 0.005])
+        belief_matching(belief_shots, args.belief_shots_d7 or belief_shots // 5, args.belief_distances, [0.003, 0.005])
 
 
 if __name__ == "__main__":
