@@ -1,5 +1,7 @@
 #include "server/json_rpc.h"
 
+#include <algorithm>
+
 namespace vornex {
 namespace {
 
@@ -84,17 +86,48 @@ OrderedJson response(const OrderedJson& id) {
     return r;
 }
 
+// The deepest nesting of arrays and objects in the line, counting brackets
+// outside strings by the parser's own rules; up to a syntax error it is the
+// depth the parser reaches, and beyond one it can only be larger.
+size_t nesting_depth(std::string_view line) {
+    size_t depth = 0, deepest = 0;
+    bool in_string = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (in_string) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+OrderedJson parse_bounded(std::string_view line) {
+    // The callback parser calls a std::function per value; only a line that
+    // may nest too deep needs it.
+    if (nesting_depth(line) <= static_cast<size_t>(kMaxRequestDepth)) return OrderedJson::parse(line);
+    return OrderedJson::parse(line, [](int depth, OrderedJson::parse_event_t event, OrderedJson&) {
+        if (depth >= kMaxRequestDepth &&
+            (event == OrderedJson::parse_event_t::object_start || event == OrderedJson::parse_event_t::array_start))
+            throw TooDeep{};
+        return true;
+    });
+}
+
 }  // namespace
 
 Result<JsonRpcRequest> parse_request(std::string_view line) {
     OrderedJson value;
     try {
-        value = OrderedJson::parse(line, [](int depth, OrderedJson::parse_event_t event, OrderedJson&) {
-            if (depth >= kMaxRequestDepth && (event == OrderedJson::parse_event_t::object_start ||
-                                              event == OrderedJson::parse_event_t::array_start))
-                throw TooDeep{};
-            return true;
-        });
+        value = parse_bounded(line);
     } catch (const TooDeep&) {
         return value_error("recursion limit exceeded");
     } catch (const OrderedJson::exception& e) {
@@ -124,6 +157,19 @@ OrderedJson result_response(const OrderedJson& id, const Json& result) {
 // bytes are written as U+FFFD instead of failing the whole answer.
 std::string compact(const OrderedJson& response) {
     return response.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+}
+
+std::string compact_json(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+void append_json_string(std::string& out, std::string_view text) { out += compact_json(Json(text)); }
+
+std::string result_text(const OrderedJson& id, std::string_view result) {
+    std::string text = R"({"jsonrpc":"2.0","id":)";
+    text += compact(id);
+    text += R"(,"result":)";
+    text += result;
+    text += '}';
+    return text;
 }
 
 }  // namespace vornex

@@ -46,4 +46,14 @@ nlohmann::ordered_json result_response(const nlohmann::ordered_json& id, const n
 // The response on one line, without its line feed.
 std::string compact(const nlohmann::ordered_json& response);
 
+// Compact text of any value, with the same handling of bad UTF-8 as compact().
+std::string compact_json(const nlohmann::json& value);
+
+// Appends `text` as a JSON string literal (quoted and escaped).
+void append_json_string(std::string& out, std::string_view text);
+
+// compact(result_response(id, result)) for a result already written as
+// compact text, without building the response object.
+std::string result_text(const nlohmann::ordered_json& id, std::string_view result);
+
 }  // namespace vornex

@@ -41,18 +41,21 @@ bool is_understood_notification(const std::string& method) {
     return method == "notifications/initialized" || method == "notifications/cancelled";
 }
 
-OrderedJson dispatch(const JsonRpcRequest& request, ProgressSink* progress, const HostedTools* hosted) {
+// The answer's text; results are written straight into it rather than
+// copied into a response object first.
+std::string dispatch(const JsonRpcRequest& request, ProgressSink* progress, const HostedTools* hosted) {
     const std::string& method = request.method;
-    if (method == "initialize") return result_response(request.id, initialize_result(request.params));
-    if (method == "ping") return result_response(request.id, Json::object());
-    if (is_understood_notification(method)) return result_response(request.id, Json());
-    if (method == "tools/list") return result_response(request.id, tools_list_result(hosted));
+    const auto answer = [&](const Json& result) { return result_text(request.id, compact_json(result)); };
+    if (method == "initialize") return answer(initialize_result(request.params));
+    if (method == "ping") return answer(Json::object());
+    if (is_understood_notification(method)) return answer(Json());
+    if (method == "tools/list") return answer(tools_list_result(hosted));
     if (method == "tools/call") {
-        auto result = call_tool(request.params, progress, hosted);
-        if (!result) return error_response(request.id, kInvalidParams, result.error().message);
-        return result_response(request.id, result.value());
+        auto result = call_tool_text(request.params, progress, hosted);
+        if (!result) return compact(error_response(request.id, kInvalidParams, result.error().message));
+        return result_text(request.id, result.value());
     }
-    return error_response(request.id, kMethodNotFound, "Method not found: " + method);
+    return compact(error_response(request.id, kMethodNotFound, "Method not found: " + method));
 }
 
 std::string out_of_memory_answer(const OrderedJson& id) {
@@ -103,7 +106,7 @@ LineAction read_request_line(std::string_view line) {
 
 std::string answer_request(const JsonRpcRequest& request, ProgressSink* progress, const HostedTools* hosted) {
     try {
-        return compact(dispatch(request, progress, hosted));
+        return dispatch(request, progress, hosted);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
@@ -143,7 +146,9 @@ std::string progress_notification(const OrderedJson& token, uint64_t done, uint6
     return compact(line);
 }
 
-OrderedJson dispatch_request(const JsonRpcRequest& request) { return dispatch(request, nullptr, nullptr); }
+OrderedJson dispatch_request(const JsonRpcRequest& request) {
+    return OrderedJson::parse(dispatch(request, nullptr, nullptr));
+}
 
 std::optional<std::string> answer_line(std::string_view line) {
     LineAction action = read_request_line(line);

@@ -13,6 +13,11 @@ QueuedRequest* RequestQueue::next() {
     return running_.get();
 }
 
+bool RequestQueue::has_waiting() {
+    std::lock_guard lock(mutex_);
+    return !waiting_.empty();
+}
+
 void RequestQueue::finish_running() {
     std::lock_guard lock(mutex_);
     running_.reset();

@@ -62,6 +62,9 @@ public:
     // The running request is answered.
     void finish_running();
 
+    // Whether a request is waiting behind the running one.
+    bool has_waiting();
+
     // Flags every waiting or running request with this id.
     void cancel(const nlohmann::ordered_json& id);
 

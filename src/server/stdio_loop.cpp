@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kPoll{100};
 // Least time between two progress notifications of one call.
 constexpr std::chrono::milliseconds kProgressInterval{100};
+// Answers gathered into one write while more requests wait behind them.
+constexpr size_t kWriteBatchBytes = size_t{64} << 10;
 
 std::string io_error(int err) { return std::string("IO error: ") + std::strerror(err); }
 
@@ -81,6 +83,7 @@ private:
             if (token_ && Clock::now() - last_ >= kProgressInterval) {
                 last_ = Clock::now();
                 answerer_.write_line(progress_notification(*token_, done, total));
+                answerer_.flush();
             }
             return true;
         }
@@ -92,10 +95,19 @@ private:
         Clock::time_point last_;
     };
 
-    void write_line(std::string line) {
+    // Lines wait in pending_ until flush(), so that a pipelining client's
+    // answers go out a batch per write.
+    void write_line(const std::string& line) {
         if (failed_ || line.empty()) return;
-        line.push_back('\n');
-        if (Status st = write_all(out_fd_, line); !st) {
+        pending_ += line;
+        pending_ += '\n';
+    }
+
+    void flush() {
+        if (failed_ || pending_.empty()) return;
+        Status st = write_all(out_fd_, pending_);
+        pending_.clear();
+        if (!st) {
             failed_ = true;
             std::lock_guard lock(mutex_);
             status_ = std::move(st);
@@ -120,6 +132,9 @@ private:
                 } catch (const std::exception&) {
                     // Only memory can run out here; the request goes unanswered.
                 }
+                // Written before the request counts as answered, and at once
+                // unless more requests wait behind it.
+                if (pending_.size() >= kWriteBatchBytes || !queue_.has_waiting()) flush();
             }
             queue_.finish_running();
         }
@@ -129,6 +144,7 @@ private:
     int out_fd_;
     const HostedTools& hosted_;
     bool failed_ = false;  // a write failed; touched by this thread only
+    std::string pending_;  // answer lines not yet written; touched by this thread only
     std::mutex mutex_;
     Status status_ = ok_status();
     std::thread thread_;

@@ -9,6 +9,7 @@
 #include "bench/benchmark.h"
 #include "code/version.h"
 #include "matching/blossom.h"
+#include "server/json_rpc.h"
 #include "server/model_tool.h"
 #include "server/tool_arguments.h"
 #include "uf/decoder.h"
@@ -95,16 +96,23 @@ Json decoder_info() {
             {"version", kLibraryVersion}};
 }
 
-Json text_content(std::string text) { return Json::array({{{"text", std::move(text)}, {"type", "text"}}}); }
-
 // A successful call: the output once as compact text, for clients that show
 // text, and once as the object itself, for clients that read the schema.
-Json output_result(Json output) {
-    return {{"content", text_content(output.dump())}, {"structuredContent", std::move(output)}};
+// Written straight from the output's text, which is serialised once; the
+// members are in key order, as a dump of the whole result would give them.
+std::string output_result(const Json& output) {
+    const std::string text = compact_json(output);
+    std::string result = R"({"content":[{"text":)";
+    append_json_string(result, text);
+    result += R"(,"type":"text"}],"structuredContent":)";
+    result += text;
+    result += '}';
+    return result;
 }
 
-Json failure_result(std::string message) {
-    return {{"content", text_content(std::move(message))}, {"isError", true}};
+std::string failure_result(std::string message) {
+    return compact_json(Json{{"content", Json::array({{{"text", std::move(message)}, {"type", "text"}}})},
+                             {"isError", true}});
 }
 
 // Stands in for a caller that wants no progress and never stops a call.
@@ -120,7 +128,7 @@ const HostedTool* find_hosted(const HostedTools* hosted, const std::string& name
     return nullptr;
 }
 
-Result<Json> run_hosted(const HostedTool& tool, const OrderedJson& arguments, ProgressSink* progress) {
+Result<std::string> run_hosted(const HostedTool& tool, const OrderedJson& arguments, ProgressSink* progress) {
     NoProgress none;
     HostedToolOutcome outcome = tool.run(arguments.dump(), progress != nullptr ? *progress : none);
     switch (outcome.kind) {
@@ -130,13 +138,13 @@ Result<Json> run_hosted(const HostedTool& tool, const OrderedJson& arguments, Pr
     }
     Json output = Json::parse(outcome.text, nullptr, false);
     if (!output.is_object()) return failure_result("the tool's output is not a JSON object");
-    return output_result(std::move(output));
+    return output_result(output);
 }
 
 // Runs one tool: the error of the returned Result is a malformed call; the
 // value is the tool result, failed or not.
-Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, ProgressSink* progress,
-                      const HostedTools* hosted) {
+Result<std::string> run_tool(const std::string& name, const OrderedJson& arguments, ProgressSink* progress,
+                             const HostedTools* hosted) {
     Result<Json> output = Json();
     if (name == "decode_syndrome") {
         auto a = read_decode_arguments(arguments);
@@ -161,12 +169,18 @@ Result<Json> run_tool(const std::string& name, const OrderedJson& arguments, Pro
         const Error& e = output.error();
         return failure_result(e.kind == ErrorKind::Interrupted ? kCancelledText : e.message);
     }
-    return output_result(std::move(output.value()));
+    return output_result(output.value());
 }
 
 }  // namespace
 
 Result<Json> call_tool(const OrderedJson& params, ProgressSink* progress, const HostedTools* hosted) {
+    auto text = call_tool_text(params, progress, hosted);
+    if (!text) return text.error();
+    return Json::parse(text.value());
+}
+
+Result<std::string> call_tool_text(const OrderedJson& params, ProgressSink* progress, const HostedTools* hosted) {
     std::string name;
     const OrderedJson* arguments = nullptr;
     if (params.is_object()) {

@@ -20,6 +20,10 @@ namespace vornex {
 // server does not know is looked up in `hosted` (may be null).
 Result<nlohmann::json> call_tool(const nlohmann::ordered_json& params, ProgressSink* progress = nullptr,
                                  const HostedTools* hosted = nullptr);
+// The same result as compact JSON text (members in key order), as the
+// server writes it.
+Result<std::string> call_tool_text(const nlohmann::ordered_json& params, ProgressSink* progress = nullptr,
+                                   const HostedTools* hosted = nullptr);
 
 // The texts a tool call may fail with whatever the tool.
 inline constexpr const char* kOutOfMemoryText = "Not enough memory for the request";

@@ -68,6 +68,54 @@ TEST(McpRequests, DeepNestingIsRefusedNotRecursed) {
     const std::string fine = R"({"jsonrpc":"2.0","method":"x","id":)" + std::string(100, '[') +
                              std::string(100, ']') + "}";
     EXPECT_EQ(json::parse(answer(fine)).at("error").at("code"), -32601);
+    // The limit is exact (the request object and 127 arrays in it are fine,
+    // one more is not), brackets in strings do not count, and a syntax
+    // error before the deep part is reported as such.
+    const auto nested = [](size_t arrays, const std::string& before) {
+        return R"({"jsonrpc":"2.0","method":"x",)" + before + R"("id":)" + std::string(arrays, '[') +
+               std::string(arrays, ']') + "}";
+    };
+    EXPECT_EQ(json::parse(answer(nested(127, ""))).at("error").at("code"), -32601);
+    EXPECT_EQ(answer(nested(128, "")), error_of(-32700, "Parse error: recursion limit exceeded", "null"));
+    const std::string brackets = R"("params":"\"[[)" + std::string(300, '[') + R"(",)";
+    EXPECT_EQ(json::parse(answer(nested(127, brackets))).at("error").at("code"), -32601);
+    EXPECT_EQ(answer(nested(128, brackets)), error_of(-32700, "Parse error: recursion limit exceeded", "null"));
+    const json syntax = json::parse(answer(nested(500, R"("params":tru,)")));
+    EXPECT_NE(syntax.at("error").at("message").get<std::string>().find("syntax error"), std::string::npos) << syntax;
+}
+
+// Answers are written as text without a response object; they must read
+// exactly as the dump of the response object with the same values.
+TEST(McpRequests, AnswersWrittenAsTextEqualTheResponseObjectsDump) {
+    HostedTool awkward;
+    awkward.listing = {{"name", "awkward"}};
+    awkward.run = [](const std::string&, ProgressSink&) {
+        return HostedToolOutcome{
+            HostedToolOutcome::Kind::Output,
+            R"({"z":1,"s":"quote\" back\\ nl\n tab\t ctrl\u0001 \u00e9 \ud83d\ude00","a":[{"y":2,"b":null}]})"};
+    };
+    const HostedTools hosted{awkward};
+    const std::string lines[] = {
+        R"({"jsonrpc":"2.0","id":{"b":1,"a":[2]},"method":"initialize","params":{"protocolVersion":"2025-06-18"}})",
+        R"({"jsonrpc":"2.0","id":"p","method":"ping"})",
+        R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})",
+        R"({"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"name":"decode_syndrome","arguments":)"
+        R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1,0]}}})",
+        R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"decode_syndrome","arguments":)"
+        R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1]}}})",
+        R"({"jsonrpc":"2.0","id":6,"method":"tools/call","params":{"name":"predict_observables","arguments":)"
+        R"({"detector_error_model":"error(0.1) D0 L0\nerror(0.1) D0 D1\nerror(0.1) D1","fired_detectors":[[0],[1],[]]}}})",
+        R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"get_decoder_info"}})",
+        R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"awkward"}})",
+        R"({"jsonrpc":"2.0","id":9,"method":"notifications/initialized"})",
+    };
+    for (const std::string& line : lines) {
+        LineAction action = read_request_line(line);
+        ASSERT_TRUE(action.request) << line;
+        const std::string text = answer_request(*action.request, nullptr, &hosted);
+        const nlohmann::ordered_json read = nlohmann::ordered_json::parse(text);
+        EXPECT_EQ(text, compact(result_response(read.at("id"), json(read.at("result"))))) << line;
+    }
 }
 
 TEST(McpRequests, NotificationsGetNoReply) {
