@@ -47,8 +47,8 @@ def test_module_route_and_vornex_serve_answer_the_handshake():
 def test_installed_entry_point_starts_the_server():
     if not INSTALLED.exists():
         pytest.skip("the package is not installed for this interpreter (developer route)")
-    (entry,) = [e for e in importlib.metadata.entry_points(group="console_scripts") if e.name == "vornex-mcp"]
-    assert entry.value == "vornex_tools.mcp_server:main"
+    entries = {e.value for e in importlib.metadata.entry_points(group="console_scripts") if e.name == "vornex-mcp"}
+    assert entries == {"vornex_tools.mcp_server:main"}
     check_handshake(answers([str(INSTALLED)]))
 
 
