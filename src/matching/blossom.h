@@ -5,8 +5,10 @@
 // shortest-path search (breadth-first when all weights are equal, Dijkstra
 // otherwise); the resulting small defect graph, with distances scaled to
 // integers, goes to the blossom engine, and matched pairs become qubit flips
-// along the stored paths. A correction that does not reproduce its syndrome
-// is replaced by the Union-Find result, then by an exact GF(2) solve.
+// along their search paths: a search keeps only distances, and a matched
+// pair's path is walked again from the trees or found again by its search.
+// A correction that does not reproduce its syndrome is replaced by the
+// Union-Find result, then by an exact GF(2) solve.
 #pragma once
 
 #include <cstddef>
