@@ -66,8 +66,8 @@ void SparseEngine::schedule_node(NodeId node, Time now) {
 }
 
 void SparseEngine::queue_look(NodeId node, Time when, Time now) {
-    const uint32_t version = ++node_version_[node];
-    if (when != kNever) queue_.push({std::max(when, now), node, version, false});
+    const uint32_t version = node_version_[node] += 2;
+    if (when != kNever) queue_.push({std::max(when, now), node, version});
 }
 
 void SparseEngine::schedule_region_nodes(RegionId region, Time now) {
@@ -83,7 +83,7 @@ void SparseEngine::schedule_shrink(RegionId region, Time now) {
     } else {
         t = now + local_radius(outer, now);
     }
-    queue_.push({std::max(t, now), region, r.version, true});
+    queue_.push({std::max(t, now), region, region_stamp(r.version)});
 }
 
 void SparseEngine::on_node_event(NodeId node, Time now) {
@@ -143,7 +143,7 @@ void SparseEngine::release_outermost(RegionId region, Time now) {
     const NodeId x = regions_[region].shell_top;
     regions_[region].shell_top = shell_below_[x];
     owner_event_[x] = kNone;
-    ++node_version_[x];
+    node_version_[x] += 2;
     // Growing neighbours that faced a shrinking owner now face a free node.
     const MatchingGraph& g = *graph_;
     for (uint32_t k = g.row_begin[x]; k < g.row_begin[x + 1]; ++k) {
@@ -190,9 +190,9 @@ Status SparseEngine::match(const MatchingGraph& graph, std::span<const NodeId> e
 
     while (!queue_.empty()) {
         const QueuedEvent ev = queue_.pop();
-        if (ev.is_region) {
-            if (regions_[ev.target].version == ev.version) on_shrink_event(ev.target, ev.time);
-        } else if (node_version_[ev.target] == ev.version) {
+        if (ev.is_region()) {
+            if (region_stamp(regions_[ev.target].version) == ev.stamp) on_shrink_event(ev.target, ev.time);
+        } else if (node_version_[ev.target] == ev.stamp) {
             on_node_event(ev.target, ev.time);
         }
     }

@@ -84,12 +84,18 @@ struct CycleEntry {
 
 // A queued change: a node of a growing region reaching along an edge, or a
 // shrinking region losing its outermost node or its last radius.
+// Sixteen bytes, as the queue moves every item a few times: the kind rides
+// in the stamp's low bit (node versions step by 2 and stay even; a region's
+// stamp is 2 * version + 1).
 struct QueuedEvent {
     Time time;
-    uint32_t target;   // node id or region id
-    uint32_t version;  // must equal the target's version when popped, else stale
-    bool is_region;
+    uint32_t target;  // node id or region id
+    uint32_t stamp;   // must equal the target's stamp when popped, else stale
+
+    bool is_region() const { return stamp & 1; }
 };
+
+inline uint32_t region_stamp(uint32_t version) { return 2 * version + 1; }
 
 // Reusable state of the engine. One per thread; arrays only grow, and every
 // per-node entry a shot touches is reset at its end.
@@ -150,7 +156,7 @@ private:
     std::vector<Time> distance_;        // shortest distance from owner_event_, valid while owned
     std::vector<ObsMask> obs_from_;     // observable parity of that shortest path
     std::vector<NodeId> shell_below_;   // next older node in the same region's shell
-    std::vector<uint32_t> node_version_;  // bumped on every reschedule; older queued events are stale
+    std::vector<uint32_t> node_version_;  // even; +2 on every reschedule; older queued events are stale
     // Per detection event (indexed by node id, valid for this shot's events).
     std::vector<RegionId> event_region_;  // the event's trivial region
     std::vector<RegionId> event_top_;     // the top-level region containing it
