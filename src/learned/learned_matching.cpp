@@ -268,7 +268,9 @@ Result<LearnedTraining> LearnedMatchingDecoder::train(uint64_t n_samples, uint64
             tabulate();
             auto rate = error_rate(false);
             if (!rate) return rate.error();
-            if (rate.value() < report.best_error_rate) {
+            // Without held-out shots there is nothing to choose by: the
+            // latest network is kept.
+            if (rate.value() < report.best_error_rate || validation_shots == 0) {
                 report.best_error_rate = rate.value();
                 best = network_;
             }

@@ -92,7 +92,8 @@ public:
     // Trains on n_samples fresh samples drawn from `seed`, measuring the
     // logical error rate on `validation_shots` held-out samples ten times
     // along the way and keeping the best network (the starting one
-    // included; a later one must be strictly better). Each chunk is
+    // included; a later one must be strictly better; without held-out shots
+    // the last one). Each chunk is
     // reported to `progress`; when it asks to stop, the network is the best
     // so far and the result is interrupted_error().
     Result<LearnedTraining> train(uint64_t n_samples, uint64_t seed, uint64_t validation_shots,

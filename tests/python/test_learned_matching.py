@@ -57,6 +57,10 @@ def test_training_learns_correlated_errors_and_beats_plain_matching():
     quiet = dec.edge_weights(np.zeros(model.num_detectors, dtype=np.uint8))
     moved = [not np.array_equal(dec.edge_weights(shot.astype(np.uint8)), quiet) for shot in events[:200]]
     assert 0 < sum(moved) < 200
+    # Without held-out shots nothing selects: the last network is kept.
+    unselected = vx.LearnedMatchingDecoder(model, seed=1)
+    assert unselected.train(2000, seed=3, validation_shots=0) == (0.0, 0.0, 2000)
+    assert any(not np.array_equal(unselected.edge_weights(shot.astype(np.uint8)), quiet) for shot in events[:200])
 
 
 def test_training_is_seeded_and_keeps_the_best_network(tmp_path):
