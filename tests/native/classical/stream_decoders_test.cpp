@@ -101,6 +101,12 @@ TEST(SlidingWindow, RejectedRoundChangesNothing) {
     EXPECT_EQ(d.current_round(), 1u);
 }
 
+std::pair<CheckList, CheckGraph> repetition_code_and_graph(size_t distance) {
+    CheckList checks = generate_repetition_code(distance).checks;
+    CheckGraph graph = build_check_graph(checks, std::nullopt).value();
+    return {std::move(checks), std::move(graph)};
+}
+
 // Feeds `steps` random rounds (bytes 0..3, one in `fire_one_in` non-zero),
 // with a flush one time in `flush_one_in`, to `d` and to a plain deque of
 // the last `keep` rounds: every update must equal decoding
@@ -126,8 +132,7 @@ void expect_plain_model(Stream& d, std::mt19937_64& rng, const CheckGraph& graph
 // each update.
 TEST(SlidingWindow, MatchesPlainModelOnRandomStreams) {
     std::mt19937_64 rng(17);
-    const CheckList checks = generate_repetition_code(9).checks;
-    const auto graph = build_check_graph(checks, std::nullopt).value();
+    const auto [checks, graph] = repetition_code_and_graph(9);
     for (int trial = 0; trial < 60; ++trial) {
         const size_t window = 1 + rng() % 7;
         const double decay = (rng() % 11) / 10.0;
@@ -192,8 +197,7 @@ TEST(Streaming, RejectedRoundChangesNothing) {
 // The ring's plain model: the OR of the rounds held.
 TEST(Streaming, MatchesPlainModelOnRandomStreams) {
     std::mt19937_64 rng(23);
-    const CheckList checks = generate_repetition_code(7).checks;
-    const auto graph = build_check_graph(checks, std::nullopt).value();
+    const auto [checks, graph] = repetition_code_and_graph(7);
     for (int trial = 0; trial < 60; ++trial) {
         const size_t history = 1 + rng() % 6;
         auto d = streaming(history, checks);

@@ -105,11 +105,10 @@ TEST(GNNWeightsTest, LayerTenSortsBeforeLayerTwo) {
     Wyrand seeds(4);
     const GNNPredecoder net(10, 8, 1, 11, seeds);
     const TempFile file("eleven");
-    const std::string& p = file.path;
     const std::string header = header_text(saved_bytes(net, file));
     EXPECT_LT(header.find("\"layers.10.b_message\""), header.find("\"layers.2.b_message\""));
     GNNPredecoder fewer(10, 8, 1, 3);
-    ASSERT_TRUE(fewer.load_weights(p).ok());
+    ASSERT_TRUE(fewer.load_weights(file.path).ok());
     for (size_t l = 0; l < 3; ++l) EXPECT_EQ(fewer.layers()[l], net.layers()[l]);
     EXPECT_EQ(fewer.readout(), net.readout());
 }
