@@ -83,18 +83,27 @@ void update_check(const TannerGraph& g, size_t c, bool is_fired, const BpSetting
 
 // The message of check c to the qubit of edge `target` alone, for the serial
 // schedule; the exclusive product is split around `target` as update_check
-// splits it.
+// splits it, from the per-edge tanh values (the same bits update_check
+// computes).
 double check_message_to(const TannerGraph& g, size_t c, uint32_t target, bool is_fired, const BpSettings& settings,
-                        const double* v2c) {
+                        const BpMessages& m) {
     const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
     if (settings.method == BpMethod::MinSum)
-        return min_sum_message(summarise_min_sum(v2c, begin, end), v2c[target], target, is_fired,
+        return min_sum_message(summarise_min_sum(m.v2c.data(), begin, end), m.v2c[target], target, is_fired,
                                settings.ms_scaling_factor);
+    const double* t = m.edge_tanh.data();
     double before = 1.0;
-    for (uint32_t e = begin; e < target; ++e) before *= std::tanh(0.5 * v2c[e]);
+    for (uint32_t e = begin; e < target; ++e) before *= t[e];
     double after = 1.0;
-    for (uint32_t e = end; --e > target;) after *= std::tanh(0.5 * v2c[e]);
+    for (uint32_t e = end; --e > target;) after *= t[e];
     return product_sum_message(before * after, is_fired);
+}
+
+void refresh_edge_tanh(const TannerGraph& g, size_t q, BpMessages& m) {
+    for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) {
+        const uint32_t e = g.qubit_edges[j];
+        m.edge_tanh[e] = std::tanh(0.5 * m.v2c[e]);
+    }
 }
 
 // Posterior and outgoing messages of qubit q from its incoming messages.
@@ -136,10 +145,11 @@ double serial_iteration(const TannerGraph& g, std::span<const double> prior, std
         for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) {
             const uint32_t c = g.qubit_edge_check[j];
             const uint32_t e = g.qubit_edges[j];
-            m.c2v[e] = check_message_to(g, c, e, fired(syndrome, c), settings, m.v2c.data());
+            m.c2v[e] = check_message_to(g, c, e, fired(syndrome, c), settings, m);
         }
         const double before = m.posterior[q];
         update_qubit(g, q, prior[q], m);
+        if (settings.method == BpMethod::ProductSum) refresh_edge_tanh(g, q, m);
         delta = std::max(delta, std::fabs(m.posterior[q] - before));
     }
     return delta;
@@ -153,12 +163,17 @@ void reset_decision(const TannerGraph& g, std::span<const double> prior, BpMessa
     for (size_t q = 0; q < g.n_qubits; ++q) m.hard_decision[q] = prior[q] < 0.0 ? 1 : 0;
 }
 
-void reset_messages(const TannerGraph& g, std::span<const double> prior, BpMessages& m) {
+void reset_messages(const TannerGraph& g, std::span<const double> prior, const BpSettings& settings,
+                    BpMessages& m) {
     m.c2v.assign(g.n_edges(), 0.0);
     m.v2c.resize(g.n_edges());
     for (size_t q = 0; q < g.n_qubits; ++q)
         for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) m.v2c[g.qubit_edges[j]] = prior[q];
     if (m.check_tanh.size() < g.max_check_degree) m.check_tanh.resize(g.max_check_degree);
+    if (settings.method == BpMethod::ProductSum && settings.schedule == BpSchedule::Serial) {
+        m.edge_tanh.resize(g.n_edges());
+        for (size_t q = 0; q < g.n_qubits; ++q) refresh_edge_tanh(g, q, m);
+    }
 }
 
 }  // namespace
@@ -171,7 +186,7 @@ BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const doubl
     BpOutcome outcome;
     outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
     if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
-    reset_messages(graph, prior_llr, messages);
+    reset_messages(graph, prior_llr, settings, messages);
     while (outcome.iterations < settings.max_iterations) {
         if (budget && budget->max_latency_ms <= bp_elapsed_ms(start)) break;
         const double delta = settings.schedule == BpSchedule::Parallel

@@ -30,6 +30,7 @@ struct BpMessages {
     std::vector<double> posterior;      // per qubit: prior + all incoming; positive favours no flip
     std::vector<uint8_t> hard_decision; // per qubit: 1 where posterior < 0
     std::vector<double> check_tanh;         // per position in a check: tanh(v2c / 2) (product-sum)
+    std::vector<double> edge_tanh;      // per edge: tanh(v2c / 2), kept current (serial product-sum only)
 };
 
 struct BpOutcome {
