@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -78,7 +79,7 @@ TEST(EventListRows, FlipsAreWrittenLikePackingTheirBytes) {
 // output shows exactly which events reached it); a shot whose event count
 // is divisible by 5 fails.
 struct EchoPredictor {
-    size_t* calls;
+    std::atomic<size_t>* calls;  // shared by the pool's threads
     bool operator()(std::span<const uint32_t> fired, uint64_t& flips) {
         ++*calls;
         if (fired.size() % 5 == 0) return false;
@@ -88,7 +89,7 @@ struct EchoPredictor {
 };
 
 Status run_echo(const std::vector<uint8_t>& in, BitRows in_layout, size_t n_shots, std::vector<uint8_t>& out,
-                BitRows out_layout, bool parallel, size_t& calls) {
+                BitRows out_layout, bool parallel, std::atomic<size_t>& calls) {
     return predict_rows_from_events(
         in.data(), in_layout, n_shots, out.data(), out_layout, parallel, [&] { return EchoPredictor{&calls}; },
         [](std::span<const uint32_t> fired) { return value_error(std::to_string(fired.size()) + " events"); });
@@ -116,10 +117,10 @@ TEST(EventListRows, ShotsReachThePredictorAsTheirEventsAndQuietShotsSkipIt) {
             for (const bool parallel : {false, true}) {
                 const BitRows out_layout{n, out_packed};
                 std::vector<uint8_t> out(shots * out_layout.row_bytes(), 9);
-                size_t calls = 0;
+                std::atomic<size_t> calls{0};
                 ASSERT_TRUE(run_echo(in_packed ? packed : bytes, BitRows{n, in_packed}, shots, out, out_layout,
                                      parallel, calls));
-                EXPECT_EQ(calls, busy_shots);
+                EXPECT_EQ(calls.load(), busy_shots);
                 for (size_t s = 0; s < shots; ++s) {
                     std::vector<uint8_t> expected(out_layout.row_bytes());
                     if (out_packed) pack_bits(&bytes[s * n], n, expected.data());
