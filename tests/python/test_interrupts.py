@@ -13,6 +13,13 @@ import vornex_decoder_v3 as vx
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
 
+
+# The child takes Ctrl-C even when this run inherited SIGINT ignored (a job a shell without job control
+# started in the background): Python installs its KeyboardInterrupt handler only over the default.
+def sigint_by_default():
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 PRELUDE = """
 import sys, time
 import numpy as np
@@ -87,7 +94,7 @@ def interrupt(setup, call, check):
         "    print('interrupted', flush=True)\n"
         f"{check}\n")
     child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True)
+                             text=True, preexec_fn=sigint_by_default)
     try:
         assert child.stdout.readline().strip() == "ready", child.stderr.read()
         time.sleep(0.5)

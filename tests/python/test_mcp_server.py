@@ -14,10 +14,17 @@ import vornex_decoder_v3 as vx
 SERVER = "import vornex_decoder_v3 as vx; r = vx.run_mcp_server(); print('returned', r)"
 
 
+# The child takes Ctrl-C even when this run inherited SIGINT ignored (a job a shell without job control
+# started in the background): Python installs its KeyboardInterrupt handler only over the default.
+def sigint_by_default():
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 class Server:
     def __init__(self):
         self.proc = subprocess.Popen([sys.executable, "-c", SERVER], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=os.environ.copy())
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=os.environ.copy(),
+                                     preexec_fn=sigint_by_default)
 
     def send(self, line):
         self.proc.stdin.write((line + "\n").encode())

@@ -35,11 +35,18 @@ def z_score(a: sinter.TaskStats, b: sinter.TaskStats) -> float:
     return abs(a.errors / a.shots - b.errors / b.shots) / spread
 
 
+# The child takes Ctrl-C even when this run inherited SIGINT ignored (a job a shell without job control
+# started in the background): Python installs its KeyboardInterrupt handler only over the default.
+def sigint_by_default():
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 @contextlib.contextmanager
 def vornex_sweep(*args, env=CHILD_ENV):
     """The sweep command running; killed and reaped on leaving, so a failed check leaves nothing running."""
     process = subprocess.Popen([sys.executable, "-m", "vornex_tools", "sweep", *map(str, args)], env=env,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               preexec_fn=sigint_by_default)
     try:
         yield process
     finally:
