@@ -9,6 +9,7 @@
 
 #include "code/shape.h"
 #include "code/worker_pool.h"
+#include "matching/defect_marks.h"
 #include "matching/mwpm.h"
 #include "matching/parity_check.h"
 #include "matching/sparse_weighted_decode.h"
@@ -102,11 +103,9 @@ private:
     // Keeps the per-check maps all -1 between decodes, even if a step throws.
     struct Marks {
         SparseScratch& s;
-        explicit Marks(SparseScratch& scratch) : s(scratch) {
-            for (size_t i = 0; i < s.defects.size(); ++i) s.defect_of_check[s.defects[i]] = static_cast<int32_t>(i);
-        }
+        DefectMarks defects;
+        explicit Marks(SparseScratch& scratch) : s(scratch), defects(scratch.defects, scratch.defect_of_check) {}
         ~Marks() {
-            for (uint32_t c : s.defects) s.defect_of_check[c] = -1;
             for (uint64_t e : s.endpoint)
                 if (e != kBoundary) s.vertex_of_check[e] = -1;
             s.endpoint.clear();

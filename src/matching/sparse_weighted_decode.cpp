@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "matching/defect_marks.h"
 #include "matching/mwpm.h"
 #include "matching/sparse_blossom.h"
 #include "matching/thread_scratch.h"
@@ -69,7 +70,7 @@ public:
         for (size_t c = 0; c < dec_.n_checks(); ++c)
             if (syndrome[c] == 1) s_.defects.push_back(static_cast<uint32_t>(c));
         if (s_.defects.empty()) return;
-        Marks marks(s_);
+        const DefectMarks marks(s_.defects, s_.defect_of_check);
         measure();
         match();
         flip(out);
@@ -80,16 +81,6 @@ private:
     std::span<const uint32_t> entry_costs_;
     std::span<const uint32_t> boundary_costs_;
     WeightedScratch& s_;
-
-    struct Marks {
-        WeightedScratch& s;
-        explicit Marks(WeightedScratch& scratch) : s(scratch) {
-            for (size_t i = 0; i < s.defects.size(); ++i) s.defect_of_check[s.defects[i]] = static_cast<int32_t>(i);
-        }
-        ~Marks() {
-            for (uint32_t c : s.defects) s.defect_of_check[c] = -1;
-        }
-    };
 
     uint64_t exit_cost(uint32_t check) const {
         return dec_.boundary_qubit(check) == kNoIndex ? std::numeric_limits<uint64_t>::max()
