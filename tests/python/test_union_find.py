@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import vornex_decoder_v3 as vx
-from codes import NOT_CONTIGUOUS, rotated_sector_top_bottom
+from codes import NOT_CONTIGUOUS, error_text, rotated_sector_top_bottom
 from test_union_find_helpers import random_code, reference_decode, standard_codes, syndromes
 
 CLASSES = [vx.UnionFindDecoder, vx.FastUnionFindDecoder, vx.BatchDecoder, vx.CPUBatchDecoder]
@@ -78,29 +78,21 @@ def test_attributes_and_results():
     assert big.shape == (3, 5) and big.flags.c_contiguous and big.flags.writeable
 
 
-def hyperedge_text(qubit, count):
-    return ("UnionFindDecoder / FastUnionFindDecoder only support stabilizer codes with checks of weight \u2264 2.\n"
-            f"Qubit {qubit} participates in {count} checks (hyperedge).\n"
-            "Use BlossomDecoder, SparseBlossomDecoder, or BPOSDDecoder instead.\n"
-            "(Codes from generate_surface_code_checks() contain weight-4 checks)")
-
-
 @pytest.mark.parametrize("cls", CLASSES)
 def test_constructor_errors(cls):
     cases = [
-        (([], None), "check_to_qubits must be non-empty"),
-        (([[0], []], None), "All checks must be non-empty"),
-        (([[0, 1]], 1), "Qubit index 1 >= n_qubits 1"),
-        (([[0, 1]], 0), "Qubit index 1 >= n_qubits 0"),
-        (([[7], [7], [7]], None), hyperedge_text(7, 3)),
+        ([], None),
+        ([[0], []], None),
+        ([[0, 1]], 1),
+        ([[0, 1]], 0),
+        ([[7], [7], [7]], None),
         # The generated surface layouts put every qubit in eight checks.
-        (vx.py_generate_surface_code_checks(3), hyperedge_text(0, 8)),
-        (vx.py_generate_surface_code_checks(2), hyperedge_text(0, 8)),
+        vx.py_generate_surface_code_checks(3),
+        vx.py_generate_surface_code_checks(2),
     ]
-    for args, text in cases:
-        with pytest.raises(ValueError) as info:
+    for args in cases:
+        with pytest.raises(ValueError):
             cls(*args)
-        assert str(info.value) == text
     with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
         cls("ab", 2)
     with pytest.raises(OverflowError):
@@ -111,29 +103,29 @@ def test_constructor_errors(cls):
         cls([[0]])
 
 
-# Each class's prefixes for the contiguity failure and its length message.
-SINGLE_TEXTS = {
-    vx.UnionFindDecoder: ("Invalid syndrome array: ", "Syndrome length ({}) does not match n_checks ({})"),
-    vx.FastUnionFindDecoder: ("Invalid syndrome: ", "Syndrome length mismatch: {} != {}"),
-    vx.CPUBatchDecoder: ("Invalid syndrome: ", "Syndrome length {} != n_checks {}"),
+# Each class's prefix for the contiguity failure.
+SINGLE_PREFIX = {
+    vx.UnionFindDecoder: "Invalid syndrome array: ",
+    vx.FastUnionFindDecoder: "Invalid syndrome: ",
+    vx.CPUBatchDecoder: "Invalid syndrome: ",
 }
 BATCH_PREFIX = {vx.UnionFindDecoder: "Invalid syndromes array: "}
 
 
 @pytest.mark.parametrize("cls", SINGLE_METHODS)
 def test_single_decode_errors(cls):
-    prefix, length_text = SINGLE_TEXTS[cls]
+    prefix = SINGLE_PREFIX[cls]
     dec = cls([[0, 1], [1, 2]], 3)
     with pytest.raises(ValueError) as info:
         dec.decode(np.zeros(6, dtype=np.uint8)[::2])
     assert str(info.value) == prefix + NOT_CONTIGUOUS
-    with pytest.raises(ValueError) as info:
+    with pytest.raises(ValueError):
         dec.decode(np.zeros(3, dtype=np.uint8))
-    assert str(info.value) == length_text.format(3, 2)
-    # An empty array is never refused for its layout, only for its length.
-    with pytest.raises(ValueError) as info:
-        cls([[0]], 1).decode(np.zeros(4, dtype=np.uint8)[::2][:0])
-    assert str(info.value) == length_text.format(0, 1)
+    # An empty array is never refused for its layout, only for its length,
+    # as a contiguous empty array is.
+    one_check = cls([[0]], 1)
+    assert error_text(ValueError, lambda: one_check.decode(np.zeros(4, dtype=np.uint8)[::2][:0])) == (
+        error_text(ValueError, lambda: one_check.decode(np.zeros(0, dtype=np.uint8))))
     for bad in ([0, 1], np.zeros(2, dtype=np.int64), np.zeros(2, dtype=bool), np.zeros((1, 2), dtype=np.uint8)):
         with pytest.raises(TypeError):
             dec.decode(bad)
@@ -144,16 +136,10 @@ def test_batch_errors_and_empty_batches(cls, name):
     dec = cls([[0, 1], [1, 2]], 3)
     method = getattr(dec, name)
     prefix = BATCH_PREFIX.get(cls, "Invalid syndromes: ")
-    shape_errors = [
-        (np.array(1, dtype=np.uint8), "[]"),
-        (np.zeros(2, dtype=np.uint8), "[2]"),
-        (np.zeros((5, 3), dtype=np.uint8), "[5, 3]"),
-        (np.zeros((1, 2, 1), dtype=np.uint8), "[1, 2, 1]"),
-    ]
-    for arr, shape in shape_errors:
-        with pytest.raises(ValueError) as info:
+    for arr in (np.array(1, dtype=np.uint8), np.zeros(2, dtype=np.uint8), np.zeros((5, 3), dtype=np.uint8),
+                np.zeros((1, 2, 1), dtype=np.uint8)):
+        with pytest.raises(ValueError):
             method(arr)
-        assert str(info.value) == f"Expected shape (batch, 2), got {shape}"
     with pytest.raises(ValueError) as info:
         method(np.zeros((4, 4), dtype=np.uint8)[:, ::2])
     assert str(info.value) == prefix + NOT_CONTIGUOUS
