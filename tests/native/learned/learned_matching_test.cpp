@@ -230,5 +230,24 @@ TEST(LearnedMatching, MechanismSamplesMoveDecomposedEdgesTogether) {
     EXPECT_NEAR(together / 2000.0, 0.3, 0.04);
 }
 
+TEST(LearnedMatching, RefusalTextsAreExact) {
+    const auto model = line_model();
+    const auto too_big = LearnedMatchingDecoder::from_model(model, 5000, 2, 0);
+    ASSERT_FALSE(too_big.ok());
+    EXPECT_EQ(too_big.error().kind, ErrorKind::Value);
+    EXPECT_EQ(too_big.error().message,
+              "LearnedMatchingDecoder takes hidden_size up to 4096 and n_layers up to 64; got 5000 and 2");
+    EXPECT_EQ(LearnedMatchingDecoder::from_model(model, 8, 65, 0).error().message,
+              "LearnedMatchingDecoder takes hidden_size up to 4096 and n_layers up to 64; got 8 and 65");
+    const auto wide = read_detector_error_model("error(0.1) D0 L70").value();
+    EXPECT_EQ(LearnedMatchingDecoder::from_model(wide, 8, 1, 0).error().message,
+              "LearnedMatchingDecoder supports at most 64 observables; the model has 71");
+    const auto dec = LearnedMatchingDecoder::from_model(model, 8, 1, 0).value();
+    const auto short_events = dec.edge_weights(Bytes{0, 1, 0});
+    ASSERT_FALSE(short_events.ok());
+    EXPECT_EQ(short_events.error().kind, ErrorKind::Value);
+    EXPECT_EQ(short_events.error().message, "detection events have 3 entries, expected 5");
+}
+
 }  // namespace
 }  // namespace vornex

@@ -95,7 +95,9 @@ TEST(NeuralPredecoderTest, ErrorsLeaveWeightsUnchanged) {
     ASSERT_TRUE(net.train(ten, std::vector<uint8_t>(4, 1), 1, 0.1).ok());
     EXPECT_FALSE(net == before);
     NeuralPredecoder no_input = make(0, 2, 1, 1);
-    EXPECT_EQ(no_input.train(ten, no_targets, 1, 0.1).error().kind, ErrorKind::Value);
+    const auto empty = no_input.train(ten, no_targets, 1, 0.1);
+    EXPECT_EQ(empty.error().kind, ErrorKind::Value);
+    EXPECT_EQ(empty.error().message, "NeuralPredecoder::train requires n_input >= 1");
 }
 
 // Counts that cannot finish are refused before the first step, also when

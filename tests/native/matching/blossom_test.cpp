@@ -94,6 +94,21 @@ TEST(BlossomDecode, RepetitionCodeExamples) {
               std::string::npos);
 }
 
+// The texts the binding raises for a syndrome of the wrong length and a
+// batch of the wrong shape.
+TEST(BlossomDecode, LengthAndShapeTextsAreExact) {
+    const BlossomDecoder dec(build_blossom_graph({{0, 1}, {1, 2}}, std::nullopt, std::nullopt));
+    EXPECT_TRUE(dec.check_syndrome_length(2).ok());
+    const auto length = dec.check_syndrome_length(3);
+    ASSERT_FALSE(length.ok());
+    EXPECT_EQ(length.error().kind, ErrorKind::Value);
+    EXPECT_EQ(length.error().message, "Longueur du syndrome (3) ne correspond pas à n_checks (2)");
+    const std::vector<size_t> rows{2, 3}, flat{2}, good{5, 2};
+    EXPECT_TRUE(dec.check_batch_shape(good).ok());
+    EXPECT_EQ(dec.check_batch_shape(rows).error().message, "Forme attendue (batch, 2), obtenue [2, 3]");
+    EXPECT_EQ(dec.check_batch_shape(flat).error().message, "Forme attendue (batch, 2), obtenue [2]");
+}
+
 // Without a boundary, one defect cannot be explained; two adjacent ones can.
 TEST(BlossomDecode, RingCodeFallsBackAndStaysConsistent) {
     const auto ring = generate_ring_code(3).value();

@@ -107,6 +107,19 @@ TEST(SparseBlossomDecode, SmallCases) {
     EXPECT_EQ(bad.error().kind, ErrorKind::Panic);
 }
 
+// The binding checks lengths first (for decode and decode_with_weights
+// alike) and raises this text.
+TEST(SparseBlossomDecode, LengthTextIsExact) {
+    const auto d = SparseBlossomDecoder::create({{0, 1}, {1, 2}}, std::nullopt);
+    EXPECT_TRUE(d.check_syndrome_length(2).ok());
+    for (const size_t length : {1, 3}) {
+        const auto status = d.check_syndrome_length(length);
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().kind, ErrorKind::Value);
+        EXPECT_EQ(status.error().message, "Syndrome length mismatch: " + std::to_string(length) + " != 2");
+    }
+}
+
 // Qubits the weighted decode may flip: those in two checks, and each check's
 // boundary qubit; their costs under the given weights.
 std::vector<uint64_t> usable_costs(const SparseBlossomDecoder& d, const CheckList& checks, size_t nq,

@@ -10,6 +10,7 @@
 
 #include "uf/low_weight_errors.h"
 #include "uf/uf_reference.h"
+#include "uf/weighted_decoder.h"
 
 namespace vornex {
 namespace {
@@ -128,6 +129,16 @@ TEST(WeightedUf, RefusesBadWeights) {
     // Units scale with the largest weight; the smallest still takes one.
     const auto dec = WeightedUnionFind::create(checks, 3, std::vector<double>{0.0, 1.0, 2.0}).value();
     EXPECT_EQ(dec.edge_units(), (std::vector<uint32_t>{1, WeightedUnionFind::kMaxUnits / 2, WeightedUnionFind::kMaxUnits}));
+}
+
+// The decoder class's length text, raised by the binding before a decode.
+TEST(WeightedUf, DecoderLengthTextIsExact) {
+    const auto dec = WeightedUnionFindDecoder::create({{0, 1}, {1, 2}}, 3, std::nullopt).value();
+    EXPECT_TRUE(dec.check_syndrome_length(2).ok());
+    const auto status = dec.check_syndrome_length(3);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().kind, ErrorKind::Value);
+    EXPECT_EQ(status.error().message, "Syndrome length (3) does not match n_checks (2)");
 }
 
 }  // namespace
