@@ -41,6 +41,12 @@ def syndrome_of(checks, error):
     return np.array([int(sum(error[q] for q in check if q < len(error)) % 2) for check in checks], dtype=np.uint8)
 
 
+def no_observables_text(class_name):
+    """The binding's refusal of predict_observables on a decoder built from check lists."""
+    return (f"{class_name} has no observables: it was built from check lists; build it with "
+            f"{class_name}.from_detector_error_model(model) to predict observables")
+
+
 def error_text(exception_type, call):
     """The text of the exception_type that call() raises."""
     import pytest  # only the tests need it; the benchmarks share the layouts above

@@ -151,3 +151,24 @@ def test_impossible_sizes_are_memory_errors_not_panics():
     # MemoryError at the boundary, whichever decoder asked.
     with pytest.raises(MemoryError):
         vx.SparseBlossomDecoder([[0, 1]], 2**64 - 1)
+
+
+def test_core_failures_reach_python_as_their_kind_with_the_core_text():
+    # The surface listing shows this for every class with a core refusal among
+    # its malformed calls; these classes have none there. The texts themselves
+    # are asserted in the native tests of the units that produce them.
+    graph = vx.DetectorGraph([[0, 1], [1, 2]], [1, 0])
+    cases = [
+        (ValueError, "distance must be >= 1", lambda: vx.RotatedSurfaceCode(0)),
+        (ValueError, "n_samples must be >= 1", lambda: vx.BenchmarkSuite([[0, 1]], None, 0, None)),
+        (ValueError, "Graph node feature width 10 != node_feat_dim 9",
+         lambda: vx.GNNPredecoder(9, 8, 3, 1).forward(graph)),
+        (RuntimeError, "IO error: Invalid argument",
+         lambda: vx.GNNPredecoder(10, 8, 3, 1).load_weights("weights\0.safetensors")),
+        (ValueError, "n_epochs must be <= 100000000, got 2147483648",
+         lambda: vx.GNNTrainer([[0, 1], [1, 2]], 3, 0.1).train(vx.GNNPredecoder(10, 8, 4, 1), 10, 2**31)),
+    ]
+    for exception_type, text, call in cases:
+        with pytest.raises(exception_type) as info:
+            call()
+        assert type(info.value) is exception_type and str(info.value) == text
