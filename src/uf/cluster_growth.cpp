@@ -8,7 +8,7 @@ void GrowthScratch::reserve(size_t n_nodes, size_t n_edges) {
         full.resize(n_edges, 0);
         rate.resize(n_edges, 0);
         grown_edges.reserve(n_edges);
-        round_edges.reserve(n_edges);
+        round_edges.resize(n_edges);
         newly_full.reserve(n_edges);
         boundary_full.reserve(n_edges);
     }
@@ -39,7 +39,7 @@ void merge_filled(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs) {
         const CheckEdge& edge = g.edges[e];
         cs.touch(edge.a, boundary);
         cs.touch(edge.b, boundary);
-        cs.unite(edge.a, edge.b);
+        cs.fill_edge(edge.a, edge.b, e);
         if (edge.b == boundary) gs.boundary_full.push_back(e);
     }
     gs.newly_full.clear();

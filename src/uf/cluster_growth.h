@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "code/check_graph.h"
@@ -25,7 +26,8 @@ struct GrowthScratch {
     std::vector<uint8_t> full;            // per edge: 1 once grown reached the weight; 0 between decodes
     std::vector<uint8_t> rate;            // per edge: active ends reaching it this round; 0 between rounds
     std::vector<uint32_t> grown_edges;    // edges with grown > 0, to reset them at the end
-    std::vector<uint32_t> round_edges;    // edges growing this round, in the order first reached
+    std::vector<uint32_t> round_edges;    // first n_round_edges: edges growing this round, in the order first reached
+    uint32_t n_round_edges = 0;           // 0 between rounds
     std::vector<uint32_t> newly_full;     // edges that filled up this round
     std::vector<uint32_t> boundary_full;  // every full edge to the boundary node
     std::vector<uint32_t> active;         // roots of the clusters growing this round
@@ -37,6 +39,8 @@ struct GrowthScratch {
 
     // Back to clean, in time proportional to the edges the decode grew.
     void reset();
+
+    std::span<const uint32_t> round() const { return {round_edges.data(), n_round_edges}; }
 };
 
 // Every edge weighs two half-steps: the defined unweighted core.
@@ -52,22 +56,31 @@ struct EdgeWeights {
 
 namespace growth_detail {
 
-// Adds one to the rate of each unfilled edge of the cluster's frontier nodes
-// and drops from the frontier the nodes with no unfilled edge left.
-template <class Weight>
-void reach_frontier(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs, uint32_t root) {
+// Adds one to the rate of each unfilled edge at the frontier nodes of the
+// active clusters, listing each edge the first time it is reached, and drops
+// from the frontiers the nodes with no unfilled edge left. The arrays are
+// read through locals: the rate's byte stores may alias anything, so fields
+// would be reloaded on every edge.
+inline void reach_frontiers(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs) {
     const uint32_t* start = g.incidence_start.data();
     const uint32_t* incident = g.incident_edges.data();
-    cs.prune_frontier(root, [&](uint32_t u) {
-        bool open = false;
-        for (uint32_t k = start[u]; k < start[u + 1]; ++k) {
-            const uint32_t e = incident[k];
-            if (gs.full[e]) continue;
-            open = true;
-            if (gs.rate[e]++ == 0) gs.round_edges.push_back(e);
-        }
-        return open;
-    });
+    const uint8_t* full = gs.full.data();
+    uint8_t* rate = gs.rate.data();
+    uint32_t* reached = gs.round_edges.data();
+    uint32_t n_reached = 0;
+    for (uint32_t root : gs.active) {
+        cs.prune_frontier(root, [&](uint32_t u) {
+            bool open = false;
+            for (uint32_t k = start[u], end = start[u + 1]; k < end; ++k) {
+                const uint32_t e = incident[k];
+                if (full[e]) continue;
+                open = true;
+                if (rate[e]++ == 0) reached[n_reached++] = e;
+            }
+            return open;
+        });
+    }
+    gs.n_round_edges = n_reached;
 }
 
 // Ticks for `remaining` units at `rate` units a tick, rounded up. The rate is
@@ -83,14 +96,13 @@ inline uint64_t ticks_to_fill(uint64_t remaining, uint32_t rate) {
 template <class Weight>
 uint64_t ticks_to_next_fill(const GrowthScratch& gs, Weight weight) {
     uint64_t ticks = UINT64_MAX;
-    for (uint32_t e : gs.round_edges)
-        ticks = std::min<uint64_t>(ticks, ticks_to_fill(weight(e) - gs.grown[e], gs.rate[e]));
+    for (uint32_t e : gs.round()) ticks = std::min<uint64_t>(ticks, ticks_to_fill(weight(e) - gs.grown[e], gs.rate[e]));
     return ticks;
 }
 
 template <class Weight>
 void advance(GrowthScratch& gs, Weight weight, uint64_t ticks) {
-    for (uint32_t e : gs.round_edges) {
+    for (uint32_t e : gs.round()) {
         const uint32_t w = weight(e);
         const uint32_t before = gs.grown[e];
         const uint64_t after = std::min<uint64_t>(w, before + ticks * gs.rate[e]);
@@ -102,7 +114,7 @@ void advance(GrowthScratch& gs, Weight weight, uint64_t ticks) {
             gs.newly_full.push_back(e);
         }
     }
-    gs.round_edges.clear();
+    gs.n_round_edges = 0;
 }
 
 void merge_filled(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs);
@@ -117,8 +129,8 @@ void collect_active(ClusterSet& cs, GrowthScratch& gs);
 template <class Weight>
 void grow_clusters(const CheckGraph& g, Weight weight, ClusterSet& cs, GrowthScratch& gs) {
     while (!gs.active.empty()) {
-        for (uint32_t root : gs.active) growth_detail::reach_frontier<Weight>(g, cs, gs, root);
-        if (gs.round_edges.empty()) break;
+        growth_detail::reach_frontiers(g, cs, gs);
+        if (gs.n_round_edges == 0) break;
         growth_detail::advance(gs, weight, growth_detail::ticks_to_next_fill(gs, weight));
         growth_detail::merge_filled(g, cs, gs);
         growth_detail::collect_active(cs, gs);

@@ -11,15 +11,77 @@ void PeelScratch::reserve(size_t n_nodes) {
     tparent.resize(n_nodes);
     tqubit.resize(n_nodes);
     order.resize(n_nodes);
+    keep.resize(n_nodes, 0);
 }
 
 namespace {
 
+// A node of filled degree 1 other than a tree root is a leaf of every
+// spanning tree of its cluster, joined to it by its one filled edge (the XOR
+// of its edge ids names it), so it peels without a search: it hands its
+// defect bit along that edge and leaves. Stripping leaves until none is left
+// peels every tree-shaped part; what remains of a cluster is its cycles and
+// the path from its root to them.
+//
+// A stripped part hangs from the rest at one node and holds no root, so a
+// search from the root never passes through it: the search over what remains
+// meets the remaining nodes in the order a search over the whole cluster
+// would, and builds the same tree there. Peeling is thus unchanged, only
+// cheaper: most clusters are trees and need no search at all.
+class LeafStripper {
+public:
+    LeafStripper(const CheckGraph& g, ClusterSet& cs, uint8_t* full, std::span<const uint8_t> syndrome,
+                 PeelScratch& s, std::span<uint8_t> correction)
+        : g_(g), cs_(cs), full_(full), syndrome_(syndrome), s_(s), correction_(correction) {}
+
+    // Sets every touched node's defect bit, then strips. Tree roots must be
+    // marked in s_.keep. A stripped edge is cleared from `full`.
+    void strip_all() {
+        const auto n_checks = static_cast<uint32_t>(g_.n_checks);
+        uint32_t* degree = cs_.filled_degree.data();
+        uint32_t* edge_xor = cs_.filled_xor.data();
+        uint8_t* bit = s_.node_par.data();
+        const uint8_t* keep = s_.keep.data();
+        uint32_t* stack = s_.order.data();
+        uint32_t top = 0;
+        for (uint32_t v : cs_.touched_nodes) {
+            bit[v] = v < n_checks ? syndrome_[v] & 1u : 0;
+            if (degree[v] == 1 && !keep[v]) stack[top++] = v;
+        }
+        while (top > 0) {
+            const uint32_t v = stack[--top];
+            if (degree[v] != 1) continue;  // only a cluster without a root strips down to nothing
+            const uint32_t e = edge_xor[v];
+            const CheckEdge& edge = g_.edges[e];
+            const uint32_t u = edge.a == v ? edge.b : edge.a;
+            degree[v] = 0;
+            full_[e] = 0;
+            if (bit[v]) {
+                if (edge.q < correction_.size()) correction_[edge.q] ^= 1u;
+                bit[u] ^= 1u;
+                bit[v] = 0;
+            }
+            edge_xor[u] ^= e;
+            if (--degree[u] == 1 && !keep[u]) stack[top++] = u;
+        }
+    }
+
+private:
+    const CheckGraph& g_;
+    ClusterSet& cs_;
+    uint8_t* full_;
+    std::span<const uint8_t> syndrome_;
+    PeelScratch& s_;
+    std::span<uint8_t> correction_;
+};
+
+// Breadth-first spanning trees of what leaf stripping left, peeled leaves
+// first. The defect bits are the stripped ones (set for every touched node).
 class ForestPeeler {
 public:
     ForestPeeler(const CheckGraph& g, const uint8_t* full, std::span<const uint32_t> boundary_full,
-                 std::span<const uint8_t> syndrome, PeelScratch& s, std::span<uint8_t> correction)
-        : g_(g), full_(full), boundary_full_(boundary_full), syndrome_(syndrome), s_(s), correction_(correction) {}
+                 PeelScratch& s, std::span<uint8_t> correction)
+        : g_(g), full_(full), boundary_full_(boundary_full), s_(s), correction_(correction) {}
 
     bool reached(uint32_t v) const { return s_.visited[v] != 0; }
 
@@ -36,7 +98,8 @@ public:
         for (uint32_t head = first; head < tail_; ++head) {
             const uint32_t u = s_.order[head];
             if (u == boundary) {
-                for (uint32_t e : boundary_full_) step(u, e);
+                for (uint32_t e : boundary_full_)
+                    if (full[e]) step(u, e);
                 continue;
             }
             const uint32_t end = start[u + 1];
@@ -58,7 +121,6 @@ private:
         s_.visited[v] = 1;
         s_.tparent[v] = from;
         s_.tqubit[v] = qubit;
-        s_.node_par[v] = v < g_.n_checks ? syndrome_[v] & 1u : 0;
         s_.order[tail_++] = v;
     }
 
@@ -84,24 +146,38 @@ private:
     const CheckGraph& g_;
     const uint8_t* full_;
     std::span<const uint32_t> boundary_full_;  // the boundary's filled edges in edge order
-    std::span<const uint8_t> syndrome_;
     PeelScratch& s_;
     std::span<uint8_t> correction_;
     uint32_t tail_ = 0;
 };
 
+// The node a defect's cluster is peeled towards.
+uint32_t tree_root_of(ClusterSet& clusters, uint32_t defect, uint32_t boundary) {
+    const uint32_t root = clusters.find(defect);
+    return clusters.has_bnd[root] ? boundary : clusters.smallest[root];
+}
+
 }  // namespace
 
-void peel_clusters(const CheckGraph& g, std::span<const uint32_t> defects, ClusterSet& clusters,
-                   const uint8_t* full, std::span<uint32_t> boundary_full, std::span<const uint8_t> syndrome,
-                   PeelScratch& scratch, std::span<uint8_t> correction) {
+void peel_clusters(const CheckGraph& g, std::span<const uint32_t> defects, ClusterSet& clusters, uint8_t* full,
+                   std::span<uint32_t> boundary_full, std::span<const uint8_t> syndrome, PeelScratch& scratch,
+                   std::span<uint8_t> correction) {
     const auto boundary = static_cast<uint32_t>(g.n_checks);
-    std::sort(boundary_full.begin(), boundary_full.end());
-    ForestPeeler peeler(g, full, boundary_full, syndrome, scratch, correction);
+    for (uint32_t c : defects) scratch.keep[tree_root_of(clusters, c, boundary)] = 1;
+    LeafStripper(g, clusters, full, syndrome, scratch, correction).strip_all();
+    bool cycles_left = false;
     for (uint32_t c : defects) {
-        const uint32_t root = clusters.find(c);
-        const uint32_t tree_root = clusters.has_bnd[root] ? boundary : clusters.smallest[root];
-        if (peeler.reached(tree_root)) continue;
+        const uint32_t tree_root = tree_root_of(clusters, c, boundary);
+        scratch.keep[tree_root] = 0;
+        cycles_left |= clusters.filled_degree[tree_root] != 0;
+    }
+    if (!cycles_left) return;
+
+    std::sort(boundary_full.begin(), boundary_full.end());
+    ForestPeeler peeler(g, full, boundary_full, scratch, correction);
+    for (uint32_t c : defects) {
+        const uint32_t tree_root = tree_root_of(clusters, c, boundary);
+        if (clusters.filled_degree[tree_root] == 0 || peeler.reached(tree_root)) continue;
         peeler.tree(tree_root);
     }
     peeler.finish();

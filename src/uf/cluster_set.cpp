@@ -14,6 +14,8 @@ void ClusterSet::reserve(size_t n_nodes) {
     frontier_head.resize(n_nodes);
     frontier_tail.resize(n_nodes);
     frontier_next.resize(n_nodes);
+    filled_degree.resize(n_nodes);
+    filled_xor.resize(n_nodes);
     touched.resize(n_nodes, 0);
     touched_nodes.reserve(n_nodes);
 }

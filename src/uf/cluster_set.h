@@ -23,6 +23,8 @@ struct ClusterSet {
     std::vector<uint32_t> frontier_head;  // at a root: first frontier node, kNoNode when none can grow
     std::vector<uint32_t> frontier_tail;  // at a root: last frontier node
     std::vector<uint32_t> frontier_next;  // next node of the same frontier list, kNoNode at its end
+    std::vector<uint32_t> filled_degree;  // filled edges at a touched node, counted as they fill
+    std::vector<uint32_t> filled_xor;     // XOR of the ids of those edges: the edge itself when there is one
     std::vector<uint8_t> touched;         // 1 once the node joined this decode; all 0 between decodes
     std::vector<uint32_t> touched_nodes;  // the nodes with touched == 1, to reset them at the end
 
@@ -43,6 +45,8 @@ struct ClusterSet {
         frontier_head[v] = v == boundary ? kNoNode : v;
         frontier_tail[v] = v;
         frontier_next[v] = kNoNode;
+        filled_degree[v] = 0;
+        filled_xor[v] = 0;
     }
 
     // Path halving; roots do not depend on how paths are compressed.
@@ -61,23 +65,34 @@ struct ClusterSet {
     // side), combining flags and splicing the frontier lists.
     void unite(uint32_t a, uint32_t b);
 
+    // Records filled edge `e` between touched nodes a and b, then unites them.
+    void fill_edge(uint32_t a, uint32_t b, uint32_t e) {
+        filled_degree[a] += 1;
+        filled_xor[a] ^= e;
+        filled_degree[b] += 1;
+        filled_xor[b] ^= e;
+        unite(a, b);
+    }
+
     // Calls still_open(u) on each frontier node of a root's cluster, in list
     // order, and drops from the frontier the nodes for which it is false
     // (nodes with no unfilled edge left, which can never grow again).
     template <class StillOpen>
     void prune_frontier(uint32_t root, StillOpen still_open) {
+        uint32_t* next_of = frontier_next.data();  // a local: still_open's stores may alias the field
         uint32_t prev = kNoNode;
         for (uint32_t u = frontier_head[root]; u != kNoNode;) {
-            const uint32_t next = frontier_next[u];
-            const bool open = still_open(u);
-            if (open) {
+            const uint32_t next = next_of[u];
+            if (still_open(u)) {
                 prev = u;
-            } else if (prev == kNoNode) {
-                frontier_head[root] = next;
             } else {
-                frontier_next[prev] = next;
+                if (prev == kNoNode) {
+                    frontier_head[root] = next;
+                } else {
+                    next_of[prev] = next;
+                }
+                if (frontier_tail[root] == u) frontier_tail[root] = prev;
             }
-            if (!open && frontier_tail[root] == u) frontier_tail[root] = prev;
             u = next;
         }
     }
