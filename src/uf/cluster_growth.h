@@ -70,14 +70,19 @@ inline void reach_frontiers(const CheckGraph& g, ClusterSet& cs, GrowthScratch& 
     uint32_t n_reached = 0;
     for (uint32_t root : gs.active) {
         cs.prune_frontier(root, [&](uint32_t u) {
-            bool open = false;
+            // Branch-free: whether an edge is filled is a coin flip to the
+            // predictor, and a miss costs more than the work it would skip.
+            uint32_t open = 0;
             for (uint32_t k = start[u], end = start[u + 1]; k < end; ++k) {
                 const uint32_t e = incident[k];
-                if (full[e]) continue;
-                open = true;
-                if (rate[e]++ == 0) reached[n_reached++] = e;
+                const uint32_t grows = full[e] ^ 1u;
+                const uint32_t r = rate[e];
+                open |= grows;
+                rate[e] = static_cast<uint8_t>(r + grows);
+                reached[n_reached] = e;
+                n_reached += grows & (r == 0);
             }
-            return open;
+            return open != 0;
         });
     }
     gs.n_round_edges = n_reached;

@@ -10,7 +10,7 @@ void PeelScratch::reserve(size_t n_nodes) {
     node_par.resize(n_nodes);
     tparent.resize(n_nodes);
     tqubit.resize(n_nodes);
-    order.resize(n_nodes);
+    order.resize(n_nodes + 1);  // one spare: a search writes a slot before it counts it
     keep.resize(n_nodes, 0);
 }
 
@@ -102,11 +102,7 @@ public:
                     if (full[e]) step(u, e);
                 continue;
             }
-            const uint32_t end = start[u + 1];
-            for (uint32_t k = start[u]; k < end; ++k) {
-                const uint32_t e = incident[k];
-                if (full[e]) step(u, e);
-            }
+            scan(u, incident + start[u], incident + start[u + 1]);
         }
         peel(first);
     }
@@ -122,6 +118,33 @@ private:
         s_.tparent[v] = from;
         s_.tqubit[v] = qubit;
         s_.order[tail_++] = v;
+    }
+
+    // step() over a run of u's edges without a branch on whether each is
+    // filled, which the predictor cannot guess: every edge writes its far end
+    // to the next queue slot, and only a filled edge to an unreached node
+    // keeps it there.
+    void scan(uint32_t u, const uint32_t* edge_id, const uint32_t* end) {
+        const CheckEdge* edges = g_.edges.data();
+        const uint8_t* full = full_;
+        uint8_t* visited = s_.visited.data();
+        uint32_t* tparent = s_.tparent.data();
+        uint32_t* tqubit = s_.tqubit.data();
+        uint32_t* order = s_.order.data();
+        uint32_t tail = tail_;
+        for (; edge_id != end; ++edge_id) {
+            const uint32_t e = *edge_id;
+            const CheckEdge& edge = edges[e];
+            const uint32_t v = edge.a ^ edge.b ^ u;
+            const uint32_t take = full[e] & (visited[v] ^ 1u);
+            const uint32_t keep = take - 1;  // all ones when the edge is not taken
+            visited[v] = static_cast<uint8_t>(visited[v] | take);
+            tparent[v] = (tparent[v] & keep) | (u & ~keep);
+            tqubit[v] = (tqubit[v] & keep) | (edge.q & ~keep);
+            order[tail] = v;
+            tail += take;
+        }
+        tail_ = tail;
     }
 
     void step(uint32_t u, uint32_t e) {
