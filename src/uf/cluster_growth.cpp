@@ -8,7 +8,7 @@ void GrowthScratch::reserve(size_t n_nodes, size_t n_edges) {
         full.resize(n_edges, 0);
         rate.resize(n_edges, 0);
         grown_edges.reserve(n_edges);
-        round_edges.resize(n_edges + 1);  // one spare: the frontier scan writes a slot before it counts it
+        round_edges.reserve(n_edges);
         newly_full.reserve(n_edges);
         boundary_full.reserve(n_edges);
     }

@@ -18,6 +18,7 @@
 
 #include "code/check_graph.h"
 #include "uf/cluster_set.h"
+#include "uf/id_list.h"
 
 namespace vornex {
 
@@ -25,10 +26,9 @@ struct GrowthScratch {
     std::vector<uint32_t> grown;          // per edge: units grown, up to its weight; 0 between decodes
     std::vector<uint8_t> full;            // per edge: 1 once grown reached the weight; 0 between decodes
     std::vector<uint8_t> rate;            // per edge: active ends reaching it this round; 0 between rounds
-    std::vector<uint32_t> grown_edges;    // edges with grown > 0, to reset them at the end
-    std::vector<uint32_t> round_edges;    // first n_round_edges: edges growing this round, in the order first reached
-    uint32_t n_round_edges = 0;           // 0 between rounds
-    std::vector<uint32_t> newly_full;     // edges that filled up this round
+    IdList grown_edges;                   // edges with grown > 0, to reset them at the end
+    IdList round_edges;                   // edges growing this round, in the order first reached; empty between rounds
+    IdList newly_full;                    // edges that filled up this round
     std::vector<uint32_t> boundary_full;  // every full edge to the boundary node
     std::vector<uint32_t> active;         // roots of the clusters growing this round
     std::vector<uint32_t> next_active;    // roots of the clusters growing next round
@@ -39,8 +39,6 @@ struct GrowthScratch {
 
     // Back to clean, in time proportional to the edges the decode grew.
     void reset();
-
-    std::span<const uint32_t> round() const { return {round_edges.data(), n_round_edges}; }
 };
 
 // Every edge weighs two half-steps: the defined unweighted core.
@@ -85,7 +83,7 @@ inline void reach_frontiers(const CheckGraph& g, ClusterSet& cs, GrowthScratch& 
             return open != 0;
         });
     }
-    gs.n_round_edges = n_reached;
+    gs.round_edges.set_size(n_reached);
 }
 
 // Ticks for `remaining` units at `rate` units a tick, rounded up. The rate is
@@ -101,25 +99,38 @@ inline uint64_t ticks_to_fill(uint64_t remaining, uint32_t rate) {
 template <class Weight>
 uint64_t ticks_to_next_fill(const GrowthScratch& gs, Weight weight) {
     uint64_t ticks = UINT64_MAX;
-    for (uint32_t e : gs.round()) ticks = std::min<uint64_t>(ticks, ticks_to_fill(weight(e) - gs.grown[e], gs.rate[e]));
+    for (uint32_t e : gs.round_edges)
+        ticks = std::min<uint64_t>(ticks, ticks_to_fill(weight(e) - gs.grown[e], gs.rate[e]));
     return ticks;
 }
 
+// Grows every edge of the round by `ticks`, listing the edges it grows first
+// and those it fills. Branch-free, through locals, like the frontier scan.
 template <class Weight>
 void advance(GrowthScratch& gs, Weight weight, uint64_t ticks) {
-    for (uint32_t e : gs.round()) {
+    uint32_t* grown = gs.grown.data();
+    uint8_t* rate = gs.rate.data();
+    uint8_t* full = gs.full.data();
+    uint32_t* first_grown = gs.grown_edges.data();
+    uint32_t n_first_grown = gs.grown_edges.size();
+    uint32_t* filled = gs.newly_full.data();
+    uint32_t n_filled = gs.newly_full.size();
+    for (uint32_t e : gs.round_edges) {
         const uint32_t w = weight(e);
-        const uint32_t before = gs.grown[e];
-        const uint64_t after = std::min<uint64_t>(w, before + ticks * gs.rate[e]);
-        if (before == 0) gs.grown_edges.push_back(e);
-        gs.grown[e] = static_cast<uint32_t>(after);
-        gs.rate[e] = 0;
-        if (after == w) {
-            gs.full[e] = 1;
-            gs.newly_full.push_back(e);
-        }
+        const uint32_t before = grown[e];
+        const auto after = static_cast<uint32_t>(std::min<uint64_t>(w, before + ticks * rate[e]));
+        const uint32_t fills = after == w;
+        grown[e] = after;
+        rate[e] = 0;
+        full[e] = static_cast<uint8_t>(fills);
+        first_grown[n_first_grown] = e;
+        n_first_grown += before == 0;
+        filled[n_filled] = e;
+        n_filled += fills;
     }
-    gs.n_round_edges = 0;
+    gs.grown_edges.set_size(n_first_grown);
+    gs.newly_full.set_size(n_filled);
+    gs.round_edges.clear();
 }
 
 void merge_filled(const CheckGraph& g, ClusterSet& cs, GrowthScratch& gs);
@@ -135,7 +146,7 @@ template <class Weight>
 void grow_clusters(const CheckGraph& g, Weight weight, ClusterSet& cs, GrowthScratch& gs) {
     while (!gs.active.empty()) {
         growth_detail::reach_frontiers(g, cs, gs);
-        if (gs.n_round_edges == 0) break;
+        if (gs.round_edges.empty()) break;
         growth_detail::advance(gs, weight, growth_detail::ticks_to_next_fill(gs, weight));
         growth_detail::merge_filled(g, cs, gs);
         growth_detail::collect_active(cs, gs);

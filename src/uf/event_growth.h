@@ -96,7 +96,7 @@ private:
     void change_rate(uint32_t e, int delta) {
         uint32_t r = gs_.rate[e];
         if (es_.stamp[e] == EventScratch::kNever) {
-            gs_.grown_edges.push_back(e);
+            gs_.grown_edges.push(e);
         } else if (r != 0) {
             gs_.grown[e] += (tick_ - es_.stamp[e]) * r;
             unlink(e);
@@ -145,7 +145,7 @@ private:
         for (uint32_t e = es_.bucket_head[b]; e != kNoNode; e = es_.next_queued[e]) {
             gs_.full[e] = 1;
             gs_.rate[e] = 0;
-            gs_.newly_full.push_back(e);
+            gs_.newly_full.push(e);
             --es_.n_queued;
         }
         es_.bucket_head[b] = kNoNode;
