@@ -95,12 +95,16 @@ inline uint64_t ticks_to_fill(uint64_t remaining, uint32_t rate) {
     return (remaining + rate - 1) / rate;
 }
 
-// Ticks until the first growing edge fills.
+// Ticks until the first growing edge fills. No edge fills in less than one
+// tick, so the search stops at the first that fills in one (with two
+// half-steps per edge, most rounds have one among their first edges).
 template <class Weight>
 uint64_t ticks_to_next_fill(const GrowthScratch& gs, Weight weight) {
     uint64_t ticks = UINT64_MAX;
-    for (uint32_t e : gs.round_edges)
+    for (uint32_t e : gs.round_edges) {
         ticks = std::min<uint64_t>(ticks, ticks_to_fill(weight(e) - gs.grown[e], gs.rate[e]));
+        if (ticks == 1) break;
+    }
     return ticks;
 }
 
