@@ -24,7 +24,8 @@ namespace vornex {
 
 struct GrowthScratch {
     std::vector<uint32_t> grown;          // per edge: units grown, up to its weight; 0 between decodes
-    std::vector<uint8_t> full;            // per edge: 1 once grown reached the weight; 0 between decodes
+    std::vector<uint8_t> full;            // per edge: 1 once grown reached the weight (peeling clears what it strips);
+                                          // 0 between decodes
     std::vector<uint8_t> rate;            // per edge: active ends reaching it this round; 0 between rounds
     IdList grown_edges;                   // edges with grown > 0, to reset them at the end
     IdList round_edges;                   // edges growing this round, in the order first reached; empty between rounds

@@ -23,7 +23,7 @@ struct ClusterSet {
     std::vector<uint32_t> frontier_head;  // at a root: first frontier node, kNoNode when none can grow
     std::vector<uint32_t> frontier_tail;  // at a root: last frontier node
     std::vector<uint32_t> frontier_next;  // next node of the same frontier list, kNoNode at its end
-    std::vector<uint32_t> filled_degree;  // filled edges at a touched node, counted as they fill
+    std::vector<uint32_t> filled_degree;  // filled edges at a touched node, counted as they fill; peeling counts down
     std::vector<uint32_t> filled_xor;     // XOR of the ids of those edges: the edge itself when there is one
     std::vector<uint8_t> touched;         // 1 once the node joined this decode; all 0 between decodes
     std::vector<uint32_t> touched_nodes;  // the nodes with touched == 1, to reset them at the end
