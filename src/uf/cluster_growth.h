@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "code/check_graph.h"

@@ -27,7 +27,8 @@ namespace {
 // search from the root never passes through it: the search over what remains
 // meets the remaining nodes in the order a search over the whole cluster
 // would, and builds the same tree there. Peeling is thus unchanged, only
-// cheaper: most clusters are trees and need no search at all.
+// cheaper: a cluster without a cycle needs no search at all, and one with
+// cycles is searched only where they are.
 class LeafStripper {
 public:
     LeafStripper(const CheckGraph& g, ClusterSet& cs, uint8_t* full, std::span<const uint8_t> syndrome,
