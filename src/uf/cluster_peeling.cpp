@@ -94,16 +94,14 @@ public:
         reach(root, root, kNoIndex);
         const uint32_t* start = g_.incidence_start.data();
         const uint32_t* incident = g_.incident_edges.data();
-        const uint8_t* full = full_;
         const auto boundary = static_cast<uint32_t>(g_.n_checks);
         for (uint32_t head = first; head < tail_; ++head) {
             const uint32_t u = s_.order[head];
             if (u == boundary) {
-                for (uint32_t e : boundary_full_)
-                    if (full[e]) step(u, e);
-                continue;
+                scan(u, boundary_full_.data(), boundary_full_.data() + boundary_full_.size());
+            } else {
+                scan(u, incident + start[u], incident + start[u + 1]);
             }
-            scan(u, incident + start[u], incident + start[u + 1]);
         }
         peel(first);
     }
@@ -121,10 +119,10 @@ private:
         s_.order[tail_++] = v;
     }
 
-    // step() over a run of u's edges without a branch on whether each is
-    // filled, which the predictor cannot guess: every edge writes its far end
-    // to the next queue slot, and only a filled edge to an unreached node
-    // keeps it there.
+    // Reaches the far end of each filled edge of a run of u's edges, unless
+    // already reached. Without a branch on whether each is filled, which the
+    // predictor cannot guess: every edge writes its far end to the next queue
+    // slot, and only a filled edge to an unreached node keeps it there.
     void scan(uint32_t u, const uint32_t* edge_id, const uint32_t* end) {
         const CheckEdge* edges = g_.edges.data();
         const uint8_t* full = full_;
@@ -146,12 +144,6 @@ private:
             tail += take;
         }
         tail_ = tail;
-    }
-
-    void step(uint32_t u, uint32_t e) {
-        const CheckEdge& edge = g_.edges[e];
-        const uint32_t v = edge.a == u ? edge.b : edge.a;
-        if (!s_.visited[v]) reach(v, u, edge.q);
     }
 
     // Leaves first: a defect moves to its tree parent along the tree edge.
