@@ -22,9 +22,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
 #include "code/rotated_sector.h"
-#include "code/wyrand.h"
 #include "gpu/kernel_as_host_code.h"
 #include "gpu/kernel_layout.h"
 #include "uf/uf_core.h"

@@ -14,9 +14,9 @@
 #include <span>
 #include <vector>
 
-#include "classical/lookup_table.h"
+#include "base/wyrand.h"
 #include "code/rotated_sector.h"
-#include "code/wyrand.h"
+#include "uf/lookup_table.h"
 #include "uf/uf_core.h"
 
 namespace {

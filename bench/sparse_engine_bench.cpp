@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "dem/dem_model.h"
 #include "dem/dem_reader.h"
 #include "matching/matching_decoder.h"

@@ -14,9 +14,9 @@
 #include <new>
 #include <vector>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
 #include "code/rotated_sector.h"
-#include "code/wyrand.h"
 #include "uf/batch.h"
 #include "uf/cpu_batch.h"
 #include "uf/decoder.h"

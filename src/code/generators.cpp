@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "code/memory_budget.h"
+#include "base/memory_budget.h"
 
 namespace vornex {
 namespace {

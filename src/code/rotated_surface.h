@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 
 namespace vornex {
 

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
 #include "dem/observable_map.h"

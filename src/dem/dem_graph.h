@@ -24,7 +24,7 @@
 #include <span>
 #include <vector>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "dem/dem_model.h"
 
 namespace vornex {

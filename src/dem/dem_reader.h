@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "dem/dem_model.h"
 
 namespace vornex {

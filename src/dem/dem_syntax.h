@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "code/result.h"
+#include "base/result.h"
 
 namespace vornex {
 

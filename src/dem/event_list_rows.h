@@ -19,8 +19,8 @@
 #include <span>
 #include <vector>
 
-#include "code/result.h"
-#include "code/worker_pool.h"
+#include "base/result.h"
+#include "base/worker_pool.h"
 #include "dem/shot_rows.h"
 
 namespace vornex {

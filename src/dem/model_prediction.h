@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "code/result.h"
-#include "code/shape.h"
+#include "base/result.h"
+#include "base/shape.h"
 #include "dem/dem_code.h"
 #include "dem/shot_rows.h"
 

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "code/result.h"
-#include "code/worker_pool.h"
+#include "base/result.h"
+#include "base/worker_pool.h"
 
 namespace vornex {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "code/utf8.h"
+#include "base/utf8.h"
 
 namespace vornex {
 namespace {

@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "gpu/cuda_runtime.h"
 #include "gpu/cuda_workspace.h"
 #include "gpu/kernel_build.h"

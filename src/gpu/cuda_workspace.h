@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "gpu/cuda_runtime.h"
 #include "gpu/kernel_layout.h"
 

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "code/utf8.h"
+#include "base/utf8.h"
 
 namespace vornex {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "gpu/cuda_runtime.h"
 
 namespace vornex {

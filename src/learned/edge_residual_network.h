@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "code/result.h"
-#include "code/wyrand.h"
+#include "base/result.h"
+#include "base/wyrand.h"
 
 namespace vornex {
 

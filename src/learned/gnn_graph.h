@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 
 namespace vornex {
 

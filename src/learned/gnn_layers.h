@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "code/memory_budget.h"
-#include "code/wyrand.h"
+#include "base/memory_budget.h"
+#include "base/wyrand.h"
 
 namespace vornex {
 

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "code/result.h"
-#include "code/wyrand.h"
+#include "base/progress.h"
+#include "base/result.h"
+#include "base/wyrand.h"
 #include "learned/gnn_graph.h"
 #include "learned/gnn_layers.h"
-#include "code/progress.h"
 #include "learned/gnn_weights.h"
 
 namespace vornex {

@@ -1,6 +1,6 @@
 // GNNPredecoder: edge weights of a graph network over DetectorGraph inputs.
+#include "base/wyrand.h"
 #include "learned/gnn_predecoder.h"
-#include "code/wyrand.h"
 #include "module/binding.h"
 #include "module/python_progress.h"
 #include "module/registry.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "classical/bp_osd.h"
+#include "bp/bp_osd.h"
 #include "learned/gnn_layers.h"
 #include "learned/training_limits.h"
 #include "matching/blossom.h"

@@ -9,9 +9,9 @@
 #include <functional>
 #include <vector>
 
+#include "base/progress.h"
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/progress.h"
-#include "code/result.h"
 #include "learned/gnn_graph.h"
 #include "learned/gnn_predecoder.h"
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <utility>
 
-#include "code/shape.h"
-#include "learned/whole_file.h"
+#include "base/shape.h"
+#include "base/whole_file.h"
 
 namespace vornex {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "learned/gnn_trainer.h"
 #include "uf/decoder.h"
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "learned/gnn_graph.h"
 #include "learned/gnn_predecoder.h"
 #include "matching/sparse_blossom.h"

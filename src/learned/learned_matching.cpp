@@ -5,7 +5,8 @@
 #include <mutex>
 #include <utility>
 
-#include "code/wyrand.h"
+#include "base/shape.h"
+#include "base/wyrand.h"
 #include "dem/observable_map.h"
 #include "dem/shot_rows.h"
 #include "matching/sparse/sparse_matching.h"
@@ -180,7 +181,7 @@ Result<std::vector<uint8_t>> LearnedMatchingDecoder::predict_observables(std::sp
         return value_error("detection events have " + std::to_string(events.size()) + " bytes per " +
                            std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
                            " per shot");
-    std::vector<uint8_t> predictions(n_shots * out.row_bytes());
+    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
     std::string bad_text;
     std::mutex bad_lock;
     auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "code/progress.h"
-#include "code/result.h"
+#include "base/progress.h"
+#include "base/result.h"
 #include "dem/dem_code.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"

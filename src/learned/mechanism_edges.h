@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
 #include "matching/sparse/sparse_types.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "learned/training_limits.h"
 
 namespace vornex {

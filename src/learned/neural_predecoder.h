@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "code/progress.h"
-#include "code/result.h"
+#include "base/progress.h"
+#include "base/result.h"
 #include "learned/gnn_layers.h"
 
 namespace vornex {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "code/result.h"
+#include "base/result.h"
 
 namespace vornex {
 

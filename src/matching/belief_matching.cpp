@@ -6,14 +6,14 @@
 #include <mutex>
 #include <string>
 
-#include "code/shape.h"
-#include "code/worker_pool.h"
+#include "base/shape.h"
+#include "base/thread_scratch.h"
+#include "base/worker_pool.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
 #include "dem/dem_reader.h"
 #include "dem/shot_rows.h"
 #include "matching/sparse_edge_matcher.h"
-#include "matching/thread_scratch.h"
 
 namespace vornex {
 

@@ -24,11 +24,11 @@
 #include <utility>
 #include <vector>
 
-#include "classical/belief_propagation.h"
-#include "classical/bp_settings.h"
-#include "classical/tanner_graph.h"
+#include "base/result.h"
+#include "bp/belief_propagation.h"
+#include "bp/bp_settings.h"
+#include "bp/tanner_graph.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "dem/dem_code.h"
 #include "matching/edge_matcher.h"
 

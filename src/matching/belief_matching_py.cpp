@@ -1,7 +1,7 @@
 // BeliefMatchingDecoder: BP on a detector error model's full hypergraph, then
 // matching on its graph view with posterior weights. Built only from a model;
 // every method reads shared, immutable state, so calls share the object.
-#include "classical/bp_arguments_py.h"
+#include "bp/bp_arguments_py.h"
 #include "matching/belief_matching.h"
 #include "module/binding.h"
 #include "module/registry.h"

@@ -9,11 +9,11 @@
 #include <string>
 #include <tuple>
 
-#include "code/shape.h"
-#include "code/worker_pool.h"
+#include "base/shape.h"
+#include "base/thread_scratch.h"
+#include "base/worker_pool.h"
 #include "matching/defect_search.h"
-#include "matching/mwpm.h"
-#include "matching/thread_scratch.h"
+#include "matching/dense/mwpm.h"
 #include "uf/uf_core.h"
 
 namespace vornex {

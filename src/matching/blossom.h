@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "dem/dem_model.h"
 #include "dem/model_prediction.h"
 #include "matching/parity_check.h"

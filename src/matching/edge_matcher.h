@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "code/result.h"
+#include "base/result.h"
 
 namespace vornex {
 

@@ -6,13 +6,14 @@
 #include <mutex>
 #include <string>
 
-#include "code/worker_pool.h"
+#include "base/shape.h"
+#include "base/thread_scratch.h"
+#include "base/worker_pool.h"
 #include "dem/dem_graph.h"
 #include "dem/event_list_rows.h"
 #include "matching/sparse/path_corrections.h"
 #include "matching/sparse/path_search.h"
 #include "matching/sparse/sparse_engine.h"
-#include "matching/thread_scratch.h"
 
 namespace vornex {
 
@@ -137,7 +138,7 @@ Result<std::vector<uint8_t>> MatchingDecoder::batch_decode(std::span<const uint8
         return value_error("syndromes have " + std::to_string(syndromes.size()) + " bytes, expected " +
                            std::to_string(n_shots) + " x " + std::to_string(width));
     }
-    std::vector<uint8_t> out(n_shots * n_qubits_);
+    std::vector<uint8_t> out(batch_bytes(n_shots, n_qubits_));
     std::atomic<size_t> first_bad{n_shots};
     std::string bad_text;
     std::mutex bad_lock;
@@ -174,7 +175,7 @@ Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<cons
                            std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
                            " per shot");
     }
-    std::vector<uint8_t> predictions(n_shots * out.row_bytes());
+    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
     auto status = predict_rows_from_events(
         events.data(), in, n_shots, predictions.data(), out, parallel, [&] { return ObservablePredictor(graph_); },
         [&](std::span<const NodeId> fired) {

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "dem/dem_code.h"
 #include "dem/dem_model.h"
 #include "matching/sparse/matching_graph.h"

@@ -7,13 +7,13 @@
 #include <string>
 #include <tuple>
 
-#include "code/shape.h"
-#include "code/worker_pool.h"
+#include "base/shape.h"
+#include "base/thread_scratch.h"
+#include "base/worker_pool.h"
 #include "matching/defect_marks.h"
-#include "matching/mwpm.h"
+#include "matching/dense/mwpm.h"
 #include "matching/parity_check.h"
 #include "matching/sparse_weighted_decode.h"
-#include "matching/thread_scratch.h"
 
 namespace vornex {
 namespace {

@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "matching/blossom.h"
 
 namespace vornex {

@@ -3,11 +3,11 @@
 #include <atomic>
 #include <string>
 
+#include "base/thread_scratch.h"
 #include "code/check_graph.h"
 #include "matching/sparse/path_corrections.h"
 #include "matching/sparse/path_search.h"
 #include "matching/sparse/sparse_engine.h"
-#include "matching/thread_scratch.h"
 
 namespace vornex {
 

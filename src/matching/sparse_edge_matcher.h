@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "matching/edge_matcher.h"
 #include "matching/sparse/reweighted_graph.h"
 

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/thread_scratch.h"
 #include "matching/defect_marks.h"
-#include "matching/mwpm.h"
+#include "matching/dense/mwpm.h"
 #include "matching/sparse_blossom.h"
-#include "matching/thread_scratch.h"
 
 namespace vornex {
 namespace {

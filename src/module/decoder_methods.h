@@ -28,8 +28,8 @@
 #include <utility>
 #include <vector>
 
-#include "code/result.h"
-#include "code/shape.h"
+#include "base/result.h"
+#include "base/shape.h"
 #include "module/args.h"
 #include "module/arrays.h"
 #include "module/errors.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "module/python.h"
 
 namespace vornex::py {

@@ -2,7 +2,7 @@
 #define VORNEX_IMPORT_NUMPY
 #include "module/python.h"
 
-#include "code/version.h"
+#include "base/version.h"
 #include "module/errors.h"
 #include "module/registry.h"
 

@@ -1,6 +1,6 @@
 #include "module/predict_methods.h"
 
-#include "code/shape.h"
+#include "base/shape.h"
 
 namespace vornex::py {
 namespace detail {

@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-#include "code/progress.h"
+#include "base/progress.h"
 #include "module/python.h"
 #include "module/ref.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "code/shape.h"
+#include "base/shape.h"
 #include "module/arrays.h"
 #include "module/errors.h"
 

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "code/progress.h"
+#include "base/progress.h"
 
 namespace vornex {
 

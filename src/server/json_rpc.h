@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "code/result.h"
+#include "base/result.h"
 
 namespace vornex {
 

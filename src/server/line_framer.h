@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "code/result.h"
+#include "base/result.h"
 
 namespace vornex {
 

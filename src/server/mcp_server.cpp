@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "code/version.h"
+#include "base/version.h"
 #include "server/tools.h"
 
 namespace vornex {

@@ -12,9 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "code/progress.h"
-#include "code/result.h"
-#include "code/utf8.h"
+#include "base/progress.h"
+#include "base/result.h"
+#include "base/utf8.h"
 #include "server/hosted_tool.h"
 #include "server/json_rpc.h"
 #include "server/stdio_loop.h"

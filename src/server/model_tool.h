@@ -12,8 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "code/progress.h"
-#include "code/result.h"
+#include "base/progress.h"
+#include "base/result.h"
 #include "dem/dem_reader.h"
 
 namespace vornex {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "server/hosted_tool.h"
 #include "server/line_framer.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/benchmark.h"
-#include "code/version.h"
+#include "base/version.h"
+#include "evaluation/benchmark.h"
 #include "matching/blossom.h"
 #include "server/json_rpc.h"
 #include "server/model_tool.h"

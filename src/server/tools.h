@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "code/progress.h"
-#include "code/result.h"
+#include "base/progress.h"
+#include "base/result.h"
 #include "server/hosted_tool.h"
 #include "server/tool_schemas.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "code/worker_pool.h"
+#include "base/worker_pool.h"
 #include "uf/decoder.h"
 #include "uf/uf_core.h"
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "code/worker_pool.h"
+#include "base/worker_pool.h"
 #include "uf/uf_core.h"
 
 namespace vornex {

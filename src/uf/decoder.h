@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
+#include "base/shape.h"
 #include "code/check_graph.h"
-#include "code/result.h"
-#include "uf/on_check_graph.h"
-#include "code/shape.h"
 #include "dem/dem_model.h"
 #include "dem/model_prediction.h"
+#include "uf/on_check_graph.h"
 #include "uf/uf_core.h"
 
 namespace vornex {

@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "code/worker_pool.h"
+#include "base/worker_pool.h"
 #include "uf/decoder.h"
 #include "uf/uf_core.h"
 #include "uf/vornex_uf.h"

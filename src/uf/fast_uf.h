@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "uf/on_check_graph.h"
 
 namespace vornex {

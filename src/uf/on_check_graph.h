@@ -7,8 +7,8 @@
 #include <optional>
 #include <utility>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 
 namespace vornex {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "code/shape.h"
-#include "code/worker_pool.h"
+#include "base/shape.h"
+#include "base/worker_pool.h"
 
 namespace vornex {
 

@@ -11,8 +11,8 @@
 #include <span>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "dem/dem_code.h"
 #include "dem/dem_model.h"
 #include "dem/model_prediction.h"

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "classical/bp_osd_engine.h"
-#include "classical/bp_settings.h"
+#include "bp/bp_osd_engine.h"
+#include "bp/bp_settings.h"
 #include "fuzz_input.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "fuzz_input.h"
 #include "learned/gnn_predecoder.h"
 #include "learned/gnn_weights.h"

@@ -18,8 +18,8 @@
 #include <span>
 #include <vector>
 
+#include "base/result.h"
 #include "code/check_graph.h"
-#include "code/result.h"
 #include "matching/sparse/sparse_types.h"
 
 namespace vornex::sparse {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "matching/sparse/matching_graph.h"
 #include "matching/sparse/sparse_engine.h"
 

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "matching/sparse/matching_graph.h"
 
 namespace vornex::sparse {

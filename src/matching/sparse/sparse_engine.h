@@ -19,7 +19,7 @@
 #include <span>
 #include <vector>
 
-#include "code/result.h"
+#include "base/result.h"
 #include "matching/sparse/compressed_edge.h"
 #include "matching/sparse/matching_graph.h"
 #include "matching/sparse/radix_queue.h"

@@ -1,6 +1,6 @@
 #include "matching/sparse/sparse_matching.h"
 
-#include "matching/thread_scratch.h"
+#include "base/thread_scratch.h"
 
 namespace vornex::sparse {
 

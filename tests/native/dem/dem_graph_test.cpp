@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "dem/dem_reader.h"
 
 namespace vornex {

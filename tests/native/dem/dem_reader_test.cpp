@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "dem/dem_syntax.h"
 
 namespace vornex {

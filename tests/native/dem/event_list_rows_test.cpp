@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "dem/event_list_rows.h"
 #include "dem/shot_rows.h"
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
-#include "code/wyrand.h"
 #include "dem/dem_code.h"
 #include "dem/dem_reader.h"
 #include "dem/shot_rows.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <set>
 
-#include "bench/ler_benchmark.h"
-#include "classical/bp_osd.h"
+#include "bp/bp_osd.h"
+#include "evaluation/ler_benchmark.h"
 #include "matching/blossom.h"
 
 namespace vornex {

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "bench/ler_benchmark.h"
-#include "code/wyrand.h"
+#include "base/wyrand.h"
+#include "evaluation/ler_benchmark.h"
 #include "learned/gnn_trainer.h"
 #include "matching/parity_check.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "dem/dem_reader.h"
 #include "learned/gnn_weights.h"
 #include "matching/matching_decoder.h"

@@ -6,7 +6,7 @@
 #include <random>
 #include <utility>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "learned/training_limits.h"
 
 namespace vornex {

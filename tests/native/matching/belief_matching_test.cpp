@@ -5,7 +5,7 @@
 #include <random>
 #include <set>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "matching/sparse/sparse_reference.h"
 #include "matching/sparse_edge_matcher.h"
 

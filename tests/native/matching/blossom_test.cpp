@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "base/wyrand.h"
 #include "code/generators.h"
-#include "code/wyrand.h"
 #include "matching/matching_codes.h"
 
 namespace vornex {

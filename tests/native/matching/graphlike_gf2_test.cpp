@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "matching/parity_check.h"
 
 namespace vornex {

@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
-#include "code/wyrand.h"
 #include "common/codes.h"
 
 namespace vornex::testing {

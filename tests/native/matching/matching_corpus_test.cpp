@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "matching/blossom.h"
 #include "matching/matching_codes.h"
 #include "matching/sparse_blossom.h"

@@ -7,8 +7,8 @@
 #include <limits>
 #include <vector>
 
-#include "code/wyrand.h"
-#include "matching/mwpm.h"
+#include "base/wyrand.h"
+#include "matching/dense/mwpm.h"
 
 namespace vornex::testing {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <map>
 
+#include "base/wyrand.h"
 #include "code/generators.h"
-#include "code/wyrand.h"
 #include "matching/matching_codes.h"
 
 namespace vornex {

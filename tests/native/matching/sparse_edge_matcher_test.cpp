@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
-#include "code/wyrand.h"
 #include "matching/sparse/sparse_reference.h"
 
 namespace vornex {

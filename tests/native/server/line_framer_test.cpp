@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 
 namespace vornex {
 namespace {

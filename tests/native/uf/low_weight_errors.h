@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
 #include "code/generators.h"
-#include "code/wyrand.h"
 #include "common/codes.h"
 
 namespace vornex::testing {

@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/wyrand.h"
 #include "code/check_graph.h"
 #include "code/generators.h"
-#include "code/wyrand.h"
 #include "common/codes.h"
 
 namespace vornex::testing {

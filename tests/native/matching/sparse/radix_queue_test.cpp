@@ -4,7 +4,7 @@
 
 #include <queue>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 
 namespace vornex::sparse {
 namespace {

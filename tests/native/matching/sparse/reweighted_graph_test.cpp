@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "matching/sparse/sparse_engine.h"
 #include "matching/sparse/sparse_reference.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "code/wyrand.h"
+#include "base/wyrand.h"
 #include "matching/sparse/sparse_matching.h"
 #include "matching/sparse/sparse_reference.h"
 

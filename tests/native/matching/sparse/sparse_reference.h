@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "code/wyrand.h"
-#include "matching/mwpm.h"
+#include "base/wyrand.h"
+#include "matching/dense/mwpm.h"
 #include "matching/sparse/matching_graph.h"
 
 namespace vornex::testing {

@@ -1,0 +1,208 @@
+#include "bp/belief_propagation.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace vornex {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Min-sum over the edges [begin, end) of one check: the sign parity of all
+// incoming messages and the two smallest magnitudes, so "all but one" is the
+// overall minimum unless that one is the argmin.
+struct MinSumSummary {
+    bool negative = false;
+    double min1 = kInf;
+    double min2 = kInf;
+    uint32_t argmin = kNoIndex;
+};
+
+MinSumSummary summarise_min_sum(const double* v2c, uint32_t begin, uint32_t end) {
+    MinSumSummary s;
+    for (uint32_t e = begin; e < end; ++e) {
+        const double m = v2c[e];
+        s.negative ^= m < 0.0;
+        const double mag = std::fabs(m);
+        const bool lowest = mag < s.min1;
+        s.min2 = lowest ? s.min1 : std::min(s.min2, mag);
+        s.argmin = lowest ? e : s.argmin;
+        s.min1 = lowest ? mag : s.min1;
+    }
+    return s;
+}
+
+double min_sum_message(const MinSumSummary& s, double own, uint32_t e, bool fired, double scale) {
+    const bool negative = s.negative ^ (own < 0.0) ^ fired;
+    const double mag = e == s.argmin ? s.min2 : s.min1;
+    const double scaled = mag == kInf ? kBpLoneCheckMessage : scale * mag;
+    return negative ? -scaled : scaled;
+}
+
+// Tanh rule from the product of the other qubits' tanh(m / 2).
+double product_sum_message(double product, bool fired) {
+    const double t = std::clamp(product, -kProductSumMaxTanh, kProductSumMaxTanh);
+    const double m = 2.0 * std::atanh(t);
+    return fired ? -m : m;
+}
+
+bool fired(std::span<const uint8_t> syndrome, size_t c) { return syndrome[c] & 1; }
+
+// Every message of check c, for the parallel schedule.
+void update_check(const TannerGraph& g, size_t c, bool is_fired, const BpSettings& settings, BpMessages& m) {
+    const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
+    const double* v2c = m.v2c.data();
+    double* c2v = m.c2v.data();
+    if (settings.method == BpMethod::MinSum) {
+        const MinSumSummary s = summarise_min_sum(v2c, begin, end);
+        for (uint32_t e = begin; e < end; ++e)
+            c2v[e] = min_sum_message(s, v2c[e], e, is_fired, settings.ms_scaling_factor);
+        return;
+    }
+    // Exclusive products in O(degree): c2v[e] first holds the product of the
+    // tanh values before e (taken left to right), then is multiplied by the
+    // product of those after e (taken right to left). No division, so a zero
+    // tanh (a message of exactly 0) is exact. check_message_to forms each
+    // product the same way, so both schedules round alike.
+    double* t = m.check_tanh.data();
+    double before = 1.0;
+    for (uint32_t e = begin; e < end; ++e) {
+        t[e - begin] = std::tanh(0.5 * v2c[e]);
+        c2v[e] = before;
+        before *= t[e - begin];
+    }
+    double after = 1.0;
+    for (uint32_t e = end; e-- > begin;) {
+        c2v[e] = product_sum_message(c2v[e] * after, is_fired);
+        after *= t[e - begin];
+    }
+}
+
+// The message of check c to the qubit of edge `target` alone, for the serial
+// schedule; the exclusive product is split around `target` as update_check
+// splits it, from the per-edge tanh values (the same bits update_check
+// computes).
+double check_message_to(const TannerGraph& g, size_t c, uint32_t target, bool is_fired, const BpSettings& settings,
+                        const BpMessages& m) {
+    const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
+    if (settings.method == BpMethod::MinSum)
+        return min_sum_message(summarise_min_sum(m.v2c.data(), begin, end), m.v2c[target], target, is_fired,
+                               settings.ms_scaling_factor);
+    const double* t = m.edge_tanh.data();
+    double before = 1.0;
+    for (uint32_t e = begin; e < target; ++e) before *= t[e];
+    double after = 1.0;
+    for (uint32_t e = end; --e > target;) after *= t[e];
+    return product_sum_message(before * after, is_fired);
+}
+
+void refresh_edge_tanh(const TannerGraph& g, size_t q, BpMessages& m) {
+    for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) {
+        const uint32_t e = g.qubit_edges[j];
+        m.edge_tanh[e] = std::tanh(0.5 * m.v2c[e]);
+    }
+}
+
+// Posterior and outgoing messages of qubit q from its incoming messages.
+// v2c[j] = prior + the sum of the other incoming messages, added in list
+// order rather than as total minus own term: in symmetric codes such sums
+// often cancel to exactly zero, where one rounding step would decide the
+// sign of every message the check sends.
+void update_qubit(const TannerGraph& g, size_t q, double prior, BpMessages& m) {
+    const uint32_t begin = g.qubit_offsets[q], end = g.qubit_offsets[q + 1];
+    const uint32_t* edges = g.qubit_edges.data();
+    double total = prior;
+    for (uint32_t j = begin; j < end; ++j) {
+        total += m.c2v[edges[j]];
+        double sum = prior;
+        for (uint32_t k = begin; k < end; ++k)
+            if (k != j) sum += m.c2v[edges[k]];
+        m.v2c[edges[j]] = sum;
+    }
+    m.posterior[q] = total;
+    m.hard_decision[q] = total < 0.0 ? 1 : 0;
+}
+
+double parallel_iteration(const TannerGraph& g, std::span<const double> prior, std::span<const uint8_t> syndrome,
+                          const BpSettings& settings, BpMessages& m) {
+    for (size_t c = 0; c < g.n_checks; ++c) update_check(g, c, fired(syndrome, c), settings, m);
+    double delta = 0.0;
+    for (size_t q = 0; q < g.n_qubits; ++q) {
+        const double before = m.posterior[q];
+        update_qubit(g, q, prior[q], m);
+        delta = std::max(delta, std::fabs(m.posterior[q] - before));
+    }
+    return delta;
+}
+
+double serial_iteration(const TannerGraph& g, std::span<const double> prior, std::span<const uint8_t> syndrome,
+                        const BpSettings& settings, BpMessages& m) {
+    double delta = 0.0;
+    for (size_t q = 0; q < g.n_qubits; ++q) {
+        for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) {
+            const uint32_t c = g.qubit_edge_check[j];
+            const uint32_t e = g.qubit_edges[j];
+            m.c2v[e] = check_message_to(g, c, e, fired(syndrome, c), settings, m);
+        }
+        const double before = m.posterior[q];
+        update_qubit(g, q, prior[q], m);
+        if (settings.method == BpMethod::ProductSum) refresh_edge_tanh(g, q, m);
+        delta = std::max(delta, std::fabs(m.posterior[q] - before));
+    }
+    return delta;
+}
+
+// The state before the first iteration, in two steps: the prior decision
+// alone (all a syndrome it already explains needs), then the messages.
+void reset_decision(const TannerGraph& g, std::span<const double> prior, BpMessages& m) {
+    m.posterior.assign(prior.begin(), prior.end());
+    m.hard_decision.resize(g.n_qubits);
+    for (size_t q = 0; q < g.n_qubits; ++q) m.hard_decision[q] = prior[q] < 0.0 ? 1 : 0;
+}
+
+void reset_messages(const TannerGraph& g, std::span<const double> prior, const BpSettings& settings,
+                    BpMessages& m) {
+    m.c2v.assign(g.n_edges(), 0.0);
+    m.v2c.resize(g.n_edges());
+    for (size_t q = 0; q < g.n_qubits; ++q)
+        for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) m.v2c[g.qubit_edges[j]] = prior[q];
+    if (m.check_tanh.size() < g.max_check_degree) m.check_tanh.resize(g.max_check_degree);
+    if (settings.method == BpMethod::ProductSum && settings.schedule == BpSchedule::Serial) {
+        m.edge_tanh.resize(g.n_edges());
+        for (size_t q = 0; q < g.n_qubits; ++q) refresh_edge_tanh(g, q, m);
+    }
+}
+
+}  // namespace
+
+BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const double> prior_llr,
+                                 std::span<const uint8_t> syndrome, const BpSettings& settings,
+                                 BpMessages& messages, std::optional<BpBudget> budget) {
+    const auto start = std::chrono::steady_clock::now();
+    reset_decision(graph, prior_llr, messages);
+    BpOutcome outcome;
+    outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+    if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
+    reset_messages(graph, prior_llr, settings, messages);
+    while (outcome.iterations < settings.max_iterations) {
+        if (budget && budget->max_latency_ms <= bp_elapsed_ms(start)) break;
+        const double delta = settings.schedule == BpSchedule::Parallel
+                                 ? parallel_iteration(graph, prior_llr, syndrome, settings, messages)
+                                 : serial_iteration(graph, prior_llr, syndrome, settings, messages);
+        ++outcome.iterations;
+        if (settings.stop == BpStop::Posterior) {
+            if (delta < kBpConvergence) break;
+            continue;
+        }
+        outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+        if (outcome.explained) break;
+    }
+    if (settings.stop == BpStop::Posterior)
+        outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+    return outcome;
+}
+
+}  // namespace vornex

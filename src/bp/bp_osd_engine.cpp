@@ -1,0 +1,78 @@
+#include "bp/bp_osd_engine.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "base/thread_scratch.h"
+#include "base/worker_pool.h"
+
+namespace vornex {
+
+namespace {
+
+std::string shortest(double x) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+}
+
+}  // namespace
+
+Status validate_column_error_rates(std::span<const double> rates, size_t n_qubits) {
+    if (rates.size() != n_qubits)
+        return value_error("error_channel has length " + std::to_string(rates.size()) + ", expected n_qubits " +
+                           std::to_string(n_qubits));
+    for (size_t q = 0; q < rates.size(); ++q)
+        if (!(rates[q] >= 0.0 && rates[q] <= 1.0))
+            return value_error("error_channel[" + std::to_string(q) + "] must be in [0, 1], got " + shortest(rates[q]));
+    return ok_status();
+}
+
+Result<BpOsdEngine> BpOsdEngine::create(const CheckList& check_to_qubits, size_t n_qubits,
+                                        std::vector<double> column_error_rates, const BpOsdSettings& settings) {
+    if (auto st = validate_column_error_rates(column_error_rates, n_qubits); !st) return st.error();
+    if (auto st = validate_bp_settings(settings.bp); !st) return st.error();
+    if (auto st = validate_osd_settings(settings.osd); !st) return st.error();
+    auto graph = build_tanner_graph(check_to_qubits, n_qubits);
+    if (!graph) return graph.error();
+    BpOsdEngine engine;
+    engine.graph_ = std::move(graph).value();
+    engine.settings_ = settings;
+    engine.prior_llr_.resize(n_qubits);
+    for (size_t q = 0; q < n_qubits; ++q) engine.prior_llr_[q] = bp_prior_llr(column_error_rates[q]);
+    OsdScratch scratch;
+    engine.rank_ = gf2_rank(engine.graph_, scratch);
+    return engine;
+}
+
+BpOsdOutcome BpOsdEngine::decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> correction,
+                                      Workspace& ws, std::optional<BpBudget> budget) const {
+    const BpOutcome bp = run_belief_propagation(graph_, prior_llr_, syndrome, settings_.bp, ws.bp, budget);
+    BpOsdOutcome outcome{bp.iterations, bp.explained, false};
+    if (settings_.bp.stop == BpStop::Syndrome && bp.explained) {
+        std::copy(ws.bp.hard_decision.begin(), ws.bp.hard_decision.begin() + graph_.n_qubits, correction.begin());
+        return outcome;
+    }
+    outcome.osd_ran = true;
+    osd_search(graph_, rank_, ws.bp.posterior, prior_llr_, syndrome, settings_.osd, ws.osd, correction);
+    return outcome;
+}
+
+BpOutcome BpOsdEngine::run_bp(std::span<const uint8_t> syndrome, size_t max_iterations, Workspace& ws) const {
+    BpSettings capped = settings_.bp;
+    capped.max_iterations = std::min(capped.max_iterations, max_iterations);
+    return run_belief_propagation(graph_, prior_llr_, syndrome, capped, ws.bp);
+}
+
+void BpOsdEngine::decode_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const {
+    const size_t nc = graph_.n_checks, nq = graph_.n_qubits;
+    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
+        // The pool splits finely; a workspace per piece would be rebuilt for
+        // a handful of shots, so each thread keeps one.
+        ScratchLease<Workspace> lease;
+        for (size_t i = begin; i < end; ++i)
+            decode_into({syndromes + i * nc, nc}, {corrections + i * nq, nq}, lease.get());
+    });
+}
+
+}  // namespace vornex

@@ -1,0 +1,81 @@
+// BP-OSD with every setting open: per-column priors, the BP rule, schedule,
+// stop and iteration cap of BpSettings, and OSD of any order. The tables are
+// immutable after construction and shared by concurrent decodes; each
+// caller brings its own workspace, so batches run one workspace per worker
+// thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "base/result.h"
+#include "bp/belief_propagation.h"
+#include "bp/bp_settings.h"
+#include "bp/osd_search.h"
+#include "bp/tanner_graph.h"
+#include "code/check_graph.h"
+
+namespace vornex {
+
+struct BpOsdSettings {
+    BpSettings bp;
+    OsdSettings osd;
+};
+
+// What a decode did, for callers that report or branch on it.
+struct BpOsdOutcome {
+    size_t iterations = 0;
+    bool bp_explained = false;  // BP's hard decision explained the syndrome
+    bool osd_ran = false;       // OSD was consulted
+};
+
+class BpOsdEngine {
+public:
+    // All per-call state of one decode; reuse it across calls of one thread.
+    struct Workspace {
+        BpMessages bp;
+        OsdScratch osd;
+        bool busy = false;  // held by a ScratchLease on this thread
+    };
+
+    // column_error_rates: one flip probability per qubit, each in [0, 1].
+    static Result<BpOsdEngine> create(const CheckList& check_to_qubits, size_t n_qubits,
+                                      std::vector<double> column_error_rates, const BpOsdSettings& settings);
+
+    size_t n_qubits() const { return graph_.n_qubits; }
+    size_t n_checks() const { return graph_.n_checks; }
+    const TannerGraph& graph() const { return graph_; }
+    const BpOsdSettings& settings() const { return settings_; }
+    std::span<const double> prior_llr() const { return prior_llr_; }
+    size_t rank() const { return rank_; }
+
+    // BP, then OSD unless the syndrome stop found BP's hard decision
+    // explaining the syndrome. Preconditions: syndrome.size() == n_checks,
+    // correction.size() == n_qubits.
+    BpOsdOutcome decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> correction, Workspace& ws,
+                             std::optional<BpBudget> budget = std::nullopt) const;
+
+    // BP alone with the engine's settings, at most max_iterations iterations;
+    // posteriors are left in ws.bp.posterior.
+    BpOutcome run_bp(std::span<const uint8_t> syndrome, size_t max_iterations, Workspace& ws) const;
+
+    // Decodes n_shots rows of n_checks bytes into rows of n_qubits bytes on
+    // the worker pool, with one workspace per worker thread.
+    void decode_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const;
+
+private:
+    BpOsdEngine() = default;
+
+    TannerGraph graph_;
+    BpOsdSettings settings_;
+    std::vector<double> prior_llr_;
+    size_t rank_ = 0;
+};
+
+// Checks the length of a per-column error-rate list and its values.
+Status validate_column_error_rates(std::span<const double> rates, size_t n_qubits);
+
+}  // namespace vornex

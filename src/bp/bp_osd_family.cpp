@@ -1,0 +1,141 @@
+#include "bp/bp_osd_family.h"
+
+#include <string>
+
+#include "base/shape.h"
+#include "base/worker_pool.h"
+#include "dem/dem_model.h"
+#include "dem/dem_reader.h"
+#include "dem/shot_rows.h"
+
+namespace vornex {
+
+BpOsdSettings BpOsdOptions::defined_bp_osd_settings() {
+    BpOsdSettings s;
+    s.bp.stop = BpStop::Posterior;
+    s.bp.max_iterations = kBpMaxIterations;
+    return s;
+}
+
+bool BpOsdOptions::is_defined() const {
+    const BpOsdSettings d = defined_bp_osd_settings();
+    const BpSettings& b = settings.bp;
+    return !error_channel && b.method == d.bp.method && b.ms_scaling_factor == d.bp.ms_scaling_factor &&
+           b.schedule == d.bp.schedule && b.stop == d.bp.stop && b.max_iterations == d.bp.max_iterations &&
+           settings.osd.method == d.osd.method && settings.osd.order == d.osd.order;
+}
+
+Result<BpOsdFamily> BpOsdFamily::create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
+                                        double error_rate, BpOsdOptions options) {
+    BpOsdFamily family;
+    if (options.is_defined()) {
+        auto defined = BpOsdDecoder::create(std::move(check_to_qubits), n_qubits, error_rate);
+        if (!defined) return defined.error();
+        family.defined_.emplace(std::move(defined).value());
+        return family;
+    }
+    const size_t nq = n_qubits ? *n_qubits : derived_n_qubits(check_to_qubits);
+    std::vector<double> rates = options.error_channel ? std::move(*options.error_channel)
+                                                      : std::vector<double>(nq, error_rate);
+    if (!options.error_channel && !(error_rate >= 0.0 && error_rate <= 1.0))
+        return value_error("error_rate must be in [0, 1] when settings are given");
+    auto engine = BpOsdEngine::create(check_to_qubits, nq, std::move(rates), options.settings);
+    if (!engine) return engine.error();
+    family.engine_ = std::make_shared<const BpOsdEngine>(std::move(engine).value());
+    return family;
+}
+
+Result<BpOsdFamily> BpOsdFamily::from_detector_error_model(std::string_view model_text, BpOsdSettings settings) {
+    auto model = read_detector_error_model(model_text);
+    if (!model) return model.error();
+    const DetectorErrorModel& dem = model.value();
+    CheckList detector_columns(dem.num_detectors);
+    std::vector<uint32_t> ids, observable_begin{0}, observables;
+    for (size_t j = 0; j < dem.num_errors(); ++j) {
+        column_detectors(dem, j, ids);
+        for (uint32_t d : ids) detector_columns[d].push_back(static_cast<uint32_t>(j));
+        column_observables(dem, j, ids);
+        observables.insert(observables.end(), ids.begin(), ids.end());
+        observable_begin.push_back(static_cast<uint32_t>(observables.size()));
+    }
+    auto engine = BpOsdEngine::create(detector_columns, dem.num_errors(), dem.probability, settings);
+    if (!engine) return engine.error();
+    BpOsdFamily family;
+    family.engine_ = std::make_shared<const BpOsdEngine>(std::move(engine).value());
+    family.model_ = std::make_shared<const ModelObservables>(
+        ModelObservables{static_cast<uint32_t>(dem.num_detectors), ObservableMap(dem.num_observables, observable_begin, observables)});
+    return family;
+}
+
+size_t BpOsdFamily::n_qubits() const { return defined_ ? defined_->n_qubits() : engine_->n_qubits(); }
+size_t BpOsdFamily::n_checks() const { return defined_ ? defined_->n_checks() : engine_->n_checks(); }
+
+Status BpOsdFamily::check_syndrome(size_t length) const {
+    if (length != n_checks())
+        return value_error("Syndrome length " + std::to_string(length) + " != n_checks " + std::to_string(n_checks()));
+    return ok_status();
+}
+
+Result<std::vector<uint8_t>> BpOsdFamily::decode(std::span<const uint8_t> syndrome) {
+    if (defined_) return defined_->decode(syndrome);
+    if (auto st = check_syndrome(syndrome.size()); !st) return st.error();
+    std::vector<uint8_t> correction(n_qubits());
+    engine_->decode_into(syndrome, correction, workspace_);
+    return correction;
+}
+
+Result<std::vector<uint8_t>> BpOsdFamily::decode_timed(std::span<const uint8_t> syndrome, double max_latency_ms) {
+    if (defined_) return defined_->decode_timed(syndrome, max_latency_ms);
+    if (auto st = check_syndrome(syndrome.size()); !st) return st.error();
+    std::vector<uint8_t> correction(n_qubits());
+    engine_->decode_into(syndrome, correction, workspace_, BpBudget{max_latency_ms});
+    return correction;
+}
+
+Result<std::vector<double>> BpOsdFamily::bp_decode(std::span<const uint8_t> syndrome, uint64_t max_iterations) {
+    if (defined_) return defined_->bp_decode(syndrome, max_iterations);
+    if (auto st = check_syndrome(syndrome.size()); !st) return st.error();
+    engine_->run_bp(syndrome, max_iterations, workspace_);
+    return std::vector<double>(workspace_.bp.posterior.begin(), workspace_.bp.posterior.begin() + n_qubits());
+}
+
+std::vector<uint8_t> BpOsdFamily::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
+    const size_t nc = n_checks(), nq = n_qubits();
+    std::vector<uint8_t> out(batch_bytes(n_shots, nq));
+    if (engine_) {
+        engine_->decode_batch(syndromes.data(), n_shots, out.data());
+        return out;
+    }
+    const BpOsdCode& code = defined_->code();
+    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
+        BpWorkspace bp;
+        OsdWorkspace osd;
+        for (size_t i = begin; i < end; ++i) {
+            const std::span<const uint8_t> s{syndromes.data() + i * nc, nc};
+            bp_run(code, s, kBpMaxIterations, bp);
+            osd_decode(code, s, bp.posterior, osd, {out.data() + i * nq, nq});
+        }
+    });
+    return out;
+}
+
+Result<std::vector<uint8_t>> BpOsdFamily::predict_observables(std::span<const uint8_t> events, size_t n_shots,
+                                                              bool bit_packed, bool parallel) const {
+    if (!model_)
+        return value_error(
+            "BPOSDDecoder has no observables: it was built from check lists; use "
+            "BPOSDDecoder.from_detector_error_model");
+    const BitRows in{engine_->n_checks(), bit_packed};
+    const BitRows out{model_->num_observables(), bit_packed};
+    if (events.size() != batch_bytes(n_shots, in.row_bytes()))
+        return value_error("detection events have " + std::to_string(events.size()) + " bytes per " +
+                           std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
+                           " per shot");
+    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
+    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel,
+                                          [&] { return make_predictor(); });
+    if (!status) return status.error();
+    return predictions;
+}
+
+}  // namespace vornex

@@ -1,0 +1,47 @@
+// Sparse parity-check matrix of a code, stored both ways round so belief
+// propagation can walk a check's qubits and a qubit's checks as flat runs.
+//
+// Edge e is one (check, qubit) pair with a 1 in the matrix; edges are
+// numbered check by check, so a check's messages are contiguous. A qubit
+// listed more than once in a check is one edge (the matrix entry is 1), and
+// indices >= n_qubits are left out, as the parity matrix of the defined
+// BP-OSD decoder does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "base/result.h"
+#include "code/check_graph.h"
+
+namespace vornex {
+
+struct TannerGraph {
+    size_t n_checks = 0;
+    size_t n_qubits = 0;
+    // check_offsets[c] .. check_offsets[c + 1]: the edges of check c.
+    std::vector<uint32_t> check_offsets;
+    // Qubit of each edge, ascending within a check.
+    std::vector<uint32_t> edge_qubit;
+    // qubit_offsets[q] .. qubit_offsets[q + 1]: positions in qubit_edges.
+    std::vector<uint32_t> qubit_offsets;
+    // Edge ids of each qubit, in ascending check order.
+    std::vector<uint32_t> qubit_edges;
+    // Check of each entry of qubit_edges (saves a search in OSD and syndromes).
+    std::vector<uint32_t> qubit_edge_check;
+    // Largest number of edges of one check (sizes the product-sum scratch).
+    size_t max_check_degree = 0;
+
+    size_t n_edges() const { return edge_qubit.size(); }
+};
+
+// Builds the graph of check_to_qubits over n_qubits columns. Fails only when
+// a size does not fit the 32-bit ids ("Code too large: ...").
+Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits);
+
+// True when every check's parity over `error` (bit 0 of each byte) equals
+// bit 0 of its syndrome byte.
+bool explains_syndrome(const TannerGraph& graph, const uint8_t* error, const uint8_t* syndrome);
+
+}  // namespace vornex
