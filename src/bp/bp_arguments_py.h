@@ -11,11 +11,6 @@
 
 namespace vornex::py {
 
-// The `model` argument of from_detector_error_model: model text (str), a
-// path (os.PathLike) to a file holding it, or any object whose str() is the
-// text (a stim.DetectorErrorModel, for one).
-std::string model_text_argument(PyObject* model);
-
 // BP settings from the keyword arguments max_iter, bp_method,
 // ms_scaling_factor, schedule and stop, at positions first .. first + 4;
 // omitted ones keep the values in `defaults`.

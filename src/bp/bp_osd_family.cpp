@@ -5,7 +5,6 @@
 #include "base/shape.h"
 #include "base/worker_pool.h"
 #include "dem/dem_model.h"
-#include "dem/dem_reader.h"
 #include "dem/shot_rows.h"
 
 namespace vornex {
@@ -45,10 +44,7 @@ Result<BpOsdFamily> BpOsdFamily::create(CheckList check_to_qubits, std::optional
     return family;
 }
 
-Result<BpOsdFamily> BpOsdFamily::from_detector_error_model(std::string_view model_text, BpOsdSettings settings) {
-    auto model = read_detector_error_model(model_text);
-    if (!model) return model.error();
-    const DetectorErrorModel& dem = model.value();
+Result<BpOsdFamily> BpOsdFamily::from_model(const DetectorErrorModel& dem, BpOsdSettings settings) {
     CheckList detector_columns(dem.num_detectors);
     std::vector<uint32_t> ids, observable_begin{0}, observables;
     for (size_t j = 0; j < dem.num_errors(); ++j) {

@@ -42,7 +42,7 @@ public:
     static Result<BpOsdFamily> create(CheckList check_to_qubits, std::optional<size_t> n_qubits, double error_rate,
                                       BpOsdOptions options);
     // Columns are the model's error mechanisms, checks its detectors.
-    static Result<BpOsdFamily> from_detector_error_model(std::string_view model_text, BpOsdSettings settings);
+    static Result<BpOsdFamily> from_model(const DetectorErrorModel& model, BpOsdSettings settings);
 
     size_t n_qubits() const;
     size_t n_checks() const;

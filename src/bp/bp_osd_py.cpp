@@ -4,6 +4,7 @@
 #include "bp/bp_arguments_py.h"
 #include "bp/bp_osd_family.h"
 #include "module/binding.h"
+#include "module/model_arg.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -45,8 +46,8 @@ std::unique_ptr<BpOsdFamily> from_matrix(const Args& args) {
 }
 
 std::unique_ptr<BpOsdFamily> from_detector_error_model(const Args& args) {
-    const std::string text = model_text_argument(args[0]);
-    return std::make_unique<BpOsdFamily>(unwrap(BpOsdFamily::from_detector_error_model(text, settings_from(args, 1))));
+    ModelArg model(args, 0);
+    return std::make_unique<BpOsdFamily>(unwrap(BpOsdFamily::from_model(*model, settings_from(args, 1))));
 }
 
 }  // namespace

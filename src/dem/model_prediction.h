@@ -8,6 +8,7 @@
 // (a matching engine tracking them along its paths) writes them directly.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -37,6 +38,10 @@ auto correction_predictor(const ModelObservables& model, size_t n_columns, Decod
 // num_observables bytes (or packed likewise). The caller has checked that
 // the decoder has a model and that `events` holds the rows.
 template <class Decoder>
+    requires requires(const Decoder& d) {
+        { d.model() } -> std::convertible_to<const ModelObservables*>;
+        d.make_predictor();
+    }
 Result<std::vector<uint8_t>> predict_observables(const Decoder& decoder, std::span<const uint8_t> events,
                                                  size_t n_shots, bool bit_packed, bool parallel) {
     const ModelObservables& model = *decoder.model();
@@ -48,5 +53,18 @@ Result<std::vector<uint8_t>> predict_observables(const Decoder& decoder, std::sp
     if (!status) return status.error();
     return predictions;
 }
+
+// The contract of a decoder family built from a detector error model, as the
+// bindings, the sinter plugin, the CLI and the tool server rely on it: the
+// model's sizes (num_detectors, num_observables; nullptr when the decoder was
+// built from check lists) and predictions of n_shots rows in either packing,
+// on one thread or on the worker pool. A family meets the last either through
+// make_predictor and the generic predict_observables above, or with an
+// overload of its own (a matching engine that tracks observables itself).
+template <class D>
+concept ModelFamily = requires(const D& decoder, std::span<const uint8_t> events, size_t n_shots, bool flag) {
+    { decoder.model() } -> std::convertible_to<const ModelObservables*>;
+    { predict_observables(decoder, events, n_shots, flag, flag) } -> std::same_as<Result<std::vector<uint8_t>>>;
+};
 
 }  // namespace vornex

@@ -11,7 +11,6 @@
 #include "base/worker_pool.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
-#include "dem/dem_reader.h"
 #include "dem/shot_rows.h"
 #include "matching/sparse_edge_matcher.h"
 
@@ -233,10 +232,7 @@ Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::spa
     return predictions;
 }
 
-Result<MatchingModel> matching_model_from_text(std::string_view model_text) {
-    auto read = read_detector_error_model(model_text);
-    if (!read) return read.error();
-    const DetectorErrorModel& dem = read.value();
+Result<MatchingModel> matching_model_from(const DetectorErrorModel& dem) {
     auto graph = build_dem_graph(dem);
     if (!graph) return graph.error();
     const DemGraph& g = graph.value();

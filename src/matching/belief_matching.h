@@ -49,7 +49,7 @@ struct MatchingModel {
 // the '^'-separated components of each as edges of the model's graph view.
 // Errors of probability 0 are left out. Fails where the graph view does (a
 // component with more than two detectors: the model must be decomposed).
-Result<MatchingModel> matching_model_from_text(std::string_view model_text);
+Result<MatchingModel> matching_model_from(const DetectorErrorModel& model);
 
 // Matching weight ln((1-p)/p) of an edge probability, with p held in
 // [1e-15, 0.5] so weights stay finite and non-negative (the matching engines

@@ -4,6 +4,7 @@
 #include "bp/bp_arguments_py.h"
 #include "matching/belief_matching.h"
 #include "module/binding.h"
+#include "module/model_arg.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -20,8 +21,8 @@ BpSettings belief_bp_defaults() {
 }
 
 std::unique_ptr<BeliefMatchingDecoder> build(const Args& args) {
-    const std::string text = model_text_argument(args[0]);
-    auto model = unwrap(matching_model_from_text(text));
+    ModelArg model_arg(args, 0);
+    auto model = unwrap(matching_model_from(*model_arg));
     const BpSettings bp = bp_settings_argument(args, 1, belief_bp_defaults());
     return std::make_unique<BeliefMatchingDecoder>(unwrap(BeliefMatchingDecoder::create(std::move(model), bp)));
 }

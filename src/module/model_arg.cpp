@@ -47,14 +47,24 @@ DetectorErrorModel read_model_file(PyObject* path) {
     std::string text;
     bool failed = file == nullptr;
     if (!failed) {
+        // Reads in chunks up to one byte past the bound, so a device or a
+        // file that keeps growing ends in an error rather than in memory.
         char buffer[1 << 16];
         size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
+        while (text.size() <= kMaxModelFileBytes && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+            text.append(buffer, n);
         failed = std::ferror(file.get()) != 0;
     }
     if (failed) {
         Ref fspath = Ref::checked(PyOS_FSPath(path));
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.get());
+        throw_python_error();
+    }
+    if (text.size() > kMaxModelFileBytes) {
+        Ref fspath = Ref::checked(PyOS_FSPath(path));
+        Ref shown = Ref::checked(PyObject_Repr(fspath.get()));
+        PyErr_Format(PyExc_ValueError, "model file %U is larger than the %zu-byte limit of a detector error model",
+                     shown.get(), kMaxModelFileBytes);
         throw_python_error();
     }
     return read_text(text);
@@ -77,6 +87,13 @@ ModelArg::ModelArg(const Args& args, size_t i) {
                      "stim.DetectorErrorModel, got %.200s",
                      args.name(i), Py_TYPE(object)->tp_name);
         throw_python_error();
+    }
+    // A decoder of nothing is almost always an empty file or a wrong path
+    // variable; building one silently would only move the surprise to the
+    // first shot.
+    if ((**this).num_detectors == 0 && (**this).num_errors() == 0) {
+        raise(PyExc_ValueError, std::string("argument '") + args.name(i) +
+                                    "': the detector error model is empty (no error mechanisms and no detectors)");
     }
 }
 

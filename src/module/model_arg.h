@@ -4,6 +4,7 @@
 // from_detector_error_model takes its model this way.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 
@@ -14,10 +15,15 @@
 
 namespace vornex::py {
 
+// Model files larger than this are refused before they are parsed (a d = 25,
+// 25-round circuit-level surface-code model is about 20 MB of text).
+inline constexpr size_t kMaxModelFileBytes = size_t{1} << 28;
+
 class ModelArg {
 public:
     // TypeError naming the argument for any other object; ValueError with the
-    // reader's line-numbered text for malformed text; OSError for a path that
+    // reader's line-numbered text for malformed text, for a file above
+    // kMaxModelFileBytes and for an empty model; OSError for a path that
     // cannot be read.
     ModelArg(const Args& args, size_t i);
 
@@ -38,7 +44,7 @@ std::unique_ptr<Native> construct_from_model(const Args& args) {
 }
 
 // Reads and flattens the model in a file; OSError (with the path) when the
-// file cannot be read, ValueError for its content.
+// file cannot be read, ValueError for its content or its size.
 DetectorErrorModel read_model_file(PyObject* path);
 
 // Flattens model text; ValueError with the reader's text.

@@ -66,7 +66,7 @@ const ModelObservables& model_of(const D& decoder) {
 
 }  // namespace detail
 
-template <class D>
+template <ModelFamily D>
 PyObject* predict_observables_method(const D& decoder, const Args& args) {
     const ModelObservables& model = detail::model_of(decoder);
     const bool bit_packed = args.get<std::optional<bool>>(1).value_or(false);
@@ -75,7 +75,7 @@ PyObject* predict_observables_method(const D& decoder, const Args& args) {
     return to_array(std::move(predictions));
 }
 
-template <class D>
+template <ModelFamily D>
 PyObject* predict_observables_batch_method(const D& decoder, const Args& args) {
     const ModelObservables& model = detail::model_of(decoder);
     const bool bit_packed = args.get<std::optional<bool>>(1).value_or(false);
