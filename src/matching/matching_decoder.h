@@ -13,12 +13,14 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/result.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
 #include "dem/dem_model.h"
+#include "matching/exact_matcher.h"
 #include "matching/sparse/matching_graph.h"
 
 namespace vornex {
@@ -33,11 +35,14 @@ public:
     static Result<MatchingDecoder> from_model(const DetectorErrorModel& model);
 
     size_t n_qubits() const { return n_qubits_; }
-    size_t n_checks() const { return graph_.n_nodes; }
+    size_t n_checks() const { return matcher_.n_nodes(); }
     size_t num_observables() const { return model_ ? model_->num_observables() : 0; }
     // The model's detectors and observables; nullptr when built from check lists.
     const ModelObservables* model() const { return model_.get(); }
-    const sparse::MatchingGraph& graph() const { return graph_; }
+    const sparse::MatchingGraph& graph() const { return matcher_.graph(); }
+    // The engine behind every decode, for callers that match fired detector
+    // lists themselves or with per-shot weights.
+    const ExactMatcher& matcher() const { return matcher_; }
 
     Status check_syndrome_length(size_t length) const;
     // One correction byte per qubit (per edge for a model); a check fires
@@ -51,7 +56,9 @@ public:
                                                      bool bit_packed, bool parallel) const;
 
 private:
-    sparse::MatchingGraph graph_;
+    explicit MatchingDecoder(ExactMatcher matcher) : matcher_(std::move(matcher)) {}
+
+    ExactMatcher matcher_;
     size_t n_qubits_ = 0;
     std::shared_ptr<const ModelObservables> model_;
 };

@@ -1,0 +1,81 @@
+// The one door to the exact sparse matching engine.
+//
+// Every matching decoder (plain, correlated, belief, learned, stream) drives
+// the engine through this class: build it once from a graph, then match one
+// shot's fired detectors, getting back the observable flips or the matched
+// edges. A shot may carry its own weights for a few edges (a list of edge
+// and weight, for that shot only): they are written into the calling
+// thread's copy of the graph before the match and undone after it, so a
+// re-weighted shot costs its overrides and never a rebuild, and once a
+// thread has its copy nothing is allocated.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "base/result.h"
+#include "matching/model_graph.h"
+#include "matching/sparse/matching_graph.h"
+#include "matching/sparse/sparse_types.h"
+
+namespace vornex {
+
+// One edge's weight for one shot, in the real units the matcher was built
+// with (for a model: ln((1 - p) / p)); finite and non-negative.
+struct EdgeWeight {
+    uint32_t edge;
+    double weight;
+};
+
+class ExactMatcher {
+public:
+    // `graph` with edge ids below n_edges; `scale` turns a real override
+    // weight w into the engine's integer llround(w * scale).
+    static Result<ExactMatcher> create(sparse::MatchingGraph graph, size_t n_edges, double scale);
+    // The graph of a model (see model_graph.h).
+    static Result<ExactMatcher> create(ModelMatchingGraph graph);
+
+    const sparse::MatchingGraph& graph() const { return graph_; }
+    size_t n_nodes() const { return graph_.n_nodes; }
+    // Edge ids run below this; ids the graph dropped (self-loops, heavier
+    // parallel edges) take no weight and are never matched.
+    size_t n_edges() const { return n_edges_; }
+    // The two ends of an edge (v == kBoundary for a boundary edge; u < v
+    // for a model's edges), both kNone for an edge the graph dropped.
+    std::pair<sparse::NodeId, sparse::NodeId> ends(uint32_t edge) const;
+    // The engine's integer for a real weight (clamped to the engine's range).
+    int64_t engine_weight(double weight) const;
+
+    // Minimum-weight matching of `fired` (distinct node ids) with the
+    // boundary; `observables` gets the XOR of the matched paths' masks.
+    // Fails with the engine's text when no perfect matching exists, or on a
+    // bad override (an edge id out of range, a negative or non-finite
+    // weight), changing nothing.
+    Status match(std::span<const sparse::NodeId> fired, sparse::ObsMask& observables,
+                 std::span<const EdgeWeight> overrides = {}) const;
+
+    // The same matching as its edges: `edges` is overwritten with the ids of
+    // the edges that an odd number of matched shortest paths run along, path
+    // by path (the correction: each edge once); `observables`, when given,
+    // gets the matching's observable flips as match() gives them.
+    Status match_edges(std::span<const sparse::NodeId> fired, std::vector<uint32_t>& edges,
+                       std::span<const EdgeWeight> overrides = {}, sparse::ObsMask* observables = nullptr) const;
+
+private:
+    ExactMatcher() = default;
+
+    struct Scratch;
+    Status apply(std::span<const EdgeWeight> overrides, Scratch& s) const;
+    static void restore(Scratch& s);
+
+    sparse::MatchingGraph graph_;
+    size_t n_edges_ = 0;
+    double scale_ = 1.0;
+    std::vector<uint32_t> half_edges_;  // per edge id, its two half-edges (kNone where it has fewer)
+    uint64_t serial_ = 0;               // tells a thread's copy of this graph from copies of others'
+};
+
+}  // namespace vornex
