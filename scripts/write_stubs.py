@@ -47,8 +47,8 @@ RETURN_TYPES = {
     "forward": F64, "predict_with_node_probs": f"tuple[{F64}, {F64}]", "generate_dataset": "Any",
     "train_bp": "float", "decode_hybrid": U8, "decode_heuristic": U8, "decode_standard": U8,
     "batch_decode_hybrid": U8, "batch_decode_standard": U8, "py_check_to_edges": "list[tuple[int, int]]",
-    "run_mcp_server": "None", "cuda_is_available": "bool", "predict_observables": U8,
-    "predict_observables_batch": U8,
+    "run_mcp_server": "None", "cuda_is_available": "bool", "decoder_families": "list[dict[str, Any]]",
+    "predict_observables": U8, "predict_observables_batch": U8,
 }
 GENERATOR = "tuple[list[list[int]], int]"
 # Properties with a setter (a getset descriptor does not tell without an instance).

@@ -4,15 +4,19 @@ sinter hands each worker process a pickled `VornexSinterDecoder` (a family
 name and keyword arguments only), which compiles one native decoder per
 detector error model and then predicts observables from bit-packed
 detection events without unpacking them in Python.
+
+`sinter_decoders()` lists `vornex_<family>` for every family and also answers
+to any other name of a family and to names with options,
+`vornex_bposd:osd_order=7`, when sinter looks them up.
 """
 from __future__ import annotations
 
 import numpy as np
 import sinter
 
-from .families import available_families, build_decoder
+from .families import SINTER_PREFIX, family_table, find_family, parse_decoder_spec
 
-PREFIX = "vornex_"
+PREFIX = SINTER_PREFIX
 
 
 class VornexCompiledDecoder(sinter.CompiledDecoder):
@@ -38,7 +42,13 @@ class VornexSinterDecoder(sinter.Decoder):
         self.family_kwargs = family_kwargs
 
     def compile_decoder_for_dem(self, *, dem) -> VornexCompiledDecoder:
-        decoder = build_decoder(self.family, dem, **self.family_kwargs)
+        family = find_family(self.family)
+        try:
+            decoder = family.cls.from_detector_error_model(dem, **self.family_kwargs)
+        except ValueError as e:
+            # Raised in a worker, where sinter shows it at the end of its own
+            # report: say which decoder refused which model.
+            raise ValueError(f"{PREFIX}{family.name} cannot decode this task's detector error model: {e}") from None
         return VornexCompiledDecoder(decoder, dem.num_detectors, dem.num_observables)
 
     def __repr__(self) -> str:
@@ -46,6 +56,34 @@ class VornexSinterDecoder(sinter.Decoder):
         return f"VornexSinterDecoder({self.family!r}{kwargs})"
 
 
+class VornexDecoders(dict):
+    """`vornex_<family>` -> decoder for every family. Any other name of a family (`vornex_union_find`) and names
+    with options (`vornex_bposd:osd_order=7`) are made when sinter looks them up; options the family refuses
+    raise its ValueError then."""
+
+    def __missing__(self, name):
+        if not self._ours(name):
+            raise KeyError(name)
+        spec = parse_decoder_spec(name)
+        return VornexSinterDecoder(spec.family.name, **spec.options)
+
+    def __contains__(self, name) -> bool:
+        return dict.__contains__(self, name) or self._ours(name)
+
+    def get(self, name, default=None):
+        return self[name] if name in self else default
+
+    @staticmethod
+    def _ours(name) -> bool:
+        if not isinstance(name, str) or not name.startswith(PREFIX):
+            return False
+        try:
+            find_family(name.partition(":")[0])
+        except ValueError:
+            return False
+        return True
+
+
 def sinter_decoders() -> dict[str, sinter.Decoder]:
     """`vornex_<family>` -> decoder, for every family in this build of the module."""
-    return {PREFIX + family: VornexSinterDecoder(family) for family in available_families()}
+    return VornexDecoders({family.sinter_name: VornexSinterDecoder(family.name) for family in family_table()})

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "dem/decoder_families.h"
+
 namespace vornex {
 namespace {
 
@@ -73,7 +75,9 @@ private:
             return value_error("line " + std::to_string(model_.line[column]) + ": error component " +
                                component_text(detectors_) + " flips " + std::to_string(detectors_.size()) +
                                " detectors (a hyperedge); graph decoders take at most 2 per component: split it "
-                               "with '^', e.g. by generating the model with decompose_errors=True");
+                               "with '^' (as stim's decompose_errors=True does where the circuit allows), or "
+                               "decode with a family that accepts hyperedges: " +
+                               hyperedge_family_names());
         }
         if (detectors_.empty()) {
             undetectable_ += !observables_.empty();

@@ -52,6 +52,7 @@ ItemFactory const kRegistry[] = {
     py_generate_repetition_code_checks_function,
     run_mcp_server_function,
     cuda_is_available_function,
+    decoder_families_function,
 };
 
 int add_panic_exception(PyObject* module) {

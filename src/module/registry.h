@@ -40,5 +40,6 @@ ModuleItem& py_generate_ring_code_checks_function();
 ModuleItem& py_generate_repetition_code_checks_function();
 ModuleItem& run_mcp_server_function();
 ModuleItem& cuda_is_available_function();
+ModuleItem& decoder_families_function();
 
 }  // namespace vornex::py

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "dem/model_prediction.h"
+#include "dem/decoder_families.h"
 #include "matching/matching_decoder.h"
 #include "server/tool_arguments.h"
 #include "uf/decoder.h"
@@ -33,14 +34,14 @@ Result<ShotPredictor> build_predictor(const DetectorErrorModel& model) {
 }
 
 struct ModelDecoderFamily {
-    std::string_view name;
+    std::string_view name;  // its name in the family table
     Result<ShotPredictor> (*build)(const DetectorErrorModel&);
 };
 
 constexpr ModelDecoderFamily kFamilies[] = {
     {"matching", build_predictor<MatchingDecoder>},
-    {"union_find", build_predictor<UnionFindDecoder>},
-    {"weighted_union_find", build_predictor<WeightedUnionFindDecoder>},
+    {"uf", build_predictor<UnionFindDecoder>},
+    {"weighted_uf", build_predictor<WeightedUnionFindDecoder>},
 };
 
 constexpr auto kFamilyNames = [] {
@@ -66,9 +67,10 @@ Result<std::string> read_model_text(const OrderedJson& arguments) {
 Result<size_t> read_decoder(const OrderedJson& arguments) {
     const OrderedJson* v = argument(arguments, "decoder");
     if (v == nullptr || v->is_null()) return size_t{0};
-    if (v->is_string())
-        for (size_t i = 0; i < kFamilyNames.size(); ++i)
-            if (v->get_ref<const std::string&>() == kFamilyNames[i]) return i;
+    // Any name of a family in the table (an older one too) that this tool builds.
+    const DecoderFamily* family = v->is_string() ? find_decoder_family(v->get_ref<const std::string&>()) : nullptr;
+    for (size_t i = 0; family != nullptr && i < kFamilyNames.size(); ++i)
+        if (family->name == kFamilyNames[i]) return i;
     std::string names;
     for (std::string_view name : kFamilyNames) names += (names.empty() ? "" : ", ") + std::string(name);
     return value_error("decoder must be one of " + names + ", got " + shown_value(*v));

@@ -25,7 +25,8 @@ inline constexpr DemReaderLimits kToolModelLimits{uint64_t{1} << 23, uint32_t{1}
 // Most shots one call decodes.
 inline constexpr uint64_t kMaxToolShots = 10'000;
 
-// The decoder families a call may choose, by name; the first is the default.
+// The decoder families a call may choose, by their names in the family
+// table (which also accepts their older names); the first is the default.
 std::span<const std::string_view> model_decoder_names();
 
 // A call's arguments, read in full before the model is.

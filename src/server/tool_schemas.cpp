@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/family_tool.h"
 #include "server/model_tool.h"
 #include "server/tool_arguments.h"
 
@@ -126,7 +127,8 @@ Json predict_tool() {
           shots_property(integer_in(0, kToolModelLimits.max_detectors - 1),
                          "each the ids of the detectors that fired (empty for a quiet shot).")},
          {"decoder", described(std::move(decoders), "Decoder family: matching (exact minimum-weight matching, "
-                                                    "the default), union_find or weighted_union_find.")}},
+                                                    "the default), uf (Union-Find) or weighted_uf (Union-Find grown "
+                                                    "by edge weight); list_decoder_families describes them.")}},
         Json::array({"detector_error_model"}));
     Json output = object_schema(
         {{"decoder", described(typed("string"), "The decoder family used.")},
@@ -147,7 +149,7 @@ Json predict_tool() {
 }  // namespace
 
 Json tools_list_result(const HostedTools* hosted) {
-    Json tools = {decode_tool(), benchmark_tool(), info_tool(), predict_tool()};
+    Json tools = {decode_tool(), benchmark_tool(), info_tool(), predict_tool(), family_listing_tool()};
     if (hosted != nullptr)
         for (const HostedTool& tool : *hosted) tools.push_back(tool.listing);
     return {{"tools", std::move(tools)}};

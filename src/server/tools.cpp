@@ -9,6 +9,7 @@
 #include "base/version.h"
 #include "evaluation/benchmark.h"
 #include "matching/blossom.h"
+#include "server/family_tool.h"
 #include "server/json_rpc.h"
 #include "server/model_tool.h"
 #include "server/tool_arguments.h"
@@ -160,6 +161,8 @@ Result<std::string> run_tool(const std::string& name, const OrderedJson& argumen
         output = predict_observables_tool(a.value(), progress);
     } else if (name == "get_decoder_info") {
         output = decoder_info();
+    } else if (name == "list_decoder_families") {
+        output = decoder_families_output();
     } else if (const HostedTool* tool = find_hosted(hosted, name)) {
         return run_hosted(*tool, arguments, progress);
     } else {

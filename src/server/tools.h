@@ -1,5 +1,5 @@
 // The server's tools: "decode_syndrome", "benchmark_decoder",
-// "get_decoder_info" and "predict_observables". Stateless: every call builds what it needs afresh.
+// "get_decoder_info", "predict_observables" and "list_decoder_families". Stateless: every call builds what it needs afresh.
 #pragma once
 
 #include <nlohmann/json.hpp>

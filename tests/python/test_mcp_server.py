@@ -88,7 +88,7 @@ def test_initialize_and_tools_list(server):
                                   "protocol_version": agreed, "serverInfo": info, "server_info": info}
     tools = server.request("tools/list")["result"]["tools"]
     assert [t["name"] for t in tools] == ["decode_syndrome", "benchmark_decoder", "get_decoder_info",
-                                          "predict_observables"]
+                                          "predict_observables", "list_decoder_families"]
     assert list(tools[0]) == ["description", "inputSchema", "name", "outputSchema"]
     assert tools[0]["inputSchema"]["required"] == ["check_to_qubits", "syndrome"]
     assert tools[1]["description"] == "Run a benchmark of the decoder and return performance metrics."

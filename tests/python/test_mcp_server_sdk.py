@@ -61,7 +61,7 @@ def test_sdk_client_connects_lists_calls_and_pings(caplog):
     expected = vx.UnionFindDecoder(CHECKS, N_QUBITS).decode(np.array([0, 1, 1, 0], np.uint8)).tolist()
     assert init.server_info.name == "vornex-mcp" and init.server_info.version == "0.6.6"
     assert [t.name for t in tools.tools] == ["decode_syndrome", "benchmark_decoder", "get_decoder_info",
-                                             "predict_observables", *HOSTED]
+                                             "predict_observables", "list_decoder_families", *HOSTED]
     for tool in tools.tools:
         assert tool.output_schema["type"] == "object"
         for name, prop in tool.input_schema["properties"].items():

@@ -261,6 +261,7 @@ TEST(McpTools, OutputTextIsCompactAndMatchesStructuredContent) {
         {"decode_syndrome", R"({"check_to_qubits":[[0,1],[1,2],[2,3],[3,4]],"syndrome":[1,0,0,1],"n_qubits":12})"},
         {"benchmark_decoder", R"({"check_to_qubits":[[0,1]],"n_samples":2})"},
         {"get_decoder_info", "{}"},
+        {"list_decoder_families", "{}"},
     };
     for (const auto& [tool, arguments] : calls) {
         const json result = json::parse(call(tool, arguments)).at("result");

@@ -80,8 +80,8 @@ TEST(McpPredictTool, AgreesWithEachFamilyInBothShotForms) {
     }
     const std::pair<const char*, std::vector<uint8_t>> families[] = {
         {"matching", direct_predictions<MatchingDecoder>(text, events, kShots)},
-        {"union_find", direct_predictions<UnionFindDecoder>(text, events, kShots)},
-        {"weighted_union_find", direct_predictions<WeightedUnionFindDecoder>(text, events, kShots)},
+        {"uf", direct_predictions<UnionFindDecoder>(text, events, kShots)},
+        {"weighted_uf", direct_predictions<WeightedUnionFindDecoder>(text, events, kShots)},
     };
     for (const auto& [family, expected] : families) {
         json want = json::array();
@@ -108,6 +108,12 @@ TEST(McpPredictTool, AgreesWithEachFamilyInBothShotForms) {
     const json one = output_of({{"detector_error_model", chain_model(5)}, {"fired_detectors", json::parse("[[0],[],[4]]")}});
     EXPECT_EQ(one.at("decoder"), "matching");
     EXPECT_EQ(one.at("predictions"), json::parse("[[1],[0],[0]]"));
+    // Older names and sinter's name choose the family, which answers by its one name.
+    for (const char* name : {"union_find", "vornex_uf"})
+        EXPECT_EQ(output_of({{"detector_error_model", chain_model(5)}, {"fired_detectors", json::parse("[[0]]")},
+                             {"decoder", name}})
+                      .at("decoder"),
+                  "uf");
 }
 
 TEST(McpPredictTool, MalformedArgumentsAreInvalidParams) {
@@ -128,7 +134,7 @@ TEST(McpPredictTool, MalformedArgumentsAreInvalidParams) {
         {{{"detector_error_model", text}, {"fired_detectors", ordered_json(std::vector<std::vector<int>>(10001))}},
          "fired_detectors may hold at most 10000 shots, got 10001"},
         {{{"detector_error_model", text}, {"fired_detectors", {{0}}}, {"decoder", "blossom"}},
-         R"(decoder must be one of matching, union_find, weighted_union_find, got "blossom")"},
+         R"(decoder must be one of matching, uf, weighted_uf, got "blossom")"},
     };
     for (const auto& [arguments, message] : cases) EXPECT_EQ(malformed_of(arguments), message) << arguments.dump();
 }
@@ -154,7 +160,7 @@ TEST(McpPredictTool, FailuresOfWellFormedCallsAreErrorResults) {
               std::string::npos);
     // The family's refusal of the model (a hyperedge) is passed on as it reads.
     const std::string hyper = "error(0.1) D0 D1 D2\n";
-    EXPECT_EQ(failure_of({{"detector_error_model", hyper}, {"fired_detectors", {{0}}}, {"decoder", "union_find"}}),
+    EXPECT_EQ(failure_of({{"detector_error_model", hyper}, {"fired_detectors", {{0}}}, {"decoder", "uf"}}),
               UnionFindDecoder::from_model(read_detector_error_model(hyper).value()).error().message);
 }
 

@@ -1,0 +1,97 @@
+#include "dem/decoder_families.h"
+
+#include <algorithm>
+
+namespace vornex {
+namespace {
+
+// One row per family; a new family adds its row here (and its class to the module).
+constexpr DecoderFamily kFamilies[] = {
+    {.name = "matching",
+     .class_name = "MatchingDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = true,
+     .summary = "Exact minimum-weight perfect matching on the model's graph (sparse blossom); the default for surface "
+                "and repetition codes."},
+    {.name = "uf",
+     .class_name = "UnionFindDecoder",
+     .aliases = "union_find",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Union-Find cluster growth on unweighted edges (Delfosse-Nickerson): the fastest, less accurate than "
+                "matching."},
+    {.name = "weighted_uf",
+     .class_name = "WeightedUnionFindDecoder",
+     .aliases = "weighted_union_find",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Union-Find grown by edge weight: faster than matching, between Union-Find and matching in accuracy."},
+    {.name = "blossom",
+     .class_name = "BlossomDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Blossom matching among each defect's nearest defects on a dense graph, with Union-Find and GF(2) "
+                "fallbacks: the library's first matching decoder, kept for its fixed outputs; prefer matching."},
+    {.name = "bposd",
+     .class_name = "BPOSDDecoder",
+     .aliases = "",
+     .hyperedges = true,
+     .exact = false,
+     .summary = "Belief propagation with ordered-statistics post-processing on the whole model: decodes hyperedges "
+                "(colour codes, LDPC codes); the slowest."},
+    {.name = "belief_matching",
+     .class_name = "BeliefMatchingDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Belief propagation reweights the graph per shot, then exact matching: more accurate than matching at "
+                "circuit-level noise, several times slower."},
+    {.name = "lookup",
+     .class_name = "LookupTableDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "A table of low-weight error patterns keyed by syndrome, Union-Find on a miss: for small codes."},
+    {.name = "learned_matching",
+     .class_name = "LearnedMatchingDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Matching on weights a small network corrects per shot, trained on the model's own errors: for "
+                "experiments with learned reweighting."},
+};
+
+}  // namespace
+
+std::span<const DecoderFamily> decoder_families() { return kFamilies; }
+
+std::vector<std::string_view> aliases_of(const DecoderFamily& family) {
+    std::vector<std::string_view> names;
+    std::string_view rest = family.aliases;
+    while (!rest.empty()) {
+        const size_t blank = rest.find(' ');
+        names.push_back(rest.substr(0, blank));
+        rest.remove_prefix(blank == std::string_view::npos ? rest.size() : blank + 1);
+    }
+    return names;
+}
+
+const DecoderFamily* find_decoder_family(std::string_view name) {
+    if (name.starts_with(kSinterPrefix)) name.remove_prefix(kSinterPrefix.size());
+    for (const DecoderFamily& family : kFamilies) {
+        const auto aliases = aliases_of(family);
+        if (family.name == name || std::ranges::find(aliases, name) != aliases.end()) return &family;
+    }
+    return nullptr;
+}
+
+std::string hyperedge_family_names() {
+    std::string names;
+    for (const DecoderFamily& family : kFamilies)
+        if (family.hyperedges) names += (names.empty() ? "" : ", ") + std::string(family.name);
+    return names;
+}
+
+}  // namespace vornex
