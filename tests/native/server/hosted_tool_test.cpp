@@ -31,8 +31,8 @@ Result<json> call(const HostedTools& tools, Kind kind, const std::string& text, 
 TEST(McpHostedTools, ListedAfterTheServersOwnAndCalledByName) {
     const HostedTools tools = echo_tool();
     const json listed = json::parse(answer_request({"2.0", 1, true, "tools/list", nullptr}, nullptr, &tools));
-    ASSERT_EQ(listed.at("result").at("tools").size(), 5u);
-    EXPECT_EQ(listed.at("result").at("tools")[4], tools[0].listing);
+    ASSERT_EQ(listed.at("result").at("tools").size(), 6u);
+    EXPECT_EQ(listed.at("result").at("tools")[5], tools[0].listing);
     // Without the host's tools the name is unknown.
     EXPECT_EQ(call_tool({{"name", "echo"}}).error().message, "Unknown tool: echo");
 

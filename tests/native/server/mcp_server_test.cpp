@@ -156,11 +156,12 @@ TEST(McpRequests, FixedResults) {
                   initialized("2025-11-25"))
             << params;
     const json tools = json::parse(answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})")).at("result").at("tools");
-    ASSERT_EQ(tools.size(), 4u);
+    ASSERT_EQ(tools.size(), 5u);
     EXPECT_EQ(tools[0].at("name"), "decode_syndrome");
     EXPECT_EQ(tools[1].at("inputSchema").at("required"), json::array({"check_to_qubits"}));
     EXPECT_EQ(tools[2].at("inputSchema").dump(), R"({"properties":{},"type":"object"})");
     EXPECT_EQ(tools[3].at("name"), "predict_observables");
+    EXPECT_EQ(tools[4].at("name"), "list_decoder_families");
 }
 
 TEST(McpTools, UnknownToolsAndMalformedArgumentsAreInvalidParams) {
