@@ -2,7 +2,8 @@
 decoded by one of the library's decoders until a shot budget (or an error budget) is spent.
 
 The server runs it on its answering thread through `run_mcp_server(tools=...)`; it needs stim, so it is
-offered only when stim imports (the package's `stim` extra).
+offered only when stim imports (the package's `stim` extra). Each circuit is offered only with the decoders
+that can decode its error model: a colour code's keeps hyperedges, so only families that accept them.
 """
 from __future__ import annotations
 
@@ -13,10 +14,16 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from .families import family_table, find_family
+
 NAME = "estimate_logical_error_rate"
 CIRCUITS = ("repetition_code:memory", "surface_code:rotated_memory_x", "surface_code:rotated_memory_z",
             "surface_code:unrotated_memory_x", "surface_code:unrotated_memory_z", "color_code:memory_xyz")
-DECODERS = ("matching", "union_find", "weighted_union_find")
+# Circuits whose error models keep hyperedges: stim cannot split their errors into graph edges.
+HYPEREDGE_CIRCUITS = ("color_code:memory_xyz",)
+# Families not offered: a lookup table enumerates error patterns, far too many for circuit-level models of
+# these sizes, and learned matching is plain matching until it is trained, which a call does not do.
+NOT_OFFERED = ("lookup", "learned_matching")
 DISTANCES = (2, 25)
 ROUNDS = (1, 100)
 MAX_NOISE = 0.5
@@ -47,8 +54,15 @@ def _integer(low: int, high: int) -> dict:
     return {"type": "integer", "minimum": low, "maximum": high}
 
 
+def decoders(circuit: str | None = None) -> list[str]:
+    """The families offered (for `circuit`: those that can decode it), the default first."""
+    return [f.name for f in family_table() if f.name not in NOT_OFFERED
+            and (f.hyperedges or circuit not in HYPEREDGE_CIRCUITS)]
+
+
 def listing() -> str:
     """The tool's entry in tools/list, as JSON text."""
+    graph_circuits = [c for c in CIRCUITS if c not in HYPEREDGE_CIRCUITS]
     properties = {
         "circuit": _described({"type": "string", "enum": list(CIRCUITS)},
                               "Which generated memory experiment to run (code and measured basis)."),
@@ -57,9 +71,11 @@ def listing() -> str:
         "noise": _described({"type": "number", "exclusiveMinimum": 0, "maximum": MAX_NOISE},
                             "Probability of each circuit-level fault: depolarisation after every Clifford gate and "
                             "on data qubits before each round, flips of resets and measurements."),
-        "decoder": _described({"type": "string", "enum": list(DECODERS)},
-                              "Decoder family: matching (exact minimum-weight matching, the default), union_find "
-                              "or weighted_union_find."),
+        "decoder": _described({"type": "string", "enum": decoders()},
+                              f"Decoder family (list_decoder_families describes each). {', '.join(graph_circuits)} "
+                              f"take any, {decoders(graph_circuits[0])[0]} by default; "
+                              f"{', '.join(HYPEREDGE_CIRCUITS)} only those that accept hyperedges "
+                              f"({', '.join(decoders(HYPEREDGE_CIRCUITS[0]))}), the first by default."),
         "max_shots": _described(_integer(*SHOTS), f"Shot budget (default {DEFAULT_SHOTS:,})."),
         "max_errors": _described(_integer(*SHOTS), "Stop once this many shots were decoded wrongly (optional)."),
         "seed": _described(_integer(*SEEDS), "Seed of the circuit sampler (optional; fresh entropy otherwise)."),
@@ -84,7 +100,10 @@ def listing() -> str:
         "description": "Estimate the logical error rate of a generated quantum memory experiment (repetition, "
                        "surface or colour code) under circuit-level noise, decoded by one of this library's "
                        "decoders, within a shot budget.",
-        "inputSchema": {"type": "object", "properties": properties, "required": ["circuit", "distance", "noise"]},
+        "inputSchema": {"type": "object", "properties": properties, "required": ["circuit", "distance", "noise"],
+                        "allOf": [{"if": {"properties": {"circuit": {"const": circuit}}, "required": ["circuit"]},
+                                   "then": {"properties": {"decoder": {"enum": decoders(circuit)}}}}
+                                  for circuit in HYPEREDGE_CIRCUITS]},
         "outputSchema": {"type": "object", "properties": outputs, "required": list(outputs)},
     })
 
@@ -115,6 +134,24 @@ def _choice(arguments: dict, name: str, options: tuple[str, ...], default):
     return value
 
 
+def _decoder_choice(arguments: dict, circuit: str) -> str:
+    """The family named by "decoder" (any of its names), one that can decode the circuit; its default else."""
+    offered = decoders(circuit)
+    value = arguments.get("decoder")
+    if value is None:
+        return offered[0]
+    try:
+        name = find_family(value).name if isinstance(value, str) else None
+    except ValueError:
+        name = None
+    if name not in decoders():
+        raise ValueError(f"decoder must be one of {', '.join(decoders())}, got {_shown(value)}")
+    if name not in offered:
+        raise ValueError(f"decoder {name} cannot decode {circuit}: its error model has hyperedges; decoders for "
+                         f"it: {', '.join(offered)}")
+    return name
+
+
 def read_arguments(arguments) -> Arguments:
     """The call's arguments checked against their documented bounds; ValueError names the first one outside."""
     if not isinstance(arguments, dict):
@@ -130,18 +167,19 @@ def read_arguments(arguments) -> Arguments:
         distance=distance,
         rounds=_integer_argument(arguments, "rounds", ROUNDS, None),
         noise=float(noise),
-        decoder=_choice(arguments, "decoder", DECODERS, DECODERS[0]),
+        decoder=_decoder_choice(arguments, circuit),
         max_shots=_integer_argument(arguments, "max_shots", SHOTS, DEFAULT_SHOTS),
         max_errors=_integer_argument(arguments, "max_errors", SHOTS, None),
         seed=_integer_argument(arguments, "seed", SEEDS, None),
     )
 
 
-def _decoder(family: str, model):
-    import vornex_decoder_v3 as vx
-    cls = {"matching": vx.MatchingDecoder, "union_find": vx.UnionFindDecoder,
-           "weighted_union_find": vx.WeightedUnionFindDecoder}[family]
-    return cls.from_detector_error_model(model)
+def _error_model(circuit):
+    """The circuit's detector error model, split into graph edges where stim can (as sinter does)."""
+    try:
+        return circuit.detector_error_model(decompose_errors=True)
+    except ValueError:
+        return circuit.detector_error_model()
 
 
 def estimate(a: Arguments, progress) -> dict:
@@ -155,13 +193,13 @@ def estimate(a: Arguments, progress) -> dict:
                                          before_round_data_depolarization=a.noise,
                                          before_measure_flip_probability=a.noise,
                                          after_reset_flip_probability=a.noise)
-        model = circuit.detector_error_model(decompose_errors=True)
+        model = _error_model(circuit)
     except ValueError as e:
         # stim's first two lines say what failed; the rest is advice for its own callers.
         reason = " ".join(str(e).splitlines()[:2])
         raise RuntimeError(f"stim could not build the experiment's error model: {reason}") from None
     try:
-        decoder = _decoder(a.decoder, model)
+        decoder = find_family(a.decoder).cls.from_detector_error_model(model)
     except ValueError as e:
         raise RuntimeError(str(e)) from None
     sampler = circuit.compile_detector_sampler(seed=a.seed)

@@ -180,14 +180,18 @@ def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_st
     async def body(session):
         await session.initialize()
         ok = {family: await session.call_tool("estimate_logical_error_rate", {**LER, "decoder": family, "seed": 3})
-              for family in ("matching", "union_find", "weighted_union_find")}
+              for family in ("matching", "uf", "weighted_uf")}
+        ok["older name"] = await session.call_tool("estimate_logical_error_rate", {**LER, "decoder": "union_find",
+                                                                                   "max_shots": 100})
         ok["budget"] = await session.call_tool("estimate_logical_error_rate", {**LER, "max_errors": 30})
+        # A colour code's model keeps hyperedges: by default a family that accepts them decodes it.
         ok["hyperedges"] = await session.call_tool("estimate_logical_error_rate", {
-            "circuit": "color_code:memory_xyz", "distance": 5, "noise": 0.01})
+            "circuit": "color_code:memory_xyz", "distance": 5, "noise": 0.01, "max_shots": 300})
         refused = {}
         for label, change in (("distance", {"distance": 1}), ("noise", {"noise": 0.7}), ("rounds", {"rounds": 2.0}),
                               ("circuit", {"circuit": "toric"}), ("shots", {"max_shots": 1_000_001}),
-                              ("decoder", {"decoder": "blossom"})):
+                              ("decoder", {"decoder": "pymatching"}),
+                              ("graph decoder", {"circuit": "color_code:memory_xyz", "decoder": "matching"})):
             with pytest.raises(ProtocolError) as raised:
                 await session.call_tool("estimate_logical_error_rate", {**LER, **change})
             refused[label] = str(raised.value)
@@ -195,7 +199,7 @@ def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_st
 
     ok, refused, cancelled = run_session(body, caplog)
     peer = peer_error_rate(20_000)
-    for family in ("matching", "union_find", "weighted_union_find"):
+    for family in ("matching", "uf", "weighted_uf"):
         out = ok[family].structured_content
         assert out["shots"] == 20_000 and out["num_detectors"] == 8 and out["decoder"] == family
         assert out["logical_error_rate"] == out["errors"] / out["shots"]
@@ -204,8 +208,9 @@ def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_st
         z = (out["logical_error_rate"] - peer) / np.sqrt(pooled * (1 - pooled) * 2 / 20_000)
         assert abs(z) < 4.5 or (family != "matching" and out["logical_error_rate"] > peer), (family, out, peer)
     assert 30 <= ok["budget"].structured_content["errors"] and ok["budget"].structured_content["shots"] < 20_000
-    assert ok["hyperedges"].is_error
-    assert ok["hyperedges"].content[0].text.startswith("stim could not build the experiment's error model: ")
+    assert ok["older name"].structured_content["decoder"] == "uf"
+    hyperedges = ok["hyperedges"].structured_content
+    assert hyperedges["decoder"] == "bposd" and hyperedges["shots"] == 300 and hyperedges["errors"] < 300
     assert refused["distance"].endswith("distance must be an integer in [2, 25], got 1")
     assert refused["noise"].endswith("noise must be a number in (0, 0.5], got 0.7")
     assert refused["rounds"].endswith("rounds must be an integer in [1, 100], got 2.0")
@@ -213,5 +218,9 @@ def test_logical_error_rate_tool_agrees_with_a_peer_refuses_bad_arguments_and_st
                                        'surface_code:rotated_memory_z, surface_code:unrotated_memory_x, '
                                        'surface_code:unrotated_memory_z, color_code:memory_xyz, got "toric"')
     assert refused["shots"].endswith("max_shots must be an integer in [1, 1000000], got 1000001")
-    assert refused["decoder"].endswith('decoder must be one of matching, union_find, weighted_union_find, got "blossom"')
+    from vornex_tools.circuit_tool import decoders
+    assert refused["decoder"].endswith(f'decoder must be one of {", ".join(decoders())}, got "pymatching"')
+    colour = ", ".join(decoders("color_code:memory_xyz"))
+    assert refused["graph decoder"].endswith("decoder matching cannot decode color_code:memory_xyz: its error model "
+                                             f"has hyperedges; decoders for it: {colour}")
     check_stopped_promptly(*cancelled, reports=2, total=1_000_000)
