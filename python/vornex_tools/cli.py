@@ -1,7 +1,11 @@
 """The `vornex` command: predict observables, count mistakes, sweep logical error rates, serve tools.
 
-Exit codes: 0 success, 1 bad input (unreadable or malformed files, widths
-that do not match), 2 bad command-line arguments.
+Stim's and PyMatching's spellings are accepted beside the dashed ones
+(`--in_format`, `--out_format`, `--obs_out`, `--obs_in`, `count_mistakes`).
+A decoder is a family with optional options, `--decoder bposd:osd_order=7`,
+as sinter and `vornex sweep` take it. Exit codes: 0 success, 1 an error
+(bad arguments, unreadable or malformed files, widths that do not match),
+reported as one `vornex: error:` line; 130 interrupted.
 """
 from __future__ import annotations
 
@@ -12,52 +16,58 @@ import sys
 import numpy as np
 
 from . import decode_run
-from .families import available_families
+from .arguments import Parser, add_option
+from .families import DEFAULT_FAMILY, family_table, parse_decoder_spec
 from .shot_data import FORMATS
 from .sweeps.command import add_sweep_arguments, run_sweep
 
-DEFAULT_DECODER = "blossom"
-EXIT_BAD_INPUT = 1
+DEFAULT_DECODER = DEFAULT_FAMILY
+EXIT_ERROR = 1
+EXIT_BAD_INPUT = EXIT_ERROR
+EXIT_INTERRUPTED = 130
 
 
 def _add_model_arguments(parser: argparse.ArgumentParser, *, required: bool) -> None:
-    parser.add_argument("--dem", required=required, metavar="FILE",
-                        help="detector error model file (Stim's text format)")
-    parser.add_argument("--in", dest="input", required=required, metavar="FILE",
-                        help="detection events, one shot per record ('-' for standard input)")
-    parser.add_argument("--in-format", choices=FORMATS, default="01", help="format of --in (default: 01)")
-    parser.add_argument("--in-includes-appended-observables", action="store_true",
-                        help="each shot of --in ends with the actual observable flips")
-    families = list(available_families())
-    parser.add_argument("--decoder", choices=families,
-                        default=DEFAULT_DECODER if DEFAULT_DECODER in families else (families or [None])[0],
-                        help=f"decoder family (default: {DEFAULT_DECODER})")
+    add_option(parser, "--dem", required=required, metavar="FILE",
+               help="detector error model file (Stim's text format)")
+    add_option(parser, "--in", dest="input", required=required, metavar="FILE",
+               help="detection events, one shot per record ('-' for standard input)")
+    add_option(parser, "--in-format", choices=FORMATS, default="01", help="format of --in (default: 01)")
+    add_option(parser, "--in-includes-appended-observables", action="store_true",
+               help="each shot of --in ends with the actual observable flips")
+    families = ", ".join(f.name for f in family_table())
+    add_option(parser, "--decoder", default=DEFAULT_DECODER, metavar="FAMILY[:OPTION=VALUE,...]",
+               help=f"decoder family ({families}; default: {DEFAULT_DECODER}) with options of its "
+                    "from_detector_error_model, e.g. bposd:osd_order=7")
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="vornex", description="Quantum error correction decoding from the shell.")
+    parser = Parser(prog="vornex", description="Quantum error correction decoding from the shell.")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     predict = commands.add_parser("predict", help="predict observable flips from detection events",
                                   description="Decode detection events and write the predicted observable flips.")
     _add_model_arguments(predict, required=True)
-    predict.add_argument("--out", required=True, metavar="FILE", help="predictions ('-' for standard output)")
-    predict.add_argument("--out-format", choices=FORMATS, default="01", help="format of --out (default: 01)")
+    add_option(predict, "--out", "--obs_out", required=True, metavar="FILE",
+               help="predictions ('-' for standard output)")
+    add_option(predict, "--out-format", "--obs_out_format", choices=FORMATS, default="01",
+               help="format of --out (default: 01)")
     predict.set_defaults(run=run_predict)
 
     count = commands.add_parser(
-        "count", help="count mistaken predictions",
+        "count", aliases=["count_mistakes"], help="count mistaken predictions",
         description="Count shots whose predicted observable flips differ from the actual ones. Predictions come "
                     "from --predictions, or are decoded here from --dem and --in.")
     _add_model_arguments(count, required=False)
-    count.add_argument("--predictions", metavar="FILE", help="predicted observable flips")
-    count.add_argument("--predictions-format", choices=FORMATS, default="01",
-                       help="format of --predictions (default: 01)")
-    count.add_argument("--obs", metavar="FILE", help="actual observable flips")
-    count.add_argument("--obs-format", choices=FORMATS, default="01", help="format of --obs (default: 01)")
-    count.add_argument("--num-observables", type=int, metavar="N",
-                       help="observables per shot, when there is no --dem to tell")
-    count.add_argument("--json", action="store_true", help="print the counts as one JSON object")
+    add_option(count, "--predictions", metavar="FILE", help="predicted observable flips")
+    add_option(count, "--predictions-format", choices=FORMATS, default="01",
+               help="format of --predictions (default: 01)")
+    add_option(count, "--obs", "--obs_in", metavar="FILE", help="actual observable flips")
+    add_option(count, "--obs-format", "--obs_in_format", choices=FORMATS, default="01",
+               help="format of --obs (default: 01)")
+    add_option(count, "--num-observables", type=int, metavar="N",
+               help="observables per shot, when there is no --dem to tell")
+    add_option(count, "--json", action="store_true", help="print the counts as one JSON object")
     count.set_defaults(run=run_count)
 
     sweep = commands.add_parser(
@@ -72,8 +82,25 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _decoder_spec(args: argparse.Namespace):
+    """The --decoder spec, checked before any file is read."""
+    return parse_decoder_spec(args.decoder)
+
+
+def _load_model(path: str):
+    model = decode_run.load_model(path)
+    if model.num_observables == 0:
+        warn(f"the model {path!r} has no observables: every prediction is empty")
+    return model
+
+
+def warn(message: str) -> None:
+    print(f"vornex: warning: {message}", file=sys.stderr)
+
+
 def run_predict(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
-    model = decode_run.load_model(args.dem)
+    _decoder_spec(args)
+    model = _load_model(args.dem)
     events = decode_run.read_events(args.input, args.in_format, model,
                                     appended_observables=args.in_includes_appended_observables)
     predictions = decode_run.predict(model, args.decoder, events.packed_detectors, label="vornex predict")
@@ -103,7 +130,9 @@ def _count_inputs(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
         parser.error("give --obs, or --in with --in-includes-appended-observables")
     if args.dem is None and args.num_observables is None:
         parser.error("give --dem or --num-observables")
-    model = decode_run.load_model(args.dem) if args.dem is not None else None
+    if args.predictions is None:
+        _decoder_spec(args)
+    model = _load_model(args.dem) if args.dem is not None else None
     num_observables = model.num_observables if model is not None else args.num_observables
     if args.predictions is not None:
         predictions = decode_run.read_observables(args.predictions, args.predictions_format, num_observables)
@@ -124,13 +153,22 @@ def run_serve(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None
 
 
 def main(argv: list[str] | None = None) -> int:
+    import vornex_decoder_v3 as vx
     parser = build_parser()
-    args = parser.parse_args(argv)
     try:
+        args = parser.parse_args(argv)
         args.run(args, parser)
-    except (ValueError, OSError) as e:
-        print(f"vornex: error: {e}", file=sys.stderr)
-        return EXIT_BAD_INPUT
     except KeyboardInterrupt:
-        return 130
+        return EXIT_INTERRUPTED
+    except (Exception, vx.PanicException) as e:  # noqa: BLE001 - every failure is one line, never a traceback
+        print(f"vornex: error: {error_text(e)}", file=sys.stderr)
+        return EXIT_ERROR
     return 0
+
+
+def error_text(error: BaseException) -> str:
+    """The error on one line; its kind is named unless it is a plain bad-input error."""
+    text = " ".join(str(error).split("\n")).strip()
+    if isinstance(error, (ValueError, OSError)) and text:
+        return text
+    return f"{type(error).__name__}: {text}" if text else type(error).__name__

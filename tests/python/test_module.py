@@ -30,6 +30,7 @@ FUNCTION_ORDER = [
     "py_generate_repetition_code_checks",
     "run_mcp_server",
     "cuda_is_available",
+    "decoder_families",
 ]
 
 CLASS_ORDER = [

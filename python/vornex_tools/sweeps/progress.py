@@ -20,6 +20,7 @@ class TaskRow:
     label: str
     plan: TaskPlan
     reported_done: bool = False
+    failure: str | None = None  # why the task stopped before its stopping rule, when it failed
 
 
 class SweepProgress:

@@ -4,7 +4,10 @@ The driver sends batches, counts each finished batch once (writing its row to
 the results file at once) and sizes further batches from what came back. A
 batch whose worker died is run again by the scheduler, or sent again here if
 the scheduler gives up on it; either way only one result of it is counted,
-because each batch is a single future whose result is read once.
+because each batch is a single future whose result is read once. A batch that
+fails (a decoder refusing a task's model, say) fails its task alone: the
+error is logged, the other tasks run on, and the sweep raises SweepFailed
+with every task's totals once they are done.
 """
 from __future__ import annotations
 
@@ -37,6 +40,18 @@ WAIT_SECONDS = 0.25
 THREADS_REFRESH_SECONDS = 2.0
 # Times a batch is sent again after the scheduler gave up on it (its workers kept dying).
 MAX_RESENDS = 3
+
+
+class SweepFailed(RuntimeError):
+    """Some tasks failed; the others ran to their stopping rules. Carries the totals of every task, as a
+    successful sweep returns them, and each failed task's error by its label."""
+
+    def __init__(self, totals: list[sinter.TaskStats], failures: dict[str, str]):
+        self.totals = totals
+        self.failures = failures
+        where = "; ".join(f"task {label}: {text}" for label, text in failures.items())
+        count = "" if len(failures) == 1 else f"{len(failures)} of {len(totals)} tasks failed: "
+        super().__init__(count + where)
 
 
 @dataclass
@@ -85,7 +100,8 @@ def sweep(tasks: Iterable[sinter.Task], *, decoders: Iterable[str] = DEFAULT_DEC
         otherwise); None for standard error, False for none.
 
     Returns the totals of each task (earlier rows of the file included), in
-    the order of the tasks.
+    the order of the tasks. A task whose batches fail stops there while the
+    others go on; at the end SweepFailed carries the totals and the errors.
     """
     if isinstance(decoders, str):
         decoders = [decoders]
@@ -107,9 +123,13 @@ def sweep(tasks: Iterable[sinter.Task], *, decoders: Iterable[str] = DEFAULT_DEC
                 _Driver(client, items, results, reporter, base_seed).run()
         if reporter:
             reporter.finish()
-    return [sinter.TaskStats(strong_id=item.payload.strong_id, decoder=item.task.decoder,
-                             json_metadata=item.task.json_metadata, shots=item.plan.shots,
-                             errors=item.plan.errors, seconds=item.plan.seconds) for item in items]
+    totals = [sinter.TaskStats(strong_id=item.payload.strong_id, decoder=item.task.decoder,
+                               json_metadata=item.task.json_metadata, shots=item.plan.shots,
+                               errors=item.plan.errors, seconds=item.plan.seconds) for item in items]
+    failures = {item.row.label: item.row.failure for item in items if item.row.failure is not None}
+    if failures:
+        raise SweepFailed(totals, failures)
+    return totals
 
 
 class _Driver:
@@ -148,7 +168,7 @@ class _Driver:
     def _send_batches(self) -> None:
         capacity = BATCHES_PER_THREAD * self._worker_threads()
         while len(self.in_flight) < capacity:
-            wanting = [item for item in self.items if item.plan.wants_batch()]
+            wanting = [item for item in self.items if item.row.failure is None and item.plan.wants_batch()]
             if not wanting:
                 return
             item = min(wanting, key=lambda i: (i.plan.in_flight_batches, i.plan.shots))
@@ -177,14 +197,30 @@ class _Driver:
             if item.plan.finished():
                 item.payload_future = None  # lets the workers drop the task's payload
             return
+        if item.row.failure is not None:
+            return  # a batch of a task that already failed
         error = future.exception() if future.status == "error" else None
         if _is_lost_worker(error) or future.status in ("cancelled", "lost"):
             if batch.sends > MAX_RESENDS:
-                raise RuntimeError(f"task {item.row.label}: a batch was lost {batch.sends} times with its workers")
+                self._fail(item, f"a batch was lost {batch.sends} times with its workers")
+                return
             batch.sends += 1
             self._send(batch)
             return
-        raise ValueError(f"task {item.row.label}: {type(error).__name__}: {error}") from error
+        self._fail(item, f"{type(error).__name__}: {' '.join(str(error).splitlines())}")
+
+    def _fail(self, item: _SweepTask, text: str) -> None:
+        """Stops the task: its batches in flight are dropped and no more are sent; the others go on."""
+        item.row.failure = text
+        item.row.reported_done = True
+        dropped = [future for future, batch in self.in_flight.items() if batch.item is item]
+        for future in dropped:
+            del self.in_flight[future]
+        if dropped:
+            self.client.cancel(dropped)
+        item.payload_future = None
+        if self.reporter:
+            self.reporter.say(f"failed {item.row.label}: {text}")
 
     def _batch_seed(self, item: _SweepTask) -> int:
         # Distinct per task, per batch of this run and per resumed starting point,

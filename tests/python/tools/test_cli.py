@@ -50,7 +50,7 @@ def test_predict_through_standard_streams(experiment):
     ones = "".join("".join("01"[b] for b in row) + "\n" for row in dets[:50].astype(int))
     result = vornex("predict", "--dem", folder / "model.dem", "--in", "-", "--out", "-", stdin=ones.encode())
     assert result.returncode == 0
-    expected = build_decoder("blossom", dem).predict_observables_batch(dets[:50])
+    expected = build_decoder("matching", dem).predict_observables_batch(dets[:50])
     assert result.stdout.decode() == "".join(f"{row[0]}\n" for row in expected)
 
 
@@ -110,18 +110,24 @@ def test_bad_files_exit_with_one_line(experiment, tmp_path):
 
 
 @pytest.mark.parametrize("args, message", [
-    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--decoder", "nope"], b"argument --decoder: invalid choice"),
-    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--in-format", "csv"], b"argument --in-format: invalid"),
-    (["predict", "--dem", "m"], b"the following arguments are required: --in, --out"),
+    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--decoder", "nope"],
+     b"unknown decoder family 'nope'; available: matching, "),
+    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--decoder", "bposd:osd_order=x"],
+     b"decoder 'bposd:osd_order=x': "),
+    (["predict", "--dem", "m", "--in", "x", "--out", "y", "--in-format", "csv"], b"argument --in-format/--in_format: "
+                                                                                 b"invalid choice: 'csv'"),
+    (["predict", "--dem", "m"], b"the following arguments are required: --in, --out/--obs_out"),
     (["count", "--obs", "o"], b"give --predictions, or --dem and --in to decode"),
     (["count", "--predictions", "p"], b"give --obs, or --in with --in-includes-appended-observables"),
     (["count", "--predictions", "p", "--obs", "o"], b"give --dem or --num-observables"),
+    (["count", "--predictions", "p", "--obs", "o", "--bogus"], b"unrecognized arguments: --bogus"),
     ([], b"the following arguments are required: COMMAND"),
 ])
-def test_bad_arguments_exit_with_usage(args, message):
+def test_bad_arguments_are_one_error_line(args, message):
     result = vornex(*args)
-    assert result.returncode == 2
-    assert result.stderr.startswith(b"usage: vornex") and message in result.stderr
+    assert result.returncode == 1
+    assert result.stderr.startswith(b"vornex: error: ") and message in result.stderr
+    assert result.stderr.count(b"\n") == 1, result.stderr
 
 
 def test_serve_answers_on_standard_streams():
@@ -176,3 +182,45 @@ def test_predictions_are_the_same_across_chunks(experiment, monkeypatch):
     monkeypatch.setattr(decode_run, "CHUNK_SHOTS", 300)
     assert np.array_equal(decode_run.predict(dem, "uf", packed, label="test"), whole)
     assert np.array_equal(whole, build_decoder("uf", dem).predict_observables_batch(dets.view(np.uint8)))
+
+
+def test_stim_and_pymatching_spellings_give_pymatchings_files(experiment, tmp_path):
+    pymatching = pytest.importorskip("pymatching")
+    folder, dem, dets, obs = experiment
+    stim.write_shot_data_file(data=np.hstack([dets, obs]), path=str(tmp_path / "both.b8"), format="b8",
+                              num_detectors=dem.num_detectors, num_observables=dem.num_observables)
+    common = ["--dem", str(folder / "model.dem"), "--in", str(tmp_path / "both.b8"), "--in_format", "b8",
+              "--in_includes_appended_observables"]
+    pymatching.cli(command_line_args=["predict", *common, "--out", str(tmp_path / "peer.01"), "--out_format", "01"])
+    # The same words, with the family's own options syntax, and stim's name for an observables file.
+    result = vornex("predict", *common, "--obs_out", tmp_path / "ours.01", "--obs_out_format", "01")
+    assert result.returncode == 0 and result.stderr == b""
+    assert (tmp_path / "ours.01").read_bytes() == (tmp_path / "peer.01").read_bytes()
+
+    stim.write_shot_data_file(data=obs, path=str(tmp_path / "obs.r8"), format="r8", num_observables=1)
+    predicted = stim.read_shot_data_file(path=str(tmp_path / "ours.01"), format="01", num_observables=1)
+    errors = int(np.count_nonzero(predicted != obs))
+    for command in (["count_mistakes", *common], ["count", *common, "--obs_in", tmp_path / "obs.r8",
+                                                   "--obs_in_format", "r8", "--decoder", "bposd:osd_order=2"]):
+        result = vornex(*command, "--json")
+        assert result.returncode == 0, result.stderr
+        counted = json.loads(result.stdout)["errors"]
+        assert counted == errors if command[0] == "count_mistakes" else 0 < counted < 2 * errors + 20
+
+
+def test_models_the_command_cannot_decode_well_are_told(tmp_path):
+    (tmp_path / "no_obs.dem").write_text("error(0.1) D0 D1\nerror(0.1) D1\n")
+    (tmp_path / "dets.01").write_text("01\n11\n")
+    result = vornex("predict", "--dem", tmp_path / "no_obs.dem", "--in", tmp_path / "dets.01", "--out", "-")
+    assert result.returncode == 0 and result.stdout == b"\n\n"
+    assert result.stderr == (f"vornex: warning: the model {str(tmp_path / 'no_obs.dem')!r} has no observables: "
+                             f"every prediction is empty\n").encode()
+    # A hyperedge: the default family refuses it and says which families take it, on one line.
+    (tmp_path / "hyper.dem").write_text("error(0.1) D0 D1 L0\nerror(0.1) D0 D1 D2\n")
+    (tmp_path / "dets3.01").write_text("110\n")
+    result = vornex("predict", "--dem", tmp_path / "hyper.dem", "--in", tmp_path / "dets3.01", "--out", "-")
+    assert result.returncode == 1 and result.stderr.count(b"\n") == 1
+    assert result.stderr.startswith(b"vornex: error: line 2: ") and result.stderr.endswith(b"hyperedges: bposd\n")
+    result = vornex("predict", "--dem", tmp_path / "hyper.dem", "--in", tmp_path / "dets3.01", "--out", "-",
+                    "--decoder", "bposd")
+    assert result.returncode == 0 and result.stdout in (b"0\n", b"1\n")
