@@ -1,4 +1,10 @@
-"""Decoders a sweep can use: this library's families, sinter's built-in decoders and custom ones, by name."""
+"""Decoders a sweep can use: this library's families, sinter's built-in decoders and custom ones, by name.
+
+This library's families go by any of their names, with or without sinter's
+`vornex_` prefix and with options (`bposd:osd_order=7`); a sweep records them
+under one spelling, `vornex_<family>[:options]`, so that the same decoder
+always resumes the same rows of a results file.
+"""
 from __future__ import annotations
 
 import importlib
@@ -6,8 +12,8 @@ from collections.abc import Iterable, Mapping
 
 import sinter
 
-# A tiny model every decoder can be compiled for, to find decoders whose package is missing before a sweep starts.
-_PROBE_MODEL = "error(0.1) D0 L0\nerror(0.1) D0 D1\nerror(0.1) D1"
+from ..families import PROBE_MODEL as _PROBE_MODEL
+from ..families import SINTER_PREFIX, find_family, parse_decoder_spec
 
 
 def available_decoders(custom: Mapping[str, sinter.Decoder] | None = None) -> dict[str, sinter.Decoder]:
@@ -19,16 +25,32 @@ def available_decoders(custom: Mapping[str, sinter.Decoder] | None = None) -> di
     return decoders
 
 
+def decoder_name(name: str, custom: Mapping[str, sinter.Decoder] | None = None) -> str:
+    """The name a sweep records for `name`: `vornex_<family>[:options]` for this library's families (options
+    refused by the family raise its ValueError), any other name as it is."""
+    if (custom and name in custom) or name in sinter.BUILT_IN_DECODERS:
+        return name
+    try:
+        find_family(name.partition(":")[0].strip())
+    except ValueError:
+        return name
+    return parse_decoder_spec(name).text(SINTER_PREFIX)
+
+
 def resolve_decoders(names: Iterable[str], custom: Mapping[str, sinter.Decoder] | None = None
                      ) -> dict[str, sinter.Decoder]:
-    """The named decoders, each checked to be usable here; ValueError names what is unknown or missing."""
+    """The named decoders (names as decoder_name gives them), each checked to be usable here; ValueError names
+    what is unknown or missing."""
+    from .. import sinter_decoders
+    ours = sinter_decoders()
     available = available_decoders(custom)
     chosen = {}
     for name in names:
-        if name not in available:
+        decoder = available.get(name) or (ours[name] if name in ours else None)
+        if decoder is None:
             raise ValueError(f"unknown decoder {name!r}; available: {', '.join(sorted(available))}")
-        _require_usable(name, available[name])
-        chosen[name] = available[name]
+        _require_usable(name, decoder)
+        chosen[name] = decoder
     if not chosen:
         raise ValueError("no decoder given")
     return chosen

@@ -26,7 +26,7 @@ import sinter
 
 from .batch import TaskPayload, forward_payload, run_batch
 from .cluster import dask_client
-from .decoders import resolve_decoders
+from .decoders import decoder_name, resolve_decoders
 from .plan import DEFAULT_BATCH_SECONDS, DEFAULT_START_BATCH, Budget, TaskPlan
 from .progress import SweepProgress, TaskRow, task_labels
 from .results import ResultsFile
@@ -84,8 +84,10 @@ def sweep(tasks: Iterable[sinter.Task], *, decoders: Iterable[str] = DEFAULT_DEC
     tasks: `sinter.Task`s with a circuit; a task without a decoder runs with
         each of `decoders`. A task's own `collection_options` narrow the
         limits given here.
-    decoders: names from `vornex_tools.sinter_decoders()`, sinter's built-in
-        decoders (e.g. "pymatching") or `custom_decoders`.
+    decoders: this library's families by any of their names, with options
+        ("matching", "vornex_uf", "bposd:osd_order=7"; recorded as
+        `vornex_<family>[:options]`), sinter's built-in decoders (e.g.
+        "pymatching") or `custom_decoders`.
     max_shots, max_errors: stopping rules; a task stops at whichever it meets
         first (errors can overshoot by the batches in flight).
     save: results file in sinter's CSV layout. Rows are appended as batches
@@ -263,7 +265,9 @@ class _NoResults:
 def _prepare_tasks(tasks, decoders, custom_decoders) -> list[tuple[sinter.Task, sinter.Decoder]]:
     """(task with its decoder and model, decoder object) for each task and decoder, each task once."""
     tasks = list(tasks)
-    names = list(dict.fromkeys(list(decoders) + [t.decoder for t in tasks if t.decoder is not None]))
+    decoders = [decoder_name(name, custom_decoders) for name in decoders]
+    names = list(dict.fromkeys(decoders + [decoder_name(t.decoder, custom_decoders) for t in tasks
+                                           if t.decoder is not None]))
     available = resolve_decoders(names, custom_decoders)
     prepared, seen = [], set()
     for task in tasks:
@@ -272,7 +276,7 @@ def _prepare_tasks(tasks, decoders, custom_decoders) -> list[tuple[sinter.Task, 
         if task.postselection_mask is not None or task.postselected_observables_mask is not None:
             raise ValueError("tasks with postselection are not supported by sweep")
         model = task.detector_error_model if task.detector_error_model is not None else _model_of(task.circuit)
-        for name in ([task.decoder] if task.decoder is not None else list(decoders)):
+        for name in ([decoder_name(task.decoder, custom_decoders)] if task.decoder is not None else decoders):
             full = sinter.Task(circuit=task.circuit, decoder=name, detector_error_model=model,
                                json_metadata=task.json_metadata, collection_options=task.collection_options)
             if full.strong_id() not in seen:

@@ -172,3 +172,26 @@ def test_command_refuses_what_it_cannot_run(tmp_path):
     assert hyperedges.stderr.startswith("vornex: error: task vornex_matching")
     assert "decompose_errors=True" in hyperedges.stderr
     assert (tmp_path / "out.csv").read_text() == sinter.CSV_HEADER + "\n"
+
+
+def test_a_failing_task_fails_alone_and_the_others_finish(tmp_path):
+    pytest.importorskip("distributed")
+    hyperedge = tmp_path / "three_detectors.stim"  # a graph decoder refuses its model on the workers
+    hyperedge.write_text("X_ERROR(0.1) 0\nM 0 0 0\nDETECTOR rec[-1]\nDETECTOR rec[-2]\nDETECTOR rec[-3]\n"
+                         "OBSERVABLE_INCLUDE(0) rec[-1]\n")
+    good = tmp_path / "d=3.stim"
+    stim.Circuit.generated("repetition_code:memory", distance=3, rounds=3,
+                           before_round_data_depolarization=0.05).to_file(good)
+    save = tmp_path / "out.csv"
+    result = vornex_sweep("--circuits", hyperedge, good, "--max_shots", "2000", "--workers", "1", "--quiet",
+                          "--decoders", "matching", "vornex_union_find", "--save_resume_filepath", save)
+    assert result.returncode == 1
+    # One error line naming both failed tasks; the table has every task, the failed ones marked.
+    assert result.stderr.count("\n") == 1 and result.stderr.startswith("vornex: error: 2 of 4 tasks failed: ")
+    assert "hyperedges: bposd" in result.stderr
+    table = {line.split()[0] + " " + line.split()[1]: line.split()[-1] for line in result.stdout.splitlines()[1:]}
+    assert table == {"vornex_matching path=" + str(hyperedge): "failed", "vornex_uf path=" + str(hyperedge): "failed",
+                     "vornex_matching d=3": table["vornex_matching d=3"], "vornex_uf d=3": table["vornex_uf d=3"]}
+    saved = sinter.read_stats_from_csv_files(save)
+    assert sorted((s.decoder, s.json_metadata["d"], s.shots) for s in saved) == [("vornex_matching", 3, 2000),
+                                                                                 ("vornex_uf", 3, 2000)]
