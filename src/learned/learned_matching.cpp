@@ -9,7 +9,7 @@
 #include "base/wyrand.h"
 #include "dem/observable_map.h"
 #include "dem/shot_rows.h"
-#include "matching/sparse/sparse_matching.h"
+#include "matching/model_graph.h"
 
 namespace vornex {
 namespace {
@@ -43,11 +43,11 @@ double sigmoid(double v) {
 }  // namespace
 
 LearnedMatchingDecoder::LearnedMatchingDecoder(std::shared_ptr<const DemGraph> graph, MechanismEdges mechanisms,
-                                               sparse::ReweightedGraph prior_graph, EdgeResidualNetwork network)
+                                               ExactMatcher matcher, EdgeResidualNetwork network)
     : graph_(std::move(graph)),
       mechanisms_(std::move(mechanisms)),
       features_(std::make_shared<const EventFeatures>(*graph_, mechanisms_)),
-      prior_graph_(std::move(prior_graph)),
+      matcher_(std::move(matcher)),
       network_(std::move(network)) {
     max_weight_ = kMinCeiling;
     for (const DemEdge& edge : graph_->edges) {
@@ -88,30 +88,20 @@ Result<LearnedMatchingDecoder> LearnedMatchingDecoder::from_model(const Detector
     auto built = build_dem_graph(model);
     if (!built) return built.error();
     auto graph = std::make_shared<const DemGraph>(std::move(built).value());
-    if (Status s = require_non_negative_weights(*graph, "LearnedMatchingDecoder"); !s) return s.error();
-    if (graph->num_observables > 64)
-        return value_error("LearnedMatchingDecoder supports at most 64 observables; the model has " +
-                           std::to_string(graph->num_observables));
+    // Fine rounding: a shot's corrected weights fall between the priors, and
+    // the matcher must tell them apart even when every prior is the same.
+    auto matching_graph = model_matching_graph(*graph, "LearnedMatchingDecoder", WeightRounding::Fine);
+    if (!matching_graph) return matching_graph.error();
     if (graph->num_detectors == 0) return value_error("LearnedMatchingDecoder needs a model with detectors");
-    std::vector<sparse::GraphEdge> edges;
-    std::vector<double> priors;
-    for (size_t e = 0; e < graph->edges.size(); ++e) {
-        const DemEdge& edge = graph->edges[e];
-        sparse::ObsMask mask = 0;
-        for (uint32_t o : graph->observables_of(e)) mask |= sparse::ObsMask{1} << o;
-        edges.push_back({edge.u, edge.v == kDemBoundary ? sparse::kBoundary : edge.v, 0, mask, 0});
-        priors.push_back(edge.weight);
-    }
-    auto prior_graph = sparse::ReweightedGraph::create(graph->num_detectors, edges);
-    if (!prior_graph) return prior_graph.error();
-    if (Status s = prior_graph.value().set_weights(priors); !s) return s.error();
+    auto matcher = ExactMatcher::create(std::move(matching_graph).value());
+    if (!matcher) return matcher.error();
     MechanismEdges mechanisms = MechanismEdges::create(model, *graph);
-    return LearnedMatchingDecoder(std::move(graph), std::move(mechanisms), std::move(prior_graph).value(),
+    return LearnedMatchingDecoder(std::move(graph), std::move(mechanisms), std::move(matcher).value(),
                                   EdgeResidualNetwork(kEdgeInputCount, hidden_size, n_layers, seed));
 }
 
 LearnedMatchingDecoder::Workspace LearnedMatchingDecoder::make_workspace() const {
-    return Workspace{features_->make_workspace(), {}, prior_weights_, prior_graph_, {}, {}};
+    return Workspace{features_->make_workspace(), {}, prior_weights_, {}, {}};
 }
 
 double LearnedMatchingDecoder::corrected_weight(size_t edge, double correction) const {
@@ -157,18 +147,17 @@ Status LearnedMatchingDecoder::predict_into(std::span<const uint8_t> events, std
     std::fill(observables.begin(), observables.end(), uint8_t{0});
     if (Status s = read_events(events, ws); !s) return s;
     if (ws.events.empty()) return ok_status();
-    const sparse::MatchingGraph* graph = &prior_graph_.graph();
-    if (!prior) correct_weights(ws);
-    // Without an explained partner every weight is the prior.
-    if (!prior && !ws.features.edges.empty()) {
-        const Status set = ws.graph.set_weights(ws.weights);
+    // Without an explained partner every weight is the prior, and there is
+    // nothing to override.
+    ws.overrides.clear();
+    if (!prior) {
+        correct_weights(ws);
+        for (uint32_t e : ws.features.edges) ws.overrides.push_back({e, ws.weights[e]});
         restore_weights(ws);
-        if (!set) return set;
-        graph = &ws.graph.graph();
     }
-    if (Status s = sparse::sparse_match(*graph, ws.events, ws.matching); !s) return s;
-    for (size_t o = 0; o < observables.size(); ++o)
-        observables[o] = static_cast<uint8_t>((ws.matching.observables >> o) & 1);
+    sparse::ObsMask flips = 0;
+    if (Status s = matcher_.match(ws.events, flips, ws.overrides); !s) return s;
+    for (size_t o = 0; o < observables.size(); ++o) observables[o] = static_cast<uint8_t>((flips >> o) & 1);
     return ok_status();
 }
 

@@ -1,15 +1,16 @@
 // Learned matching: a small network corrects, per shot, the prior
 // log-likelihood weight ln((1 - p) / p) of each edge of a detector error
 // model's graph view near the shot's detection events, and exact
-// minimum-weight matching runs on the corrected weights.
+// minimum-weight matching runs on the corrected weights (the visited edges'
+// weights go to the exact matcher as this shot's overrides).
 //
 // The network reads event-local inputs (learned/event_features.h): how the
 // edge's ends and their neighbours fired, and whether the edges it is
 // decomposed together with are explained by fired detectors, which is how
 // correlated errors (one mechanism flipping several edges) reach the
 // weights. An edge with none of these keeps its prior weight, so a shot
-// costs a pass over the edges at its events plus an in-place reweighting of
-// a matching graph built once. The network starts as the identity
+// costs a pass over the edges at its events plus the overrides of those
+// edges in a matching graph built once. The network starts as the identity
 // (correction zero: plain matching) and is trained on seeded samples of the
 // model's own mechanisms by cross-entropy on which edges flipped; the
 // network of lowest logical error rate on held-out samples is kept, the
@@ -31,8 +32,7 @@
 #include "learned/edge_residual_network.h"
 #include "learned/event_features.h"
 #include "learned/mechanism_edges.h"
-#include "matching/sparse/reweighted_graph.h"
-#include "matching/sparse/sparse_engine.h"
+#include "matching/exact_matcher.h"
 
 namespace vornex {
 
@@ -50,9 +50,8 @@ public:
         EventFeatures::Workspace features;     // the shot's visited edges and their inputs
         EdgeResidualNetwork::Trace network;    // forward-pass scratch
         std::vector<double> weights;           // per edge: this shot's weight; the prior off the visited edges
-        sparse::ReweightedGraph graph;         // a copy of the decoder's graph, reweighted per shot
+        std::vector<EdgeWeight> overrides;     // the visited edges and their weights, for the matcher
         std::vector<sparse::NodeId> events;    // fired detectors
-        sparse::SparseMatching matching;
     };
 
     // hidden_size units in each of n_layers hidden layers; `seed` fixes the
@@ -103,8 +102,8 @@ public:
     Status load_weights(const std::string& path);
 
 private:
-    LearnedMatchingDecoder(std::shared_ptr<const DemGraph> graph, MechanismEdges mechanisms,
-                           sparse::ReweightedGraph prior_graph, EdgeResidualNetwork network);
+    LearnedMatchingDecoder(std::shared_ptr<const DemGraph> graph, MechanismEdges mechanisms, ExactMatcher matcher,
+                           EdgeResidualNetwork network);
 
     // Fired detectors of a 0/1 row into ws.events; false on a wrong length.
     Status read_events(std::span<const uint8_t> events, Workspace& ws) const;
@@ -120,7 +119,7 @@ private:
     std::shared_ptr<const EventFeatures> features_;
     std::vector<double> prior_weights_;              // per model edge, ln((1 - p) / p)
     double max_weight_ = 0.0;                        // corrected weights are held in [0, max_weight_]
-    sparse::ReweightedGraph prior_graph_;            // the matching graph with the prior weights
+    ExactMatcher matcher_;                           // the matching graph with the prior weights
     EdgeResidualNetwork network_;
     std::vector<double> tabulated_;                  // per edge, kTableEntries corrected weights by partner counts
     std::shared_ptr<const ModelObservables> observables_;

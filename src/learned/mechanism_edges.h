@@ -15,7 +15,7 @@
 #include "base/wyrand.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
-#include "matching/sparse/sparse_types.h"
+#include "matching/exact_matcher.h"
 
 namespace vornex {
 

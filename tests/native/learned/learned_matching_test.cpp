@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -149,8 +150,13 @@ TEST(LearnedMatching, EventLocalPathEqualsFullPass) {
             ASSERT_EQ(dec.edge_weights(events).value(), expected) << "shot " << shot;
             for (size_t k = 0; k < expected.size(); ++k) corrected += expected[k] != dec.prior_weights()[k];
 
+            // Rounded as the decoder's matcher rounds every shot: by the
+            // scale that takes the largest prior to the engine's full scale.
             std::vector<sparse::GraphEdge> edges;
-            const auto discrete = sparse::discretise_weights(expected).value();
+            const double top = *std::max_element(dec.prior_weights().begin(), dec.prior_weights().end());
+            const double scale = static_cast<double>(sparse::kDiscreteWeightScale) / top;
+            std::vector<int64_t> discrete(expected.size());
+            for (size_t k = 0; k < expected.size(); ++k) discrete[k] = std::llround(expected[k] * scale);
             for (size_t k = 0; k < expected.size(); ++k) {
                 const DemEdge& e = dec.dem_graph().edges[k];
                 const auto obs = dec.dem_graph().observables_of(k);
