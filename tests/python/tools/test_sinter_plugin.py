@@ -106,3 +106,32 @@ def test_sinter_command_line_finds_the_plugin(tmp_path):
     stats = sinter.read_stats_from_csv_files(csv)
     assert sorted(s.decoder for s in stats) == ["vornex_blossom", "vornex_uf"]
     assert all(s.shots == 3000 and 0 < s.errors < 3000 for s in stats)
+
+
+def test_other_names_and_options_are_looked_up_and_refusals_name_the_decoder():
+    decoders = vornex_tools.sinter_decoders()
+    assert "vornex_union_find" in decoders and decoders.get("vornex_union_find").family == "uf"
+    assert "pymatching" not in decoders and "vornex_nope" not in decoders and decoders.get("uf") is None
+    with pytest.raises(KeyError):
+        decoders["vornex_nope:x=1"]
+    with pytest.raises(ValueError, match=r"^decoder 'vornex_bposd:osd_order=x': "):
+        decoders["vornex_bposd:osd_order=x"]
+    # Pickled as sinter sends it to its workers, the lookups still work there.
+    decoders = pickle.loads(pickle.dumps(decoders))
+    assert decoders["vornex_bposd:osd_order=3,max_iter=5"].family_kwargs == {"osd_order": 3, "max_iter": 5}
+    # A graph family meeting a colour code's hyperedges says who it is and which families take them.
+    dem = stim.Circuit.generated("color_code:memory_xyz", distance=5, rounds=2,
+                                 after_clifford_depolarization=0.01).detector_error_model()
+    with pytest.raises(ValueError) as raised:
+        decoders["vornex_matching"].compile_decoder_for_dem(dem=dem)
+    assert str(raised.value).startswith("vornex_matching cannot decode this task's detector error model: line ")
+    assert str(raised.value).endswith("hyperedges: " + ", ".join(vornex_tools.families.hyperedge_families()))
+
+
+def test_collect_takes_a_decoder_with_options_by_name():
+    circuit = surface_circuit(3, 0.01, rounds=2)
+    stats = sinter.collect(num_workers=1, tasks=[sinter.Task(circuit=circuit, json_metadata={})],
+                           decoders=["vornex_bposd:osd_order=2,max_iter=10"], max_shots=500,
+                           custom_decoders=vornex_tools.sinter_decoders())
+    assert [(s.decoder, s.shots) for s in stats] == [("vornex_bposd:osd_order=2,max_iter=10", 500)]
+    assert 0 < stats[0].errors < 250
