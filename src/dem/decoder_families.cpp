@@ -53,7 +53,8 @@ constexpr DecoderFamily kFamilies[] = {
      .aliases = "",
      .hyperedges = false,
      .exact = false,
-     .summary = "A table of low-weight error patterns keyed by syndrome, Union-Find on a miss: for small codes."},
+     .summary = "Union-Find with a table of corrections for likely syndromes (build_table fills it): Union-Find's "
+                "answers, sooner on the repeated syndromes of small codes."},
     {.name = "learned_matching",
      .class_name = "LearnedMatchingDecoder",
      .aliases = "",
