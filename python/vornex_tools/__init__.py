@@ -2,11 +2,11 @@
 and logical-error-rate sweeps on Dask."""
 from __future__ import annotations
 
-from .families import available_families, build_decoder
+from .families import available_families, build_decoder, family_table, parse_decoder_spec
 from .shot_data import FORMATS, ShotDataError, encode_shot_data, read_shot_data, write_shot_data
 
-__all__ = ["FORMATS", "ShotDataError", "available_families", "build_decoder", "encode_shot_data",
-           "read_shot_data", "sinter_decoders", "sweep", "write_shot_data"]
+__all__ = ["FORMATS", "ShotDataError", "available_families", "build_decoder", "encode_shot_data", "family_table",
+           "parse_decoder_spec", "read_shot_data", "sinter_decoders", "sweep", "write_shot_data"]
 
 
 def sinter_decoders() -> dict:

@@ -171,4 +171,6 @@ def error_text(error: BaseException) -> str:
     text = " ".join(str(error).split("\n")).strip()
     if isinstance(error, (ValueError, OSError)) and text:
         return text
+    if isinstance(error, MemoryError):
+        return f"not enough memory ({text or 'MemoryError'})"
     return f"{type(error).__name__}: {text}" if text else type(error).__name__

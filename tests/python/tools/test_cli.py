@@ -224,3 +224,19 @@ def test_models_the_command_cannot_decode_well_are_told(tmp_path):
     result = vornex("predict", "--dem", tmp_path / "hyper.dem", "--in", tmp_path / "dets3.01", "--out", "-",
                     "--decoder", "bposd")
     assert result.returncode == 0 and result.stdout in (b"0\n", b"1\n")
+
+
+def test_unexpected_failures_are_one_line_too(experiment, monkeypatch, capsys):
+    import vornex_decoder_v3 as vx
+    from vornex_tools import cli, decode_run
+    folder, _, _, _ = experiment
+    args = ["predict", "--dem", str(folder / "model.dem"), "--in", "-", "--out", "-"]
+    for raised, line in ((MemoryError(), "not enough memory (MemoryError)"),
+                         (vx.PanicException("assertion failed:\nleft == right"),
+                          "PanicException: assertion failed: left == right"),
+                         (RuntimeError("IO error"), "RuntimeError: IO error")):
+        def fail(*_, error=raised):
+            raise error
+        monkeypatch.setattr(decode_run, "load_model", fail)
+        assert cli.main(args) == 1
+        assert capsys.readouterr().err == f"vornex: error: {line}\n"
