@@ -32,6 +32,9 @@ PARAMETER_TYPES = {
     "progress": "Callable[[int, int], object] | bool | None", "error_probabilities": "npt.ArrayLike | None",
     "check_matrix": "npt.ArrayLike | Any", "detection_events": "npt.ArrayLike", "bit_packed": "bool",
     "model": "DetectorErrorModel | str | os.PathLike[str] | Any",
+    "first_leg_strength": "float", "first_leg_iterations": "int", "leg_iterations": "int", "legs": "int",
+    "strength_min": "float", "strength_max": "float", "solutions": "int", "solution_weight": "str",
+    "fallback": "str",
 }
 # Parameters whose type depends on the class that takes them.
 CLASS_PARAMETER_TYPES = {
@@ -48,7 +51,7 @@ RETURN_TYPES = {
     "train_bp": "float", "decode_hybrid": U8, "decode_heuristic": U8, "decode_standard": U8,
     "batch_decode_hybrid": U8, "batch_decode_standard": U8, "py_check_to_edges": "list[tuple[int, int]]",
     "run_mcp_server": "None", "cuda_is_available": "bool", "decoder_families": "list[dict[str, Any]]",
-    "predict_observables": U8, "predict_observables_batch": U8,
+    "predict_observables": U8, "predict_observables_batch": U8, "decode_report": "dict[str, Any]",
 }
 GENERATOR = "tuple[list[list[int]], int]"
 # Properties with a setter (a getset descriptor does not tell without an instance).

@@ -126,19 +126,37 @@ void update_qubit(const TannerGraph& g, size_t q, double prior, BpMessages& m) {
     m.hard_decision[q] = total < 0.0 ? 1 : 0;
 }
 
-double parallel_iteration(const TannerGraph& g, std::span<const double> prior, std::span<const uint8_t> syndrome,
+// A qubit's bias in an iteration: its prior in plain BP.
+struct PriorBias {
+    const double* prior;
+    double operator()(size_t q, const BpMessages&) const { return prior[q]; }
+};
+
+// With memory: (1 - strength) prior + strength * the posterior of the
+// previous iteration (read before the qubit's update overwrites it).
+struct MemoryBias {
+    const double* prior;
+    const double* strength;
+    double operator()(size_t q, const BpMessages& m) const {
+        return (1.0 - strength[q]) * prior[q] + strength[q] * m.posterior[q];
+    }
+};
+
+template <class Bias>
+double parallel_iteration(const TannerGraph& g, Bias bias, std::span<const uint8_t> syndrome,
                           const BpSettings& settings, BpMessages& m) {
     for (size_t c = 0; c < g.n_checks; ++c) update_check(g, c, fired(syndrome, c), settings, m);
     double delta = 0.0;
     for (size_t q = 0; q < g.n_qubits; ++q) {
         const double before = m.posterior[q];
-        update_qubit(g, q, prior[q], m);
+        update_qubit(g, q, bias(q, m), m);
         delta = std::max(delta, std::fabs(m.posterior[q] - before));
     }
     return delta;
 }
 
-double serial_iteration(const TannerGraph& g, std::span<const double> prior, std::span<const uint8_t> syndrome,
+template <class Bias>
+double serial_iteration(const TannerGraph& g, Bias bias, std::span<const uint8_t> syndrome,
                         const BpSettings& settings, BpMessages& m) {
     double delta = 0.0;
     for (size_t q = 0; q < g.n_qubits; ++q) {
@@ -148,7 +166,7 @@ double serial_iteration(const TannerGraph& g, std::span<const double> prior, std
             m.c2v[e] = check_message_to(g, c, e, fired(syndrome, c), settings, m);
         }
         const double before = m.posterior[q];
-        update_qubit(g, q, prior[q], m);
+        update_qubit(g, q, bias(q, m), m);
         if (settings.method == BpMethod::ProductSum) refresh_edge_tanh(g, q, m);
         delta = std::max(delta, std::fabs(m.posterior[q] - before));
     }
@@ -163,12 +181,14 @@ void reset_decision(const TannerGraph& g, std::span<const double> prior, BpMessa
     for (size_t q = 0; q < g.n_qubits; ++q) m.hard_decision[q] = prior[q] < 0.0 ? 1 : 0;
 }
 
-void reset_messages(const TannerGraph& g, std::span<const double> prior, const BpSettings& settings,
-                    BpMessages& m) {
+template <class Bias>
+void reset_messages(const TannerGraph& g, Bias bias, const BpSettings& settings, BpMessages& m) {
     m.c2v.assign(g.n_edges(), 0.0);
     m.v2c.resize(g.n_edges());
-    for (size_t q = 0; q < g.n_qubits; ++q)
-        for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) m.v2c[g.qubit_edges[j]] = prior[q];
+    for (size_t q = 0; q < g.n_qubits; ++q) {
+        const double b = bias(q, m);
+        for (uint32_t j = g.qubit_offsets[q]; j < g.qubit_offsets[q + 1]; ++j) m.v2c[g.qubit_edges[j]] = b;
+    }
     if (m.check_tanh.size() < g.max_check_degree) m.check_tanh.resize(g.max_check_degree);
     if (settings.method == BpMethod::ProductSum && settings.schedule == BpSchedule::Serial) {
         m.edge_tanh.resize(g.n_edges());
@@ -176,22 +196,15 @@ void reset_messages(const TannerGraph& g, std::span<const double> prior, const B
     }
 }
 
-}  // namespace
-
-BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const double> prior_llr,
-                                 std::span<const uint8_t> syndrome, const BpSettings& settings,
-                                 BpMessages& messages, std::optional<BpBudget> budget) {
-    const auto start = std::chrono::steady_clock::now();
-    reset_decision(graph, prior_llr, messages);
-    BpOutcome outcome;
-    outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
-    if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
-    reset_messages(graph, prior_llr, settings, messages);
+template <class Bias>
+void iterate(const TannerGraph& graph, Bias bias, std::span<const uint8_t> syndrome, const BpSettings& settings,
+             BpMessages& messages, std::optional<BpBudget> budget, std::chrono::steady_clock::time_point start,
+             BpOutcome& outcome) {
     while (outcome.iterations < settings.max_iterations) {
         if (budget && budget->max_latency_ms <= bp_elapsed_ms(start)) break;
         const double delta = settings.schedule == BpSchedule::Parallel
-                                 ? parallel_iteration(graph, prior_llr, syndrome, settings, messages)
-                                 : serial_iteration(graph, prior_llr, syndrome, settings, messages);
+                                 ? parallel_iteration(graph, bias, syndrome, settings, messages)
+                                 : serial_iteration(graph, bias, syndrome, settings, messages);
         ++outcome.iterations;
         if (settings.stop == BpStop::Posterior) {
             if (delta < kBpConvergence) break;
@@ -202,7 +215,62 @@ BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const doubl
     }
     if (settings.stop == BpStop::Posterior)
         outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+}
+
+}  // namespace
+
+BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const double> prior_llr,
+                                 std::span<const uint8_t> syndrome, const BpSettings& settings,
+                                 BpMessages& messages, std::optional<BpBudget> budget) {
+    const auto start = std::chrono::steady_clock::now();
+    reset_decision(graph, prior_llr, messages);
+    messages.region_clean = false;
+    BpOutcome outcome;
+    outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+    if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
+    const PriorBias bias{prior_llr.data()};
+    reset_messages(graph, bias, settings, messages);
+    iterate(graph, bias, syndrome, settings, messages, budget, start, outcome);
     return outcome;
+}
+
+BpOutcome run_memory_belief_propagation(const TannerGraph& graph, std::span<const double> prior_llr,
+                                        std::span<const uint8_t> syndrome, const BpSettings& settings,
+                                        const BpMemory& memory, BpMessages& messages) {
+    BpOutcome outcome;
+    messages.region_clean = false;
+    if (!memory.resume) {
+        reset_decision(graph, prior_llr, messages);
+        outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+        if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
+    }
+    const MemoryBias bias{prior_llr.data(), memory.strength.data()};
+    reset_messages(graph, bias, settings, messages);
+    iterate(graph, bias, syndrome, settings, messages, std::nullopt, std::chrono::steady_clock::now(), outcome);
+    return outcome;
+}
+
+BpOutcome continue_belief_propagation(const TannerGraph& graph, std::span<const double> prior_llr,
+                                      std::span<const uint8_t> syndrome, const BpSettings& settings,
+                                      std::span<const double> strength, BpMessages& messages, BpOutcome so_far) {
+    messages.region_clean = false;
+    if (messages.check_tanh.size() < graph.max_check_degree) messages.check_tanh.resize(graph.max_check_degree);
+    const auto start = std::chrono::steady_clock::now();
+    if (strength.empty())
+        iterate(graph, PriorBias{prior_llr.data()}, syndrome, settings, messages, std::nullopt, start, so_far);
+    else
+        iterate(graph, MemoryBias{prior_llr.data(), strength.data()}, syndrome, settings, messages, std::nullopt,
+                start, so_far);
+    return so_far;
+}
+
+void bp_update_check(const TannerGraph& graph, size_t c, bool is_fired, const BpSettings& settings,
+                     BpMessages& messages) {
+    update_check(graph, c, is_fired, settings, messages);
+}
+
+void bp_update_qubit(const TannerGraph& graph, size_t q, double bias, BpMessages& messages) {
+    update_qubit(graph, q, bias, messages);
 }
 
 }  // namespace vornex

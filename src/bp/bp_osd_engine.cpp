@@ -1,5 +1,6 @@
 #include "bp/bp_osd_engine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -42,18 +43,29 @@ Result<BpOsdEngine> BpOsdEngine::create(const CheckList& check_to_qubits, size_t
     for (size_t q = 0; q < n_qubits; ++q) engine.prior_llr_[q] = bp_prior_llr(column_error_rates[q]);
     OsdScratch scratch;
     engine.rank_ = gf2_rank(engine.graph_, scratch);
+    engine.all_priors_positive_ =
+        std::all_of(engine.prior_llr_.begin(), engine.prior_llr_.end(), [](double l) { return l > 0.0; });
+    engine.event_free_ = EventFreeBp::build(engine.graph_, engine.prior_llr_, settings.bp);
     return engine;
 }
 
 BpOsdOutcome BpOsdEngine::decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> correction,
                                       Workspace& ws, std::optional<BpBudget> budget) const {
-    const BpOutcome bp = run_belief_propagation(graph_, prior_llr_, syndrome, settings_.bp, ws.bp, budget);
+    if (all_priors_positive_ && std::none_of(syndrome.begin(), syndrome.end(), [](uint8_t s) { return s & 1; })) {
+        std::fill(correction.begin(), correction.end(), uint8_t{0});
+        return BpOsdOutcome{0, true, false};
+    }
+    const bool restricted = !budget && event_free_.usable();
+    const BpOutcome bp = restricted ? run_restricted_belief_propagation(graph_, prior_llr_, syndrome, settings_.bp, {},
+                                                                        event_free_, ws.bp)
+                                    : run_belief_propagation(graph_, prior_llr_, syndrome, settings_.bp, ws.bp, budget);
     BpOsdOutcome outcome{bp.iterations, bp.explained, false};
     if (settings_.bp.stop == BpStop::Syndrome && bp.explained) {
         std::copy(ws.bp.hard_decision.begin(), ws.bp.hard_decision.begin() + graph_.n_qubits, correction.begin());
         return outcome;
     }
     outcome.osd_ran = true;
+    if (restricted) complete_posterior(graph_, event_free_, bp.iterations, ws.bp);
     osd_search(graph_, rank_, ws.bp.posterior, prior_llr_, syndrome, settings_.osd, ws.osd, correction);
     return outcome;
 }

@@ -15,6 +15,7 @@
 #include "bp/belief_propagation.h"
 #include "bp/bp_settings.h"
 #include "bp/osd_search.h"
+#include "bp/restricted_bp.h"
 #include "bp/tanner_graph.h"
 #include "code/check_graph.h"
 
@@ -53,7 +54,11 @@ public:
     size_t rank() const { return rank_; }
 
     // BP, then OSD unless the syndrome stop found BP's hard decision
-    // explaining the syndrome. Preconditions: syndrome.size() == n_checks,
+    // explaining the syndrome. A shot with no detection events costs no BP
+    // when every prior favours no flip (the correction is then all 0, as
+    // OSD would find), and with the syndrome stop and parallel schedule BP
+    // visits only what the shot's events reach (restricted_bp.h); without a
+    // budget, the result is the same bit for bit either way. Preconditions: syndrome.size() == n_checks,
     // correction.size() == n_qubits.
     BpOsdOutcome decode_into(std::span<const uint8_t> syndrome, std::span<uint8_t> correction, Workspace& ws,
                              std::optional<BpBudget> budget = std::nullopt) const;
@@ -73,6 +78,8 @@ private:
     BpOsdSettings settings_;
     std::vector<double> prior_llr_;
     size_t rank_ = 0;
+    bool all_priors_positive_ = false;
+    EventFreeBp event_free_;  // restricted BP's tables, when the settings allow it
 };
 
 // Checks the length of a per-column error-rate list and its values.

@@ -101,6 +101,7 @@ Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model,
     d.columns_ = std::move(graph).value();
     d.prior_llr_.resize(n_columns);
     for (size_t j = 0; j < n_columns; ++j) d.prior_llr_[j] = bp_prior_llr(model.column_probability[j]);
+    d.event_free_ = EventFreeBp::build(d.columns_, d.prior_llr_, bp);
 
     const size_t n_edges = model.edge_ends.size();
     d.edge_column_begin_.assign(n_edges + 1, 0);
@@ -180,8 +181,15 @@ Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_into(std::s
         std::fill(observables.begin(), observables.end(), uint8_t{0});
         return outcome;
     }
-    outcome.bp_iterations =
-        run_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_, ws.bp).iterations;
+    if (event_free_.usable()) {
+        outcome.bp_iterations = run_restricted_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_,
+                                                                  {}, event_free_, ws.bp)
+                                    .iterations;
+        complete_posterior(columns_, event_free_, outcome.bp_iterations, ws.bp);
+    } else {
+        outcome.bp_iterations =
+            run_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_, ws.bp).iterations;
+    }
     // Posterior LLRs become probabilities in place, then edge weights.
     for (double& l : ws.bp.posterior) l = 1.0 / (1.0 + std::exp(l));
     ws.weights.resize(n_edges());

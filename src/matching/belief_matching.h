@@ -27,6 +27,7 @@
 #include "base/result.h"
 #include "bp/belief_propagation.h"
 #include "bp/bp_settings.h"
+#include "bp/restricted_bp.h"
 #include "bp/tanner_graph.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
@@ -117,6 +118,7 @@ private:
     BpSettings bp_settings_;
     TannerGraph columns_;                 // detectors x columns, for BP
     std::vector<double> prior_llr_;       // per column
+    EventFreeBp event_free_;              // BP restricted to each shot's events, when the settings allow it
     std::vector<uint32_t> edge_column_begin_; // CSR edge -> columns containing it
     std::vector<uint32_t> edge_columns_;
     std::vector<double> prior_weights_;   // per edge

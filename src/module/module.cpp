@@ -45,6 +45,7 @@ ItemFactory const kRegistry[] = {
     belief_matching_decoder_class,
     weighted_union_find_decoder_class,
     learned_matching_decoder_class,
+    relay_bp_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

@@ -20,6 +20,7 @@ ModuleItem& benchmark_suite_class();
 ModuleItem& ler_benchmark_class();
 ModuleItem& lookup_table_decoder_class();
 ModuleItem& bp_osd_decoder_class();
+ModuleItem& relay_bp_decoder_class();
 ModuleItem& neural_predecoder_class();
 ModuleItem& detector_graph_class();
 ModuleItem& gnn_predecoder_class();

@@ -13,7 +13,7 @@
 namespace vornex::py {
 
 // The most parameters any bound callable takes.
-inline constexpr size_t kMaxParameters = 12;
+inline constexpr size_t kMaxParameters = 20;
 
 struct Parameter {
     std::string name;

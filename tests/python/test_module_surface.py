@@ -38,6 +38,7 @@ INSTANCES = {
     "LERBenchmark": lambda: vx.LERBenchmark(),
     "LookupTableDecoder": lambda: vx.LookupTableDecoder(CHECKS, N_QUBITS),
     "BPOSDDecoder": lambda: vx.BPOSDDecoder(CHECKS, N_QUBITS, 0.1),
+    "RelayBPDecoder": lambda: vx.RelayBPDecoder(CHECKS, N_QUBITS, 0.1),
     "NeuralPredecoder": lambda: vx.NeuralPredecoder(4, 5, 8, 8),
     "DetectorGraph": lambda: vx.DetectorGraph(CHECKS, [0, 1, 1, 0]),
     "GNNPredecoder": lambda: vx.GNNPredecoder(vx.DetectorGraph.node_feature_dim(),

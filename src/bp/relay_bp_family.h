@@ -1,0 +1,66 @@
+// The object behind the Python class RelayBPDecoder: the Relay-BP engine,
+// built from check lists with one error rate or one per column, or from a
+// detector error model (its error mechanisms as columns, hyperedges
+// included, and its observables for predictions). Every call reads shared,
+// immutable state with a per-thread workspace, so calls share the object.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "base/thread_scratch.h"
+#include "bp/relay_bp.h"
+#include "code/check_graph.h"
+#include "dem/dem_code.h"
+
+namespace vornex {
+
+// A correction and what produced it.
+struct RelayDecode {
+    std::vector<uint8_t> correction;
+    RelayOutcome outcome;
+};
+
+class RelayBpFamily {
+public:
+    static Result<RelayBpFamily> create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
+                                        double error_rate, std::optional<std::vector<double>> error_channel,
+                                        const RelaySettings& settings);
+    static Result<RelayBpFamily> from_detector_error_model(std::string_view model_text,
+                                                           const RelaySettings& settings);
+
+    size_t n_qubits() const { return engine_->n_qubits(); }
+    size_t n_checks() const { return engine_->n_checks(); }
+    size_t num_observables() const { return model_ ? model_->num_observables() : 0; }
+    const RelayBpEngine& engine() const { return *engine_; }
+    // The model's detectors and observables; nullptr when built from check lists.
+    const ModelObservables* model() const { return model_.get(); }
+    auto make_predictor() const {
+        return [this, lease = std::make_shared<ScratchLease<RelayBpEngine::Workspace>>(),
+                correction = std::vector<uint8_t>(engine_->n_qubits())](std::span<const uint8_t> row,
+                                                                         std::span<uint8_t> flips) mutable {
+            engine_->decode_into(row, correction, lease->get());
+            model_->map.apply(correction, flips);
+        };
+    }
+
+    Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const;
+    Result<RelayDecode> decode_report(std::span<const uint8_t> syndrome) const;
+    // Rows of n_checks bytes in, (n_shots, n_qubits) out, on the worker pool.
+    std::vector<uint8_t> batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const;
+
+private:
+    RelayBpFamily() = default;
+    Status check_syndrome(size_t length) const;
+
+    std::shared_ptr<const RelayBpEngine> engine_;
+    std::shared_ptr<const ModelObservables> model_;
+};
+
+}  // namespace vornex
