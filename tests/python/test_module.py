@@ -43,6 +43,7 @@ CLASS_ORDER = [
     "BeliefMatchingDecoder",
     "WeightedUnionFindDecoder",
     "LearnedMatchingDecoder",
+    "RelayBPDecoder",
 ]
 
 
