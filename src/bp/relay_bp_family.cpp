@@ -21,11 +21,8 @@ Result<RelayBpFamily> RelayBpFamily::create(CheckList check_to_qubits, std::opti
     return family;
 }
 
-Result<RelayBpFamily> RelayBpFamily::from_detector_error_model(std::string_view model_text,
-                                                               const RelaySettings& settings) {
-    auto columns = dem_columns_from_text(model_text);
-    if (!columns) return columns.error();
-    DemColumns& c = columns.value();
+Result<RelayBpFamily> RelayBpFamily::from_model(const DetectorErrorModel& model, const RelaySettings& settings) {
+    DemColumns c = dem_columns(model);
     auto engine = RelayBpEngine::create(c.detector_columns, c.n_columns(), c.probability, settings);
     if (!engine) return engine.error();
     RelayBpFamily family;

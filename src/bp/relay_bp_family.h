@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "base/result.h"
@@ -18,6 +17,7 @@
 #include "bp/relay_bp.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
+#include "dem/dem_model.h"
 
 namespace vornex {
 
@@ -32,8 +32,8 @@ public:
     static Result<RelayBpFamily> create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
                                         double error_rate, std::optional<std::vector<double>> error_channel,
                                         const RelaySettings& settings);
-    static Result<RelayBpFamily> from_detector_error_model(std::string_view model_text,
-                                                           const RelaySettings& settings);
+    // Columns are the model's error mechanisms, checks its detectors.
+    static Result<RelayBpFamily> from_model(const DetectorErrorModel& model, const RelaySettings& settings);
 
     size_t n_qubits() const { return engine_->n_qubits(); }
     size_t n_checks() const { return engine_->n_checks(); }

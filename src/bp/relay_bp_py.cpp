@@ -1,9 +1,9 @@
 // RelayBPDecoder: Relay-BP from check lists or a detector error model. Every
 // method reads shared, immutable state (workspaces are per thread), so calls
 // share the object.
-#include "bp/bp_arguments_py.h"
 #include "bp/relay_bp_family.h"
 #include "module/binding.h"
+#include "module/model_arg.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -48,9 +48,8 @@ std::unique_ptr<RelayBpFamily> construct(const Args& args) {
 }
 
 std::unique_ptr<RelayBpFamily> from_detector_error_model(const Args& args) {
-    const std::string text = model_text_argument(args[0]);
-    return std::make_unique<RelayBpFamily>(
-        unwrap(RelayBpFamily::from_detector_error_model(text, relay_settings_from(args, 1))));
+    ModelArg model(args, 0);
+    return std::make_unique<RelayBpFamily>(unwrap(RelayBpFamily::from_model(*model, relay_settings_from(args, 1))));
 }
 
 // decode_report: the correction with what produced it, as a dict.

@@ -1,14 +1,9 @@
 #include "dem/dem_columns.h"
 
-#include "dem/dem_model.h"
-#include "dem/dem_reader.h"
 
 namespace vornex {
 
-Result<DemColumns> dem_columns_from_text(std::string_view model_text) {
-    auto model = read_detector_error_model(model_text);
-    if (!model) return model.error();
-    const DetectorErrorModel& dem = model.value();
+DemColumns dem_columns(const DetectorErrorModel& dem) {
     DemColumns out;
     out.detector_columns.resize(dem.num_detectors);
     std::vector<uint32_t> ids, observable_begin{0}, observables;

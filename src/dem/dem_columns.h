@@ -4,12 +4,11 @@
 #pragma once
 
 #include <memory>
-#include <string_view>
 #include <vector>
 
-#include "base/result.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
+#include "dem/dem_model.h"
 
 namespace vornex {
 
@@ -21,7 +20,6 @@ struct DemColumns {
     size_t n_columns() const { return probability.size(); }
 };
 
-// Reads the model text; fails with the reader's error.
-Result<DemColumns> dem_columns_from_text(std::string_view model_text);
+DemColumns dem_columns(const DetectorErrorModel& model);
 
 }  // namespace vornex
