@@ -41,6 +41,13 @@ constexpr DecoderFamily kFamilies[] = {
      .exact = false,
      .summary = "Belief propagation with ordered-statistics post-processing on the whole model: decodes hyperedges "
                 "(colour codes, LDPC codes); the slowest."},
+    {.name = "relay_bp",
+     .class_name = "RelayBPDecoder",
+     .aliases = "relay",
+     .hyperedges = true,
+     .exact = false,
+     .summary = "Relay-BP: min-sum BP with disordered memory, run in legs until a few solutions are found, OSD for a "
+                "shot without one: decodes hyperedges (colour codes, LDPC codes) with no OSD on most shots."},
     {.name = "belief_matching",
      .class_name = "BeliefMatchingDecoder",
      .aliases = "",

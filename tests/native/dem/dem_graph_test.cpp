@@ -78,7 +78,7 @@ TEST(DemGraph, HyperedgesAreRefusedWithTheLine) {
     EXPECT_EQ(graph_error("error(0.1) D0 D1\nerror(0.1) D0 D1 ^ D4 D2 D9 L0"),
               "line 2: error component D2 D4 D9 flips 3 detectors (a hyperedge); graph decoders take at most 2 per "
               "component: split it with '^' (as stim's decompose_errors=True does where the circuit allows), or "
-              "decode with a family that accepts hyperedges: bposd");
+              "decode with a family that accepts hyperedges: bposd, relay_bp");
     // A zero-probability hyperedge never reaches a decoder, and repeats cancel.
     EXPECT_EQ(graph_of("error(0) D0 D1 D2\nerror(0.1) D0 D1 D2 D2").edges.size(), 1u);
 }

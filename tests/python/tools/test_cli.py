@@ -220,7 +220,7 @@ def test_models_the_command_cannot_decode_well_are_told(tmp_path):
     (tmp_path / "dets3.01").write_text("110\n")
     result = vornex("predict", "--dem", tmp_path / "hyper.dem", "--in", tmp_path / "dets3.01", "--out", "-")
     assert result.returncode == 1 and result.stderr.count(b"\n") == 1
-    assert result.stderr.startswith(b"vornex: error: line 2: ") and result.stderr.endswith(b"hyperedges: bposd\n")
+    assert result.stderr.startswith(b"vornex: error: line 2: ") and result.stderr.endswith(b"hyperedges: bposd, relay_bp\n")
     result = vornex("predict", "--dem", tmp_path / "hyper.dem", "--in", tmp_path / "dets3.01", "--out", "-",
                     "--decoder", "bposd")
     assert result.returncode == 0 and result.stdout in (b"0\n", b"1\n")

@@ -188,7 +188,7 @@ def test_a_failing_task_fails_alone_and_the_others_finish(tmp_path):
     assert result.returncode == 1
     # One error line naming both failed tasks; the table has every task, the failed ones marked.
     assert result.stderr.count("\n") == 1 and result.stderr.startswith("vornex: error: 2 of 4 tasks failed: ")
-    assert "hyperedges: bposd" in result.stderr
+    assert "hyperedges: bposd, relay_bp" in result.stderr
     table = {line.split()[0] + " " + line.split()[1]: line.split()[-1] for line in result.stdout.splitlines()[1:]}
     assert table == {"vornex_matching path=" + str(hyperedge): "failed", "vornex_uf path=" + str(hyperedge): "failed",
                      "vornex_matching d=3": table["vornex_matching d=3"], "vornex_uf d=3": table["vornex_uf d=3"]}
