@@ -25,6 +25,15 @@ struct MatchingScratch {
     bool busy = false;
 };
 
+// The first pass of a correlated shot and the second pass's weights; one
+// per thread.
+struct CorrelatedScratch {
+    std::vector<uint32_t> first;            // edges of the first pass
+    std::vector<EdgeWeight> second;         // the shot's own overrides, then the implied weights
+    EdgeCorrelations::Workspace implied;
+    bool busy = false;
+};
+
 // Matches one row and flips the qubits on the matched paths. A node fires
 // when bit 0 of its byte is set; fails as the engine does, leaving
 // `correction` untouched.
@@ -75,15 +84,27 @@ Result<MatchingDecoder> MatchingDecoder::create(CheckList check_to_qubits, std::
     return d;
 }
 
-Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& model) {
+Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& model, bool enable_correlations) {
     auto view = build_dem_graph(model);
     if (!view) return view.error();
     const DemGraph& dem = view.value();
-    auto graph = model_matching_graph(dem, "MatchingDecoder");
+    // Refused decompositions are named by their instruction before any
+    // merged edge is refused by its ends.
+    std::shared_ptr<const EdgeCorrelations> correlations;
+    if (enable_correlations) {
+        auto built = EdgeCorrelations::create(model, dem);
+        if (!built) return built.error();
+        correlations = std::make_shared<const EdgeCorrelations>(std::move(built).value());
+    }
+    // Second-pass weights lie between the build weights, so a correlated
+    // graph resolves them even when all build weights are equal.
+    auto graph = model_matching_graph(dem, "MatchingDecoder",
+                                      enable_correlations ? WeightRounding::Fine : WeightRounding::Plain);
     if (!graph) return graph.error();
     auto matcher = ExactMatcher::create(std::move(graph).value());
     if (!matcher) return matcher.error();
     MatchingDecoder d(std::move(matcher).value());
+    d.correlations_ = std::move(correlations);
     d.n_qubits_ = dem.edges.size();
     d.model_ = std::make_shared<const ModelObservables>(
         ModelObservables{dem.num_detectors, ObservableMap::from_graph(dem, dem.edges.size())});
@@ -136,13 +157,60 @@ Result<std::vector<uint8_t>> MatchingDecoder::batch_decode(std::span<const uint8
     return out;
 }
 
+Status MatchingDecoder::require_correlations(bool correlated) const {
+    if (correlated && !correlations_) {
+        return value_error(
+            "MatchingDecoder was built without correlations; build it with "
+            "MatchingDecoder.from_detector_error_model(model, enable_correlations=True) to decode with them");
+    }
+    return ok_status();
+}
+
+Status MatchingDecoder::match(std::span<const NodeId> fired, bool correlated, std::span<const EdgeWeight> overrides,
+                              sparse::ObsMask& observables, std::vector<uint32_t>* edges) const {
+    if (!correlated) {
+        if (edges != nullptr) return matcher_.match_edges(fired, *edges, overrides, &observables);
+        return matcher_.match(fired, observables, overrides);
+    }
+    ScratchLease<CorrelatedScratch> lease;
+    CorrelatedScratch& s = lease.get();
+    if (auto status = matcher_.match_edges(fired, s.first, overrides, &observables); !status) return status;
+    s.second.assign(overrides.begin(), overrides.end());
+    correlations_->second_pass_weights(s.first, overrides, s.implied, s.second);
+    if (s.second.size() == overrides.size()) {  // nothing lowered: the first pass stands
+        if (edges != nullptr) edges->swap(s.first);
+        return ok_status();
+    }
+    if (edges != nullptr) return matcher_.match_edges(fired, *edges, s.second, &observables);
+    return matcher_.match(fired, observables, s.second);
+}
+
+Result<std::vector<uint32_t>> MatchingDecoder::decode_to_edges(std::span<const uint8_t> events, bool correlated,
+                                                               std::span<const EdgeWeight> overrides) const {
+    if (auto status = require_correlations(correlated); !status) return status.error();
+    if (events.size() != n_checks()) {
+        return value_error("detection events have " + std::to_string(events.size()) + " bytes, expected " +
+                           std::to_string(n_checks()));
+    }
+    std::vector<NodeId> fired(events.size());
+    const size_t count = fired_of_byte_row(events.data(), events.size(), fired.data());
+    if (count == SIZE_MAX) return non_bit_error(events.data(), events.size(), 0);
+    fired.resize(count);
+    std::vector<uint32_t> edges;
+    sparse::ObsMask unused = 0;
+    if (auto status = match(fired, correlated, overrides, unused, &edges); !status) return status.error();
+    return edges;
+}
+
 Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<const uint8_t> events, size_t n_shots,
-                                                                  bool bit_packed, bool parallel) const {
+                                                                  bool bit_packed, bool parallel, bool correlated,
+                                                                  std::span<const EdgeWeight> overrides) const {
     if (!model_) {
         return value_error(
             "MatchingDecoder has no observables: it was built from check lists; build it with "
             "MatchingDecoder.from_detector_error_model(model) to predict observables");
     }
+    if (auto status = require_correlations(correlated); !status) return status.error();
     const BitRows in{n_checks(), bit_packed};
     const BitRows out{model_->num_observables(), bit_packed};
     if (events.size() != n_shots * in.row_bytes()) {
@@ -154,13 +222,13 @@ Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<cons
     auto status = predict_rows_from_events(
         events.data(), in, n_shots, predictions.data(), out, parallel,
         [&] {
-            return [this](std::span<const NodeId> fired, sparse::ObsMask& flips) {
-                return static_cast<bool>(matcher_.match(fired, flips));
+            return [&](std::span<const NodeId> fired, sparse::ObsMask& flips) {
+                return static_cast<bool>(match(fired, correlated, overrides, flips));
             };
         },
         [&](std::span<const NodeId> fired) {
             sparse::ObsMask unused = 0;
-            return matcher_.match(fired, unused);
+            return match(fired, correlated, overrides, unused);
         });
     if (!status) return status.error();
     return predictions;
