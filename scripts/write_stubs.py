@@ -34,7 +34,7 @@ PARAMETER_TYPES = {
     "model": "DetectorErrorModel | str | os.PathLike[str] | Any",
     "first_leg_strength": "float", "first_leg_iterations": "int", "leg_iterations": "int", "legs": "int",
     "strength_min": "float", "strength_max": "float", "solutions": "int", "solution_weight": "str",
-    "fallback": "str",
+    "fallback": "str", "enable_correlations": "bool", "reweight": "Sequence[tuple[int, float]] | None",
 }
 # Parameters whose type depends on the class that takes them.
 CLASS_PARAMETER_TYPES = {
@@ -52,6 +52,7 @@ RETURN_TYPES = {
     "batch_decode_hybrid": U8, "batch_decode_standard": U8, "py_check_to_edges": "list[tuple[int, int]]",
     "run_mcp_server": "None", "cuda_is_available": "bool", "decoder_families": "list[dict[str, Any]]",
     "predict_observables": U8, "predict_observables_batch": U8, "decode_report": "dict[str, Any]",
+    "decode_to_edges": "npt.NDArray[np.int64]",
 }
 GENERATOR = "tuple[list[list[int]], int]"
 # Properties with a setter (a getset descriptor does not tell without an instance).
@@ -65,7 +66,7 @@ PROPERTY_TYPES = {
     "edge_features": F64, "edge_qubit_id": "npt.NDArray[np.uint32]", "edge_src": "npt.NDArray[np.uint32]",
     "edge_dst": "npt.NDArray[np.uint32]", "learning_rate": "float", "l2_lambda": "float", "distance": "int",
     "x_checks": "list[list[int]]", "z_checks": "list[list[int]]", "x_logical": "list[int]",
-    "z_logical": "list[int]", "num_observables": "int",
+    "z_logical": "list[int]", "num_observables": "int", "enable_correlations": "bool",
 }
 
 

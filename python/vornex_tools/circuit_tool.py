@@ -199,7 +199,7 @@ def estimate(a: Arguments, progress) -> dict:
         reason = " ".join(str(e).splitlines()[:2])
         raise RuntimeError(f"stim could not build the experiment's error model: {reason}") from None
     try:
-        decoder = find_family(a.decoder).cls.from_detector_error_model(model)
+        decoder = find_family(a.decoder).build(model)
     except ValueError as e:
         raise RuntimeError(str(e)) from None
     sampler = circuit.compile_detector_sampler(seed=a.seed)

@@ -15,6 +15,7 @@ refused with the family's own error text.
 """
 from __future__ import annotations
 
+import dataclasses
 import functools
 import inspect
 from dataclasses import dataclass
@@ -36,6 +37,11 @@ class Family:
     hyperedges: bool  # decodes errors that flip more than two detectors
     exact: bool       # returns a most likely error for every model it accepts
     summary: str
+    preset: tuple = ()  # (keyword, value) options its class is always built with
+
+    def build(self, model, **options):
+        """A decoder of this family built from `model`, with `options` on top of its preset."""
+        return self.cls.from_detector_error_model(model, **{**dict(self.preset), **options})
 
     @property
     def cls(self) -> type:
@@ -58,14 +64,23 @@ class DecoderSpec:
         return prefix + self.family.name + (":" + options if options else "")
 
     def build(self, model):
-        return self.family.cls.from_detector_error_model(model, **self.options)
+        return self.family.build(model, **self.options)
 
 
 @functools.cache
 def family_table() -> tuple[Family, ...]:
     """Every family of this build of the module, default first."""
-    return tuple(Family(row["name"], row["class_name"], tuple(row["aliases"]), row["hyperedges"], row["exact"],
-                        row["summary"]) for row in vx.decoder_families() if hasattr(vx, row["class_name"]))
+    families = []
+    for row in vx.decoder_families():
+        if not hasattr(vx, row["class_name"]):
+            continue
+        family = Family(row["name"], row["class_name"], tuple(row["aliases"]), row["hyperedges"], row["exact"],
+                        row["summary"])
+        if row.get("options"):
+            preset = _parse_options(family, row["options"], row["name"] + ":" + row["options"])
+            family = dataclasses.replace(family, preset=tuple(preset.items()))
+        families.append(family)
+    return tuple(families)
 
 
 def available_families() -> dict[str, str]:

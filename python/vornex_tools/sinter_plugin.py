@@ -44,7 +44,7 @@ class VornexSinterDecoder(sinter.Decoder):
     def compile_decoder_for_dem(self, *, dem) -> VornexCompiledDecoder:
         family = find_family(self.family)
         try:
-            decoder = family.cls.from_detector_error_model(dem, **self.family_kwargs)
+            decoder = family.build(dem, **self.family_kwargs)
         except ValueError as e:
             # Raised in a worker, where sinter shows it at the end of its own
             # report: say which decoder refused which model.

@@ -24,6 +24,8 @@ struct DecoderFamily {
     bool hyperedges;              // decodes error mechanisms that flip more than two detectors
     bool exact;                   // returns a most likely error (minimum weight) for every model it accepts
     std::string_view summary;     // one sentence: what it does and when to pick it
+    std::string_view options;     // keyword options its class is built with, as in a spec
+                                  // ("enable_correlations=true"); "" for none
 };
 
 // Every family, in listing order: the default (matching) first.

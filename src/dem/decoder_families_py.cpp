@@ -33,6 +33,7 @@ PyObject* families_py(const Args&) {
         set_item(row.get(), "hyperedges", py_bool(family.hyperedges));
         set_item(row.get(), "exact", py_bool(family.exact));
         set_item(row.get(), "summary", text(family.summary));
+        set_item(row.get(), "options", text(family.options));
         if (PyList_Append(list.get(), row.get()) < 0) throw_python_error();
     }
     return list.release();
@@ -46,8 +47,9 @@ ModuleItem& decoder_families_function() {
         "The decoder families that build from a detector error model, default first: one dict each with\n"
         "name (the family's name everywhere; sinter's is 'vornex_' + name), class_name (the class whose\n"
         "from_detector_error_model builds it), aliases (older names still accepted), hyperedges (True when it\n"
-        "decodes errors flipping more than two detectors), exact (True when it returns a most likely error)\n"
-        "and summary (what it does and when to pick it).");
+        "decodes errors flipping more than two detectors), exact (True when it returns a most likely error),\n"
+        "summary (what it does and when to pick it) and options (keyword options the class is built with,\n"
+        "as in a spec: 'enable_correlations=true'; '' for none).");
 }
 
 }  // namespace vornex::py

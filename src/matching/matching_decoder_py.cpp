@@ -110,7 +110,9 @@ ModuleItem& matching_decoder_class() {
                                      kDecodeToEdgesDoc)
             .with(size_getters<D>)
             .getter<&D::num_observables>("num_observables")
-            .getter<&D::correlations_enabled>("enable_correlations");
+            .getter<&D::correlations_enabled>(
+                "enable_correlations",
+                "Whether the decoder was built with enable_correlations=True (and predicts with them by default).");
     return spec;
 }
 

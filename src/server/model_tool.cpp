@@ -22,10 +22,11 @@ using OrderedJson = nlohmann::ordered_json;
 // of one byte per observable.
 using ShotPredictor = std::function<Result<std::vector<uint8_t>>(std::span<const uint8_t>, size_t)>;
 
-// Any family with from_model() and observable predictions slots in here.
-template <class Decoder>
+// Any family with from_model() and observable predictions slots in here;
+// `options` follow the model into from_model.
+template <class Decoder, auto... options>
 Result<ShotPredictor> build_predictor(const DetectorErrorModel& model) {
-    auto decoder = Decoder::from_model(model);
+    auto decoder = Decoder::from_model(model, options...);
     if (!decoder) return decoder.error();
     auto shared = std::make_shared<const Decoder>(std::move(decoder.value()));
     return ShotPredictor([shared](std::span<const uint8_t> events, size_t n_shots) {
@@ -42,6 +43,7 @@ constexpr ModelDecoderFamily kFamilies[] = {
     {"matching", build_predictor<MatchingDecoder>},
     {"uf", build_predictor<UnionFindDecoder>},
     {"weighted_uf", build_predictor<WeightedUnionFindDecoder>},
+    {"matching_correlated", build_predictor<MatchingDecoder, true>},
 };
 
 constexpr auto kFamilyNames = [] {
