@@ -32,6 +32,8 @@ struct EdgeWeight {
 
 class ExactMatcher {
 public:
+    // An empty graph: matches only shots without events. Assign a created one.
+    ExactMatcher() = default;
     // `graph` with edge ids below n_edges; `scale` turns a real override
     // weight w into the engine's integer llround(w * scale).
     static Result<ExactMatcher> create(sparse::MatchingGraph graph, size_t n_edges, double scale);
@@ -65,8 +67,6 @@ public:
                        std::span<const EdgeWeight> overrides = {}, sparse::ObsMask* observables = nullptr) const;
 
 private:
-    ExactMatcher() = default;
-
     struct Scratch;
     Status apply(std::span<const EdgeWeight> overrides, Scratch& s) const;
     static void restore(Scratch& s);

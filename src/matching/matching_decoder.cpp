@@ -79,7 +79,8 @@ Result<MatchingDecoder> MatchingDecoder::create(CheckList check_to_qubits, std::
     if (!graph) return graph.error();
     auto matcher = ExactMatcher::create(std::move(graph).value(), qubits, scale);
     if (!matcher) return matcher.error();
-    MatchingDecoder d(std::move(matcher).value());
+    MatchingDecoder d;
+    d.matcher_ = std::move(matcher).value();
     d.n_qubits_ = qubits;
     return d;
 }
@@ -103,7 +104,8 @@ Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& mo
     if (!graph) return graph.error();
     auto matcher = ExactMatcher::create(std::move(graph).value());
     if (!matcher) return matcher.error();
-    MatchingDecoder d(std::move(matcher).value());
+    MatchingDecoder d;
+    d.matcher_ = std::move(matcher).value();
     d.correlations_ = std::move(correlations);
     d.n_qubits_ = dem.edges.size();
     d.model_ = std::make_shared<const ModelObservables>(

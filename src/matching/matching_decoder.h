@@ -86,8 +86,6 @@ public:
                  sparse::ObsMask& observables, std::vector<uint32_t>* edges = nullptr) const;
 
 private:
-    explicit MatchingDecoder(ExactMatcher matcher) : matcher_(std::move(matcher)) {}
-
     Status require_correlations(bool correlated) const;
 
     ExactMatcher matcher_;
