@@ -5,14 +5,13 @@ weight-4 checks, every qubit in eight checks) and one sector of a rotated
 surface code (the Z checks of a d x d patch), d = 5..11, independent bit flips
 at p = 0.01 and 0.05, fixed seed, errors drawn before timing.
 
-Both decoders run min-sum without scaling, at most 50 iterations, OSD order 0.
-Differences that show in the figures: the peer stops BP as soon as its hard
-decision explains the syndrome and then skips OSD, while ours stops BP only
-when no posterior moves by 1e-6 (on loopy codes that means all 50 iterations)
-and always finishes with OSD; and our OSD takes columns by |LLR|, most
-certain first whether certainly flipped or certainly clean, where the peer
-takes the likeliest flips first. The latter is what drives our failure counts
-up. Timing is a Python loop of single decode calls for both.
+Both decoders run min-sum without scaling, at most 50 iterations, OSD order 0,
+with columns taken likeliest flip first. The difference that shows in the
+figures: the peer stops BP as soon as its hard decision explains the
+syndrome and then skips OSD, while ours (the defined behaviour) stops BP only
+when no posterior moves by 1e-6 (on loopy codes that means all 50
+iterations) and always finishes with OSD. Timing is a Python loop of single
+decode calls for both.
 
 Failure counts:
 - rotated sector: the correction misses the syndrome, or the residual error

@@ -21,18 +21,37 @@ struct MinSumSummary {
     uint32_t argmin = kNoIndex;
 };
 
-MinSumSummary summarise_min_sum(const double* v2c, uint32_t begin, uint32_t end) {
+// With kRepeats, an edge listed k times counts k times, as the defined
+// decoder's per-listing slots do: its sign k times, and its magnitude a
+// second time when k > 1, so the qubit's own other listing can be the
+// minimum of "all but one" (a third copy changes neither minimum).
+template <bool kRepeats>
+MinSumSummary summarise_min_sum(const double* v2c, const uint32_t* repeats, uint32_t begin, uint32_t end) {
     MinSumSummary s;
-    for (uint32_t e = begin; e < end; ++e) {
-        const double m = v2c[e];
-        s.negative ^= m < 0.0;
-        const double mag = std::fabs(m);
+    auto take = [&s](double mag, uint32_t e) {
         const bool lowest = mag < s.min1;
         s.min2 = lowest ? s.min1 : std::min(s.min2, mag);
         s.argmin = lowest ? e : s.argmin;
         s.min1 = lowest ? mag : s.min1;
+    };
+    for (uint32_t e = begin; e < end; ++e) {
+        const double m = v2c[e];
+        const double mag = std::fabs(m);
+        if constexpr (kRepeats) {
+            s.negative ^= (m < 0.0) && (repeats[e] & 1);
+            take(mag, e);
+            if (repeats[e] > 1) take(mag, e);
+        } else {
+            s.negative ^= m < 0.0;
+            take(mag, e);
+        }
     }
     return s;
+}
+
+MinSumSummary summarise_min_sum(const TannerGraph& g, const double* v2c, uint32_t begin, uint32_t end) {
+    return g.edge_repeats.empty() ? summarise_min_sum<false>(v2c, nullptr, begin, end)
+                                  : summarise_min_sum<true>(v2c, g.edge_repeats.data(), begin, end);
 }
 
 double min_sum_message(const MinSumSummary& s, double own, uint32_t e, bool fired, double scale) {
@@ -51,13 +70,28 @@ double product_sum_message(double product, bool fired) {
 
 bool fired(std::span<const uint8_t> syndrome, size_t c) { return syndrome[c] & 1; }
 
+// Every min-sum message, for the parallel schedule: update_check's min-sum
+// rule over all checks, with the per-check branches hoisted.
+template <bool kRepeats>
+void min_sum_checks(const TannerGraph& g, std::span<const uint8_t> syndrome, double scale, BpMessages& m) {
+    const double* v2c = m.v2c.data();
+    const uint32_t* repeats = g.edge_repeats.data();
+    double* c2v = m.c2v.data();
+    for (size_t c = 0; c < g.n_checks; ++c) {
+        const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
+        const MinSumSummary s = summarise_min_sum<kRepeats>(v2c, repeats, begin, end);
+        const bool is_fired = fired(syndrome, c);
+        for (uint32_t e = begin; e < end; ++e) c2v[e] = min_sum_message(s, v2c[e], e, is_fired, scale);
+    }
+}
+
 // Every message of check c, for the parallel schedule.
 void update_check(const TannerGraph& g, size_t c, bool is_fired, const BpSettings& settings, BpMessages& m) {
     const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
     const double* v2c = m.v2c.data();
     double* c2v = m.c2v.data();
     if (settings.method == BpMethod::MinSum) {
-        const MinSumSummary s = summarise_min_sum(v2c, begin, end);
+        const MinSumSummary s = summarise_min_sum(g, v2c, begin, end);
         for (uint32_t e = begin; e < end; ++e)
             c2v[e] = min_sum_message(s, v2c[e], e, is_fired, settings.ms_scaling_factor);
         return;
@@ -89,7 +123,7 @@ double check_message_to(const TannerGraph& g, size_t c, uint32_t target, bool is
                         const BpMessages& m) {
     const uint32_t begin = g.check_offsets[c], end = g.check_offsets[c + 1];
     if (settings.method == BpMethod::MinSum)
-        return min_sum_message(summarise_min_sum(m.v2c.data(), begin, end), m.v2c[target], target, is_fired,
+        return min_sum_message(summarise_min_sum(g, m.v2c.data(), begin, end), m.v2c[target], target, is_fired,
                                settings.ms_scaling_factor);
     const double* t = m.edge_tanh.data();
     double before = 1.0;
@@ -106,22 +140,75 @@ void refresh_edge_tanh(const TannerGraph& g, size_t q, BpMessages& m) {
     }
 }
 
-// Posterior and outgoing messages of qubit q from its incoming messages.
-// v2c[j] = prior + the sum of the other incoming messages, added in list
-// order rather than as total minus own term: in symmetric codes such sums
-// often cancel to exactly zero, where one rounding step would decide the
-// sign of every message the check sends.
-void update_qubit(const TannerGraph& g, size_t q, double prior, BpMessages& m) {
-    const uint32_t begin = g.qubit_offsets[q], end = g.qubit_offsets[q + 1];
-    const uint32_t* edges = g.qubit_edges.data();
-    double total = prior;
-    for (uint32_t j = begin; j < end; ++j) {
-        total += m.c2v[edges[j]];
-        double sum = prior;
-        for (uint32_t k = begin; k < end; ++k)
-            if (k != j) sum += m.c2v[edges[k]];
-        m.v2c[edges[j]] = sum;
+// v2c[j] = bias + the sum of the qubit's other incoming messages, added in
+// list order rather than as total minus own term: in symmetric codes such
+// sums often cancel to exactly zero, where one rounding step would decide the
+// sign of every message the check sends. Each kernel returns the posterior,
+// bias + every incoming message in list order.
+//
+// For small degrees all W sums advance together, each skipping its own term
+// by a select, so the fixed-width inner loop vectorises and every sum keeps
+// the bits of the plain loop.
+template <uint32_t W>
+[[gnu::always_inline]] inline double qubit_messages_fixed(const uint32_t* edges, uint32_t len, double bias,
+                                                          const double* c2v, double* v2c) {
+    double sums[W];
+    for (uint32_t j = 0; j < W; ++j) sums[j] = bias;
+    double total = bias;
+    for (uint32_t k = 0; k < len; ++k) {
+        const double x = c2v[edges[k]];
+        total += x;
+        for (uint32_t j = 0; j < W; ++j) sums[j] = j == k ? sums[j] : sums[j] + x;
     }
+    for (uint32_t j = 0; j < len; ++j) v2c[edges[j]] = sums[j];
+    return total;
+}
+
+double qubit_messages_any(const uint32_t* edges, uint32_t len, double bias, const double* c2v, double* v2c) {
+    double total = bias;
+    for (uint32_t j = 0; j < len; ++j) {
+        total += c2v[edges[j]];
+        double sum = bias;
+        for (uint32_t k = 0; k < len; ++k)
+            if (k != j) sum += c2v[edges[k]];
+        v2c[edges[j]] = sum;
+    }
+    return total;
+}
+
+// An edge listed k times adds its message k times, one after another, and
+// k - 1 times to its own outgoing message.
+double qubit_messages_repeated(const uint32_t* edges, uint32_t len, const uint32_t* repeats, double bias,
+                               const double* c2v, double* v2c) {
+    double total = bias;
+    for (uint32_t k = 0; k < len; ++k)
+        for (uint32_t r = 0; r < repeats[edges[k]]; ++r) total += c2v[edges[k]];
+    for (uint32_t j = 0; j < len; ++j) {
+        double sum = bias;
+        for (uint32_t k = 0; k < len; ++k)
+            for (uint32_t r = k == j; r < repeats[edges[k]]; ++r) sum += c2v[edges[k]];
+        v2c[edges[j]] = sum;
+    }
+    return total;
+}
+
+// Posterior and outgoing messages of qubit q from its incoming messages.
+[[gnu::always_inline]] inline void update_qubit(const TannerGraph& g, size_t q, double bias, BpMessages& m) {
+    const uint32_t begin = g.qubit_offsets[q], len = g.qubit_offsets[q + 1] - begin;
+    const uint32_t* edges = g.qubit_edges.data() + begin;
+    const double* c2v = m.c2v.data();
+    double* v2c = m.v2c.data();
+    double total;
+    if (!g.edge_repeats.empty())
+        total = qubit_messages_repeated(edges, len, g.edge_repeats.data(), bias, c2v, v2c);
+    else if (len <= 4)
+        total = qubit_messages_fixed<4>(edges, len, bias, c2v, v2c);
+    else if (len <= 8)
+        total = qubit_messages_fixed<8>(edges, len, bias, c2v, v2c);
+    else if (len <= 16)
+        total = qubit_messages_fixed<16>(edges, len, bias, c2v, v2c);
+    else
+        total = qubit_messages_any(edges, len, bias, c2v, v2c);
     m.posterior[q] = total;
     m.hard_decision[q] = total < 0.0 ? 1 : 0;
 }
@@ -145,7 +232,12 @@ struct MemoryBias {
 template <class Bias>
 double parallel_iteration(const TannerGraph& g, Bias bias, std::span<const uint8_t> syndrome,
                           const BpSettings& settings, BpMessages& m) {
-    for (size_t c = 0; c < g.n_checks; ++c) update_check(g, c, fired(syndrome, c), settings, m);
+    if (settings.method == BpMethod::ProductSum)
+        for (size_t c = 0; c < g.n_checks; ++c) update_check(g, c, fired(syndrome, c), settings, m);
+    else if (g.edge_repeats.empty())
+        min_sum_checks<false>(g, syndrome, settings.ms_scaling_factor, m);
+    else
+        min_sum_checks<true>(g, syndrome, settings.ms_scaling_factor, m);
     double delta = 0.0;
     for (size_t q = 0; q < g.n_qubits; ++q) {
         const double before = m.posterior[q];
@@ -226,8 +318,11 @@ BpOutcome run_belief_propagation(const TannerGraph& graph, std::span<const doubl
     reset_decision(graph, prior_llr, messages);
     messages.region_clean = false;
     BpOutcome outcome;
-    outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
-    if (settings.stop == BpStop::Syndrome && outcome.explained) return outcome;
+    // The posterior stop sets `explained` after its last iteration instead.
+    if (settings.stop == BpStop::Syndrome) {
+        outcome.explained = explains_syndrome(graph, messages.hard_decision.data(), syndrome.data());
+        if (outcome.explained) return outcome;
+    }
     const PriorBias bias{prior_llr.data()};
     reset_messages(graph, bias, settings, messages);
     iterate(graph, bias, syndrome, settings, messages, budget, start, outcome);

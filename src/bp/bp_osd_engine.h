@@ -3,6 +3,13 @@
 // immutable after construction and shared by concurrent decodes; each
 // caller brings its own workspace, so batches run one workspace per worker
 // thread.
+//
+// The defined BPOSDDecoder is a preset of this engine (create_defined): one
+// flip probability for every column, taken as given and clamped; plain
+// min-sum, parallel schedule, the posterior stop, at most 50 iterations and
+// OSD-0; a qubit listed k times in a check weighed k times by BP (one matrix
+// entry for OSD); and a check fired in BP's messages only by the byte 1,
+// while OSD reads bit 0 of each byte.
 #pragma once
 
 #include <cstddef>
@@ -39,12 +46,18 @@ public:
     struct Workspace {
         BpMessages bp;
         OsdScratch osd;
-        bool busy = false;  // held by a ScratchLease on this thread
+        std::vector<uint8_t> bp_syndrome;  // the syndrome as the preset's BP reads it, when that differs
+        bool busy = false;                 // held by a ScratchLease on this thread
     };
 
     // column_error_rates: one flip probability per qubit, each in [0, 1].
     static Result<BpOsdEngine> create(const CheckList& check_to_qubits, size_t n_qubits,
                                       std::vector<double> column_error_rates, const BpOsdSettings& settings);
+    // The defined decoder's preset (see above). n_qubits == nullopt derives
+    // (largest index) + 1, or 1 for a code without any index. Fails only when
+    // a size does not fit the 32-bit ids.
+    static Result<BpOsdEngine> create_defined(const CheckList& check_to_qubits, std::optional<size_t> n_qubits,
+                                              double error_rate);
 
     size_t n_qubits() const { return graph_.n_qubits; }
     size_t n_checks() const { return graph_.n_checks; }
@@ -73,6 +86,7 @@ public:
 
 private:
     BpOsdEngine() = default;
+    std::span<const uint8_t> bp_syndrome(std::span<const uint8_t> syndrome, Workspace& ws) const;
 
     TannerGraph graph_;
     BpOsdSettings settings_;
@@ -80,7 +94,13 @@ private:
     size_t rank_ = 0;
     bool all_priors_positive_ = false;
     EventFreeBp event_free_;  // restricted BP's tables, when the settings allow it
+    // The preset's firing rule: only the byte 1 fires a check in BP.
+    bool byte_one_fires_ = false;
 };
+
+// The settings of the defined preset: the defaults of BpOsdSettings but for
+// the posterior stop (and kBpMaxIterations iterations).
+BpOsdSettings defined_bp_osd_settings();
 
 // Checks the length of a per-column error-rate list and its values.
 Status validate_column_error_rates(std::span<const double> rates, size_t n_qubits);

@@ -3,18 +3,12 @@
 #include <string>
 
 #include "base/shape.h"
-#include "base/worker_pool.h"
 #include "dem/dem_model.h"
 #include "dem/shot_rows.h"
 
 namespace vornex {
 
-BpOsdSettings BpOsdOptions::defined_bp_osd_settings() {
-    BpOsdSettings s;
-    s.bp.stop = BpStop::Posterior;
-    s.bp.max_iterations = kBpMaxIterations;
-    return s;
-}
+BpOsdSettings BpOsdOptions::defined_bp_osd_settings() { return vornex::defined_bp_osd_settings(); }
 
 bool BpOsdOptions::is_defined() const {
     const BpOsdSettings d = defined_bp_osd_settings();
@@ -28,9 +22,9 @@ Result<BpOsdFamily> BpOsdFamily::create(CheckList check_to_qubits, std::optional
                                         double error_rate, BpOsdOptions options) {
     BpOsdFamily family;
     if (options.is_defined()) {
-        auto defined = BpOsdDecoder::create(std::move(check_to_qubits), n_qubits, error_rate);
+        auto defined = BpOsdEngine::create_defined(check_to_qubits, n_qubits, error_rate);
         if (!defined) return defined.error();
-        family.defined_.emplace(std::move(defined).value());
+        family.engine_ = std::make_shared<const BpOsdEngine>(std::move(defined).value());
         return family;
     }
     const size_t nq = n_qubits ? *n_qubits : derived_n_qubits(check_to_qubits);
@@ -63,8 +57,8 @@ Result<BpOsdFamily> BpOsdFamily::from_model(const DetectorErrorModel& dem, BpOsd
     return family;
 }
 
-size_t BpOsdFamily::n_qubits() const { return defined_ ? defined_->n_qubits() : engine_->n_qubits(); }
-size_t BpOsdFamily::n_checks() const { return defined_ ? defined_->n_checks() : engine_->n_checks(); }
+size_t BpOsdFamily::n_qubits() const { return engine_->n_qubits(); }
+size_t BpOsdFamily::n_checks() const { return engine_->n_checks(); }
 
 Status BpOsdFamily::check_syndrome(size_t length) const {
     if (length != n_checks())
@@ -73,7 +67,6 @@ Status BpOsdFamily::check_syndrome(size_t length) const {
 }
 
 Result<std::vector<uint8_t>> BpOsdFamily::decode(std::span<const uint8_t> syndrome) {
-    if (defined_) return defined_->decode(syndrome);
     if (auto st = check_syndrome(syndrome.size()); !st) return st.error();
     std::vector<uint8_t> correction(n_qubits());
     engine_->decode_into(syndrome, correction, workspace_);
@@ -81,7 +74,6 @@ Result<std::vector<uint8_t>> BpOsdFamily::decode(std::span<const uint8_t> syndro
 }
 
 Result<std::vector<uint8_t>> BpOsdFamily::decode_timed(std::span<const uint8_t> syndrome, double max_latency_ms) {
-    if (defined_) return defined_->decode_timed(syndrome, max_latency_ms);
     if (auto st = check_syndrome(syndrome.size()); !st) return st.error();
     std::vector<uint8_t> correction(n_qubits());
     engine_->decode_into(syndrome, correction, workspace_, BpBudget{max_latency_ms});
@@ -89,29 +81,14 @@ Result<std::vector<uint8_t>> BpOsdFamily::decode_timed(std::span<const uint8_t> 
 }
 
 Result<std::vector<double>> BpOsdFamily::bp_decode(std::span<const uint8_t> syndrome, uint64_t max_iterations) {
-    if (defined_) return defined_->bp_decode(syndrome, max_iterations);
     if (auto st = check_syndrome(syndrome.size()); !st) return st.error();
     engine_->run_bp(syndrome, max_iterations, workspace_);
     return std::vector<double>(workspace_.bp.posterior.begin(), workspace_.bp.posterior.begin() + n_qubits());
 }
 
 std::vector<uint8_t> BpOsdFamily::batch_decode(std::span<const uint8_t> syndromes, size_t n_shots) const {
-    const size_t nc = n_checks(), nq = n_qubits();
-    std::vector<uint8_t> out(batch_bytes(n_shots, nq));
-    if (engine_) {
-        engine_->decode_batch(syndromes.data(), n_shots, out.data());
-        return out;
-    }
-    const BpOsdCode& code = defined_->code();
-    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
-        BpWorkspace bp;
-        OsdWorkspace osd;
-        for (size_t i = begin; i < end; ++i) {
-            const std::span<const uint8_t> s{syndromes.data() + i * nc, nc};
-            bp_run(code, s, kBpMaxIterations, bp);
-            osd_decode(code, s, bp.posterior, osd, {out.data() + i * nq, nq});
-        }
-    });
+    std::vector<uint8_t> out(batch_bytes(n_shots, n_qubits()));
+    engine_->decode_batch(syndromes.data(), n_shots, out.data());
     return out;
 }
 

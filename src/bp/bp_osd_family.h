@@ -1,13 +1,15 @@
-// The object behind the Python class BPOSDDecoder: the defined decoder when
-// every setting keeps its default, the configurable engine otherwise, and
-// always the engine when built from a detector error model (with the model's
-// per-column priors and its observables for predictions).
+// The object behind the Python class BPOSDDecoder: one BP-OSD engine, as the
+// defined decoder's preset when every setting keeps its default, configured
+// by the settings otherwise, and always configured when built from a
+// detector error model (with the model's per-column priors and its
+// observables for predictions).
 //
 // Defaults of the settings are the defined decoder's behaviour: min-sum
 // without scaling, parallel schedule, the posterior stop, 50 iterations,
-// OSD-0. With any other value the engine runs, with BP iterations capped by
-// max_iterations rather than 50, and a check read as fired by bit 0 of its
-// byte in both BP and OSD.
+// OSD-0. With any other value the engine runs configured: BP iterations
+// capped by max_iterations rather than 50, the error rate checked to lie in
+// [0, 1], a qubit listed twice in a check read as one entry, and a check read
+// as fired by bit 0 of its byte in both BP and OSD.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +22,6 @@
 
 #include "base/result.h"
 #include "base/thread_scratch.h"
-#include "bp/bp_osd.h"
 #include "bp/bp_osd_engine.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
@@ -40,7 +41,7 @@ struct BpOsdOptions {
 class BpOsdFamily {
 public:
     static Result<BpOsdFamily> create(CheckList check_to_qubits, std::optional<size_t> n_qubits, double error_rate,
-                                      BpOsdOptions options);
+                                      BpOsdOptions options = {});
     // Columns are the model's error mechanisms, checks its detectors.
     static Result<BpOsdFamily> from_model(const DetectorErrorModel& model, BpOsdSettings settings);
 
@@ -77,7 +78,6 @@ private:
     BpOsdFamily() = default;
     Status check_syndrome(size_t length) const;
 
-    std::optional<BpOsdDecoder> defined_;
     std::shared_ptr<const BpOsdEngine> engine_;
     BpOsdEngine::Workspace workspace_;
     std::shared_ptr<const ModelObservables> model_;

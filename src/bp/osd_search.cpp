@@ -33,11 +33,17 @@ public:
     size_t pivots() const { return pivots_; }
     const uint64_t* column(size_t c) const { return s_.transform.data() + c * words_; }
 
-    // out = T h_q.
+    // out = T h_q, a word at a time so the sum stays in a register (XOR-ing
+    // whole columns into out would chain every store to the next load).
     void reduce(uint32_t q, uint64_t* out) const {
-        std::fill(out, out + words_, 0);
-        for (uint32_t j = g_.qubit_offsets[q]; j < g_.qubit_offsets[q + 1]; ++j)
-            xor_into(out, column(g_.qubit_edge_check[j]), words_);
+        const uint32_t* checks = g_.qubit_edge_check.data();
+        const uint32_t begin = g_.qubit_offsets[q], end = g_.qubit_offsets[q + 1];
+        const uint64_t* t = s_.transform.data();
+        for (size_t w = 0; w < words_; ++w) {
+            uint64_t sum = 0;
+            for (uint32_t j = begin; j < end; ++j) sum ^= t[checks[j] * words_ + w];
+            out[w] = sum;
+        }
     }
 
     // Makes q a pivot if it is independent of the pivots so far.
@@ -166,7 +172,8 @@ bool osd_search(const TannerGraph& graph, size_t rank, std::span<const double> p
 
     CandidateSearch search(scratch, weights, words);
     Pattern best;
-    search.offer(search.weight(nullptr, 0.0));
+    // OSD-0 has one candidate: nothing to weigh.
+    if (settings.method != OsdMethod::Osd0) search.offer(search.weight(nullptr, 0.0));
     const size_t head = settings.method == OsdMethod::Osd0 ? 0 : std::min(settings.order, scratch.free_columns.size());
     scratch.head_images.resize(head * words);
     for (size_t f = 0; f < head; ++f) elim.reduce(scratch.free_columns[f], scratch.head_images.data() + f * words);

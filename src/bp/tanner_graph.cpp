@@ -5,7 +5,8 @@
 
 namespace vornex {
 
-Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits) {
+Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits,
+                                       RepeatedQubits repeats) {
     TannerGraph g;
     g.n_checks = check_to_qubits.size();
     g.n_qubits = n_qubits;
@@ -19,16 +20,25 @@ Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t 
     g.check_offsets.push_back(0);
     g.edge_qubit.reserve(listed);
     std::vector<uint32_t> degree(n_qubits, 0);
+    bool repeated = false;
     for (const auto& check : check_to_qubits) {
         const size_t first = g.edge_qubit.size();
         for (uint32_t q : check)
             if (q < n_qubits) g.edge_qubit.push_back(q);
         std::sort(g.edge_qubit.begin() + first, g.edge_qubit.end());
+        if (repeats == RepeatedQubits::Counted)
+            for (size_t i = first, j = first; i < g.edge_qubit.size(); i = j) {
+                while (j < g.edge_qubit.size() && g.edge_qubit[j] == g.edge_qubit[i]) ++j;
+                g.edge_repeats.push_back(static_cast<uint32_t>(j - i));
+                repeated |= j - i > 1;
+            }
         g.edge_qubit.erase(std::unique(g.edge_qubit.begin() + first, g.edge_qubit.end()), g.edge_qubit.end());
         for (size_t e = first; e < g.edge_qubit.size(); ++e) ++degree[g.edge_qubit[e]];
         g.max_check_degree = std::max(g.max_check_degree, g.edge_qubit.size() - first);
         g.check_offsets.push_back(static_cast<uint32_t>(g.edge_qubit.size()));
     }
+
+    if (!repeated) g.edge_repeats = std::vector<uint32_t>();
 
     g.qubit_offsets.assign(n_qubits + 1, 0);
     for (size_t q = 0; q < n_qubits; ++q) g.qubit_offsets[q + 1] = g.qubit_offsets[q] + degree[q];

@@ -5,7 +5,9 @@
 // numbered check by check, so a check's messages are contiguous. A qubit
 // listed more than once in a check is one edge (the matrix entry is 1), and
 // indices >= n_qubits are left out, as the parity matrix of the defined
-// BP-OSD decoder does.
+// BP-OSD decoder does. The defined decoder's min-sum also weighs each
+// listing on its own; a graph built with RepeatedQubits::Counted keeps the
+// count per edge for it.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +18,11 @@
 #include "code/check_graph.h"
 
 namespace vornex {
+
+// How build_tanner_graph reads a qubit listed more than once in a check:
+// as one edge (Once), or as one edge that remembers how often it was listed
+// (Counted), for the defined BP-OSD preset.
+enum class RepeatedQubits : uint8_t { Once, Counted };
 
 struct TannerGraph {
     size_t n_checks = 0;
@@ -32,13 +39,19 @@ struct TannerGraph {
     std::vector<uint32_t> qubit_edge_check;
     // Largest number of edges of one check (sizes the product-sum scratch).
     size_t max_check_degree = 0;
+    // Per edge: how often the check lists the qubit. Kept only by
+    // RepeatedQubits::Counted and only when some count exceeds 1, so the
+    // usual graph has none. The min-sum rule and the qubit sums read each
+    // edge that many times; the product-sum rule reads it once.
+    std::vector<uint32_t> edge_repeats;
 
     size_t n_edges() const { return edge_qubit.size(); }
 };
 
 // Builds the graph of check_to_qubits over n_qubits columns. Fails only when
 // a size does not fit the 32-bit ids ("Code too large: ...").
-Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits);
+Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits,
+                                       RepeatedQubits repeats = RepeatedQubits::Once);
 
 // True when every check's parity over `error` (bit 0 of each byte) equals
 // bit 0 of its syndrome byte.

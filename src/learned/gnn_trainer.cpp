@@ -4,7 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "bp/bp_osd.h"
+#include "bp/bp_osd_family.h"
 #include "learned/gnn_layers.h"
 #include "learned/training_limits.h"
 #include "matching/blossom.h"
@@ -141,7 +141,7 @@ Result<TrainingSet> GNNTrainer::matching_dataset(uint64_t n_samples, ProgressSin
 Result<TrainingSet> GNNTrainer::bp_dataset(uint64_t n_samples, uint64_t max_bp_iter, ProgressSink* progress) const {
     require_qubit_tables(n_qubits_);
     if (Status s = check_dataset_size(n_samples); !s) return s.error();
-    auto bp = BpOsdDecoder::create(check_to_qubits_, n_qubits_, error_rate_);
+    auto bp = BpOsdFamily::create(check_to_qubits_, n_qubits_, error_rate_);
     if (!bp) return bp.error();
     return sampled_dataset(n_samples, progress, [&](const std::vector<uint8_t>& syndrome, const DetectorGraph& graph,
                                                     std::vector<double>& targets) -> Status {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "bp/bp_osd.h"
+#include "bp/bp_osd_reference.h"
 #include "bp/bp_osd_engine_reference.h"
 
 namespace vornex {
@@ -304,7 +305,7 @@ TEST(BpOsdEngineTest, DefinedSettingsReproduceTheDefinedDecoder) {
         }
         if (trial % 2) rc.n_qubits += rc.checks.size();
         const double p = 0.001 + (rng() % 1000) / 3000.0;
-        auto defined = BpOsdDecoder::create(rc.checks, rc.n_qubits, p).value();
+        auto defined = bp_osd_reference::BpOsdDecoder::create(rc.checks, rc.n_qubits, p).value();
         const auto engine =
             BpOsdEngine::create(rc.checks, rc.n_qubits, std::vector<double>(rc.n_qubits, p), defined_like_settings())
                 .value();

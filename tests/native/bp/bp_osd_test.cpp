@@ -1,5 +1,8 @@
-#include "bp/bp_osd.h"
+// The defined BP-OSD (the engine's preset behind BpOsdFamily) against plain
+// references written straight from its definition.
+#include "bp/bp_osd_engine.h"
 #include "bp/bp_osd_engine_reference.h"
+#include "bp/bp_osd_family.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +13,25 @@
 
 namespace vornex {
 namespace {
+
+// ---- The preset's BP and OSD steps, called on their own ----
+
+BpOsdEngine build_bp_osd_code(const CheckList& checks, std::optional<size_t> n_qubits, double error_rate) {
+    return BpOsdEngine::create_defined(checks, n_qubits, error_rate).value();
+}
+
+size_t bp_run(const BpOsdEngine& engine, std::span<const uint8_t> s, size_t iterations, BpOsdEngine::Workspace& ws,
+              std::optional<BpBudget> budget = std::nullopt) {
+    if (!budget) return engine.run_bp(s, iterations, ws).iterations;
+    return run_belief_propagation(engine.graph(), engine.prior_llr(), s, engine.settings().bp, ws.bp, budget)
+        .iterations;
+}
+
+bool osd_decode(const BpOsdEngine& engine, std::span<const uint8_t> s, std::span<const double> posterior,
+                OsdScratch& scratch, std::span<uint8_t> correction) {
+    return osd_search(engine.graph(), engine.rank(), posterior, engine.prior_llr(), s, engine.settings().osd,
+                      scratch, correction);
+}
 
 // ---- Plain references, written straight from the definitions ----
 
@@ -142,20 +164,23 @@ TEST(BpOsdBp, MatchesPlainReferenceOnRandomCodes) {
     for (int trial = 0; trial < 3000; ++trial) {
         const RandomCode rc = random_code(rng);
         const double p = 0.001 + (rng() % 1000) / 3000.0;
-        auto code = build_bp_osd_code(rc.checks, rc.n_qubits, p);
-        ASSERT_TRUE(code.ok());
-        for (const auto& checks : code.value().qubit_to_checks) high_degree_codes += checks.size() >= 3;
+        const auto code = build_bp_osd_code(rc.checks, rc.n_qubits, p);
+        std::vector<size_t> listings(rc.n_qubits);
+        for (const auto& check : rc.checks)
+            for (uint32_t q : check)
+                if (q < rc.n_qubits) ++listings[q];
+        for (size_t n : listings) high_degree_codes += n >= 3;
         // Raw bytes 0 to 3: only the byte 1 counts as fired in the messages.
         auto s = random_bits(rng, rc.checks.size());
         for (auto& b : s) b |= static_cast<uint8_t>(rng() % 4 == 0) << 1;
         const size_t iters = rng() % 60;
-        BpWorkspace ws;
-        bp_run(code.value(), s, iters, ws);
+        BpOsdEngine::Workspace ws;
+        bp_run(code, s, iters, ws);
         const auto expected = reference_bp(rc.checks, rc.n_qubits, p, s, iters);
-        ASSERT_EQ(ws.posterior.size(), expected.size());
+        ASSERT_EQ(ws.bp.posterior.size(), expected.size());
         for (size_t q = 0; q < expected.size(); ++q)
-            ASSERT_TRUE(near(ws.posterior[q], expected[q]))
-                << "trial " << trial << " qubit " << q << ": " << ws.posterior[q] << " vs " << expected[q];
+            ASSERT_TRUE(near(ws.bp.posterior[q], expected[q]))
+                << "trial " << trial << " qubit " << q << ": " << ws.bp.posterior[q] << " vs " << expected[q];
     }
     EXPECT_GT(high_degree_codes, 1000u);
 }
@@ -172,14 +197,14 @@ TEST(BpOsdBp, SurfaceLayoutMatchesReference) {
                 checks.push_back({r * d + c, r * d + c2, r2 * d + c, r2 * d + c2});
             }
     std::mt19937_64 rng(7);
-    auto code = build_bp_osd_code(checks, std::nullopt, 0.05).value();
-    BpWorkspace ws;
+    const auto code = build_bp_osd_code(checks, std::nullopt, 0.05);
+    BpOsdEngine::Workspace ws;
     for (int trial = 0; trial < 200; ++trial) {
         const auto e = random_bits(rng, d * d, 8);
         const auto s = syndrome_of(checks, d * d, e);
         bp_run(code, s, 50, ws);
         const auto expected = reference_bp(checks, d * d, 0.05, s, 50);
-        for (size_t q = 0; q < expected.size(); ++q) ASSERT_TRUE(near(ws.posterior[q], expected[q]));
+        for (size_t q = 0; q < expected.size(); ++q) ASSERT_TRUE(near(ws.bp.posterior[q], expected[q]));
     }
 }
 
@@ -188,13 +213,13 @@ TEST(BpOsdBp, VeryHighDegreeQubitsMatchReference) {
     std::mt19937_64 rng(12);
     CheckList checks;
     for (uint32_t c = 0; c < 24; ++c) checks.push_back({0, 1 + c % 7, 8 + c % 5});
-    auto code = build_bp_osd_code(checks, std::nullopt, 0.03).value();
-    BpWorkspace ws;
+    const auto code = build_bp_osd_code(checks, std::nullopt, 0.03);
+    BpOsdEngine::Workspace ws;
     for (int trial = 0; trial < 50; ++trial) {
         const auto s = random_bits(rng, checks.size());
         bp_run(code, s, 50, ws);
         const auto expected = reference_bp(checks, 13, 0.03, s, 50);
-        for (size_t q = 0; q < expected.size(); ++q) ASSERT_TRUE(near(ws.posterior[q], expected[q]));
+        for (size_t q = 0; q < expected.size(); ++q) ASSERT_TRUE(near(ws.bp.posterior[q], expected[q]));
     }
 }
 
@@ -202,15 +227,15 @@ TEST(BpOsdBp, ZeroIterationsGiveThePriorAndClampHolds) {
     const CheckList checks{{0, 1}, {1, 2}, {2, 3, 4}};
     const std::vector<uint8_t> s{1, 0, 1};
     for (double p : {0.1, 0.0, 1.0, -3.0, 7.0}) {
-        auto dec = BpOsdDecoder::create(checks, std::nullopt, p).value();
+        auto dec = BpOsdFamily::create(checks, std::nullopt, p).value();
         const auto post = dec.bp_decode(s, 0).value();
         const double prior = std::log((1 - std::clamp(p, 1e-10, 0.9999999999)) / std::clamp(p, 1e-10, 0.9999999999));
         ASSERT_EQ(post.size(), 5u);
         for (double x : post) EXPECT_EQ(x, prior);
     }
-    auto zero = BpOsdDecoder::create(checks, std::nullopt, 0.0).value();
+    auto zero = BpOsdFamily::create(checks, std::nullopt, 0.0).value();
     EXPECT_NEAR(zero.bp_decode(s, 0).value()[0], 23.02585, 1e-5);
-    auto one = BpOsdDecoder::create(checks, std::nullopt, 1.0).value();
+    auto one = BpOsdFamily::create(checks, std::nullopt, 1.0).value();
     EXPECT_NEAR(one.bp_decode(s, 0).value()[0], -23.02585, 1e-5);
 }
 
@@ -218,23 +243,23 @@ TEST(BpOsdBp, IterationCapAndConvergence) {
     // A frustrated loop code keeps messages moving, so only the cap stops BP.
     CheckList checks;
     for (uint32_t i = 0; i < 9; ++i) checks.push_back({i, (i + 1) % 9, (i + 3) % 9});
-    auto code = build_bp_osd_code(checks, std::nullopt, 0.2).value();
+    const auto code = build_bp_osd_code(checks, std::nullopt, 0.2);
     std::vector<uint8_t> s(9, 0);
     s[0] = s[4] = s[7] = 1;
-    BpWorkspace ws;
+    BpOsdEngine::Workspace ws;
     EXPECT_LE(bp_run(code, s, 1000, ws), 50u);
-    const auto capped = ws.posterior;
+    const auto capped = ws.bp.posterior;
     bp_run(code, s, 50, ws);
-    EXPECT_EQ(ws.posterior, capped);
+    EXPECT_EQ(ws.bp.posterior, capped);
     // On a tree-shaped code a zero syndrome settles long before the cap.
-    auto chain = build_bp_osd_code({{0, 1}, {1, 2}, {2, 3}}, std::nullopt, 0.2).value();
+    const auto chain = build_bp_osd_code({{0, 1}, {1, 2}, {2, 3}}, std::nullopt, 0.2);
     EXPECT_LT(bp_run(chain, std::vector<uint8_t>(3, 0), 50, ws), 10u);
 }
 
 TEST(BpOsdBp, ExhaustedBudgetRunsNoIteration) {
-    auto code = build_bp_osd_code({{0, 1}, {1, 2}}, std::nullopt, 0.1).value();
+    const auto code = build_bp_osd_code({{0, 1}, {1, 2}}, std::nullopt, 0.1);
     const std::vector<uint8_t> s{1, 1};
-    BpWorkspace ws;
+    BpOsdEngine::Workspace ws;
     EXPECT_EQ(bp_run(code, s, 50, ws, BpBudget{0.0}), 0u);
     EXPECT_EQ(bp_run(code, s, 50, ws, BpBudget{-1.0}), 0u);
     EXPECT_GT(bp_run(code, s, 50, ws, BpBudget{1e9}), 0u);
@@ -246,13 +271,13 @@ TEST(BpOsdOsd, MatchesPlainReferenceOnRandomPosteriors) {
     std::mt19937_64 rng(99);
     for (int trial = 0; trial < 4000; ++trial) {
         const RandomCode rc = random_code(rng);
-        auto code = build_bp_osd_code(rc.checks, rc.n_qubits, 0.1).value();
+        const auto code = build_bp_osd_code(rc.checks, rc.n_qubits, 0.1);
         // Coarse values force ties, which must keep ascending qubit order.
         std::vector<double> post(rc.n_qubits);
         for (auto& x : post) x = static_cast<double>(static_cast<int>(rng() % 9) - 4);
         const auto s = trial % 2 ? random_bits(rng, rc.checks.size())
                                  : syndrome_of(rc.checks, rc.n_qubits, random_bits(rng, rc.n_qubits, 30));
-        OsdWorkspace ws;
+        OsdScratch ws;
         std::vector<uint8_t> correction(rc.n_qubits, 7);
         osd_decode(code, s, post, ws, correction);
         ASSERT_EQ(correction, reference_osd(rc.checks, rc.n_qubits, s, post)) << "trial " << trial;
@@ -266,7 +291,7 @@ TEST(BpOsdOsd, ReproducesSyndromesInTheColumnSpaceElseHardDecision) {
         RandomCode rc = random_code(rng);
         // More qubits than checks on half the codes, so the column set grows.
         if (trial % 2) rc.n_qubits += rc.checks.size();
-        auto dec = BpOsdDecoder::create(rc.checks, rc.n_qubits, 0.05).value();
+        auto dec = BpOsdFamily::create(rc.checks, rc.n_qubits, 0.05).value();
         const bool in_space = trial % 3 != 0;
         const auto s = in_space ? syndrome_of(rc.checks, rc.n_qubits, random_bits(rng, rc.n_qubits, 20))
                                 : random_bits(rng, rc.checks.size());
@@ -289,11 +314,11 @@ TEST(BpOsdOsd, ReproducesSyndromesInTheColumnSpaceElseHardDecision) {
 }
 
 TEST(BpOsdOsd, NanPosteriorsAreOrderedLastInsteadOfBreakingTheSort) {
-    auto code = build_bp_osd_code({{0, 1}, {1, 2}}, std::nullopt, 0.1).value();
+    const auto code = build_bp_osd_code({{0, 1}, {1, 2}}, std::nullopt, 0.1);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<double> post{nan, 1.0, nan};
     const std::vector<uint8_t> s{1, 1};
-    OsdWorkspace ws;
+    OsdScratch ws;
     std::vector<uint8_t> correction(3);
     EXPECT_TRUE(osd_decode(code, s, post, ws, correction));
     EXPECT_EQ(ws.order, (std::vector<uint32_t>{1, 0, 2}));
@@ -302,27 +327,27 @@ TEST(BpOsdOsd, NanPosteriorsAreOrderedLastInsteadOfBreakingTheSort) {
 
 // ---- Decoder ----
 
-TEST(BpOsdDecoderTest, ZeroSyndromeAndShapes) {
-    auto dec = BpOsdDecoder::create({{0, 1, 2, 3}, {2, 3, 4, 5}, {0, 5}}, std::nullopt, 0.01).value();
+TEST(BpOsdDefinedDecoder, ZeroSyndromeAndShapes) {
+    auto dec = BpOsdFamily::create({{0, 1, 2, 3}, {2, 3, 4, 5}, {0, 5}}, std::nullopt, 0.01).value();
     EXPECT_EQ(dec.n_qubits(), 6u);
     EXPECT_EQ(dec.n_checks(), 3u);
     EXPECT_EQ(dec.decode(std::vector<uint8_t>(3, 0)).value(), std::vector<uint8_t>(6, 0));
     EXPECT_EQ(dec.decode_timed(std::vector<uint8_t>(3, 0), 100.0).value(), std::vector<uint8_t>(6, 0));
     // Derived size for a code without any qubit index is one qubit.
-    EXPECT_EQ(BpOsdDecoder::create({}, std::nullopt, 0.1).value().n_qubits(), 1u);
+    EXPECT_EQ(BpOsdFamily::create({}, std::nullopt, 0.1).value().n_qubits(), 1u);
 }
 
-TEST(BpOsdDecoderTest, ZeroBudgetDecodesOnThePriorOrdering) {
+TEST(BpOsdDefinedDecoder, ZeroBudgetDecodesOnThePriorOrdering) {
     const CheckList checks{{0, 1}, {1, 2}, {2, 3}};
-    auto dec = BpOsdDecoder::create(checks, std::nullopt, 0.1).value();
+    auto dec = BpOsdFamily::create(checks, std::nullopt, 0.1).value();
     const std::vector<uint8_t> s{1, 0, 1};
     const std::vector<double> prior(4, std::log(0.9 / 0.1));
     EXPECT_EQ(dec.decode_timed(s, 0.0).value(), reference_osd(checks, 4, s, prior));
     EXPECT_EQ(dec.decode(s).value(), reference_osd(checks, 4, s, reference_bp(checks, 4, 0.1, s, 50)));
 }
 
-TEST(BpOsdDecoderTest, LengthErrorsAreExact) {
-    auto dec = BpOsdDecoder::create({{0, 1}, {1, 2}}, std::nullopt, 0.1).value();
+TEST(BpOsdDefinedDecoder, LengthErrorsAreExact) {
+    auto dec = BpOsdFamily::create({{0, 1}, {1, 2}}, std::nullopt, 0.1).value();
     const std::vector<uint8_t> bad(3, 0);
     for (const auto& err : {dec.decode(bad).error(), dec.decode_timed(bad, 1.0).error()}) {
         EXPECT_EQ(err.kind, ErrorKind::Value);
@@ -331,17 +356,17 @@ TEST(BpOsdDecoderTest, LengthErrorsAreExact) {
     EXPECT_EQ(dec.bp_decode({}, 5).error().message, "Syndrome length 0 != n_checks 2");
 }
 
-TEST(BpOsdDecoderTest, DegenerateSizesDoNotCrash) {
+TEST(BpOsdDefinedDecoder, DegenerateSizesDoNotCrash) {
     // No qubits at all: the only answer is the empty correction.
-    auto empty = BpOsdDecoder::create({{0}}, size_t{0}, 0.1).value();
+    auto empty = BpOsdFamily::create({{0}}, size_t{0}, 0.1).value();
     EXPECT_TRUE(empty.decode(std::vector<uint8_t>{1}).value().empty());
     EXPECT_TRUE(empty.bp_decode(std::vector<uint8_t>{1}, 10).value().empty());
     // No checks: the zero correction is the solution.
-    auto none = BpOsdDecoder::create({}, size_t{3}, 0.1).value();
+    auto none = BpOsdFamily::create({}, size_t{3}, 0.1).value();
     EXPECT_EQ(none.decode({}).value(), std::vector<uint8_t>(3, 0));
     // NaN error rate: posteriors are NaN, OSD still solves the syndrome.
     const CheckList checks{{0, 1}, {1, 2}};
-    auto nan = BpOsdDecoder::create(checks, std::nullopt, std::numeric_limits<double>::quiet_NaN()).value();
+    auto nan = BpOsdFamily::create(checks, std::nullopt, std::numeric_limits<double>::quiet_NaN()).value();
     const std::vector<uint8_t> s{1, 0};
     EXPECT_EQ(syndrome_of(checks, 3, nan.decode(s).value()), s);
 }
@@ -349,12 +374,12 @@ TEST(BpOsdDecoderTest, DegenerateSizesDoNotCrash) {
 // OSD takes the columns BP believes flipped: a single flip on a chain is
 // returned as itself, never as its complement (a logical error), even where
 // the hard decision alone would have been right.
-TEST(BpOsdDecoderTest, SingleFlipsOnAChainComeBackExactly) {
+TEST(BpOsdDefinedDecoder, SingleFlipsOnAChainComeBackExactly) {
     for (uint32_t d : {5u, 7u, 11u}) {
         CheckList chain;
         for (uint32_t i = 0; i + 1 < d; ++i) chain.push_back({i, i + 1});
         for (double p : {0.01, 0.05, 0.1}) {
-            auto decoder = BpOsdDecoder::create(chain, std::nullopt, p).value();
+            auto decoder = BpOsdFamily::create(chain, std::nullopt, p).value();
             for (uint32_t q = 0; q < d; ++q) {
                 std::vector<uint8_t> error(d, 0), syndrome(d - 1, 0);
                 error[q] = 1;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <set>
 
-#include "bp/bp_osd.h"
+#include "bp/bp_osd_reference.h"
 #include "evaluation/ler_benchmark.h"
 #include "matching/blossom.h"
 
@@ -86,7 +86,7 @@ TEST(GnnTrainerSamples, BpTargetsAreFlipProbabilities) {
     const GNNTrainer trainer(checks, 25, 0.05);
     const auto set = trainer.bp_dataset(10, 7);
     ASSERT_TRUE(set.ok());
-    auto bp = BpOsdDecoder::create(checks, 25, 0.05).value();
+    auto bp = bp_osd_reference::BpOsdDecoder::create(checks, 25, 0.05).value();
     for (uint64_t s = 0; s < 10; ++s) {
         const auto llr = bp.bp_decode(trainer.syndrome_of(trainer.sample_error(s)), 7).value();
         const auto& graph = set.value().graphs[s];
