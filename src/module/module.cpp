@@ -46,6 +46,7 @@ ItemFactory const kRegistry[] = {
     weighted_union_find_decoder_class,
     learned_matching_decoder_class,
     relay_bp_decoder_class,
+    stream_matching_decoder_class,
     py_check_to_edges_function,
     py_generate_surface_code_checks_function,
     py_generate_toy_code_checks_function,

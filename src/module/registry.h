@@ -32,6 +32,7 @@ ModuleItem& matching_decoder_class();
 ModuleItem& belief_matching_decoder_class();
 ModuleItem& weighted_union_find_decoder_class();
 ModuleItem& learned_matching_decoder_class();
+ModuleItem& stream_matching_decoder_class();
 
 // Functions.
 ModuleItem& py_check_to_edges_function();

@@ -1,0 +1,99 @@
+#include "matching/stream/window_graph.h"
+
+#include <string>
+
+namespace vornex::stream {
+
+Result<WindowGraph> build_window_graph(const RoundLayers& layers, std::span<const uint32_t> layers_of_rounds,
+                                       const WindowShape& shape) {
+    WindowGraph w;
+    w.shape = shape;
+    const uint32_t length = static_cast<uint32_t>(layers_of_rounds.size());
+    w.round_offset.assign(length + 1, 0);
+    for (uint32_t i = 0; i < length; ++i) w.round_offset[i + 1] = w.round_offset[i] + layers.size(layers_of_rounds[i]);
+    const uint32_t n_nodes = w.round_offset[length];
+    w.node_round.resize(n_nodes);
+    for (uint32_t i = 0; i < length; ++i)
+        for (uint32_t x = w.round_offset[i]; x < w.round_offset[i + 1]; ++x) w.node_round[x] = i;
+
+    std::vector<sparse::GraphEdge> graph_edges;
+    auto add = [&](WindowEdge edge, uint32_t u, uint32_t v, int64_t weight) {
+        graph_edges.push_back({u, v, weight, edge.observables, static_cast<uint32_t>(w.edges.size())});
+        w.edges.push_back(edge);
+    };
+    // The model's own edges first: a cut edge never displaces a boundary edge of equal weight.
+    for (const bool cut_pass : {false, true}) {
+        for (uint32_t i = 0; i < length; ++i) {
+            const uint32_t base = w.round_offset[i];
+            for (const RoundEdge& e : layers.edges_of(layers_of_rounds[i])) {
+                WindowEdge edge;
+                edge.a = base + e.u;
+                edge.earlier_round = static_cast<int32_t>(i);
+                edge.model_edge = e.model_edge;
+                edge.observables = e.observables;
+                if (e.v == sparse::kBoundary) {
+                    if (cut_pass) continue;
+                    edge.kind = EdgeKind::Boundary;
+                    add(edge, edge.a, sparse::kBoundary, e.weight);
+                } else if (i + e.span < length) {
+                    if (cut_pass) continue;
+                    edge.b = w.round_offset[i + e.span] + e.v;
+                    add(edge, edge.a, edge.b, e.weight);
+                } else if (cut_pass && shape.open_above) {
+                    edge.kind = EdgeKind::Cut;
+                    edge.b = e.v;
+                    edge.b_round = static_cast<int32_t>(i + e.span);
+                    add(edge, edge.a, sparse::kBoundary, e.weight);
+                }
+            }
+        }
+        // Edges from the round below that reach into the window.
+        if (cut_pass && shape.below != UINT32_MAX) {
+            for (const RoundEdge& e : layers.edges_of(shape.below)) {
+                if (e.v == sparse::kBoundary || e.span == 0 || e.span > length) continue;
+                WindowEdge edge;
+                edge.kind = EdgeKind::Cut;
+                edge.a = w.round_offset[e.span - 1] + e.v;
+                edge.b = e.u;
+                edge.b_round = -1;
+                edge.earlier_round = -1;
+                edge.model_edge = e.model_edge;
+                edge.observables = e.observables;
+                add(edge, edge.a, sparse::kBoundary, e.weight);
+            }
+        }
+    }
+    auto graph = sparse::build_matching_graph(n_nodes, graph_edges);
+    if (!graph) return graph.error();
+    w.graph = std::move(graph).value();
+    return w;
+}
+
+Result<const WindowGraph*> WindowGraphCache::get(const StreamMap& map, uint64_t first, uint32_t length,
+                                                 bool open_below, bool open_above) {
+    WindowShape shape;
+    shape.first = map.layer(first);
+    shape.last = map.layer(first + length - 1);
+    shape.length = length;
+    shape.below = open_below ? map.layer(first - 1) : UINT32_MAX;
+    shape.open_above = open_above;
+    shape.repeated = !map.identity();
+    std::lock_guard guard(lock_);
+    auto found = graphs_.find(shape);
+    if (found != graphs_.end()) return found->second.get();
+    layer_scratch_.resize(length);
+    for (uint32_t i = 0; i < length; ++i) layer_scratch_[i] = map.layer(first + i);
+    auto built = build_window_graph(*layers_, layer_scratch_, shape);
+    if (!built) return built.error();
+    auto owned = std::make_unique<WindowGraph>(std::move(built).value());
+    const WindowGraph* graph = owned.get();
+    graphs_.emplace(shape, std::move(owned));
+    return graph;
+}
+
+size_t WindowGraphCache::size() const {
+    std::lock_guard guard(lock_);
+    return graphs_.size();
+}
+
+}  // namespace vornex::stream
