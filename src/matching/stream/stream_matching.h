@@ -36,10 +36,10 @@
 namespace vornex {
 
 struct StreamOptions {
-    std::optional<uint32_t> window;               // rounds matched at once; default commit + distance
-    std::optional<uint32_t> commit;               // rounds committed per window; default the distance
-    std::optional<uint32_t> detectors_per_round;  // rounds by id blocks instead of time coordinates
-    std::optional<uint64_t> rounds;               // stream length; default the model's, 0 for no fixed end
+    std::optional<uint32_t> window = std::nullopt;               // rounds matched at once; default commit + distance
+    std::optional<uint32_t> commit = std::nullopt;               // rounds committed per window; default the distance
+    std::optional<uint32_t> detectors_per_round = std::nullopt;  // rounds by id blocks, not time coordinates
+    std::optional<uint64_t> rounds = std::nullopt;               // stream length; default the model's, 0: no fixed end
 };
 
 class StreamMatchingDecoder {
