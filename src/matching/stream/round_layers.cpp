@@ -1,11 +1,12 @@
 #include "matching/stream/round_layers.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <map>
 #include <string>
 
-#include "matching/sparse/matching_graph.h"
+#include "matching/model_graph.h"
 
 namespace vornex::stream {
 
@@ -119,11 +120,11 @@ Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::opt
     auto view = build_dem_graph(model);
     if (!view) return view.error();
     const DemGraph& graph = view.value();
-    if (auto status = require_non_negative_weights(graph, "StreamMatchingDecoder"); !status) return status.error();
-    if (graph.num_observables > 64) {
-        return value_error("StreamMatchingDecoder supports at most 64 observables; the model has " +
-                           std::to_string(graph.num_observables));
-    }
+    // The global decoder's integer weights, so that a window covering the
+    // whole model matches exactly as it does.
+    auto global = model_matching_graph(graph, "StreamMatchingDecoder");
+    if (!global) return global.error();
+    const ModelMatchingGraph& weights = global.value();
 
     std::vector<uint32_t> round_of;
     if (detectors_per_round) {
@@ -158,13 +159,6 @@ Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::opt
         }
     }
 
-    // The global decoder's integer weights, so a window that covers the whole
-    // model matches exactly as it does.
-    std::vector<double> real(graph.edges.size());
-    for (size_t k = 0; k < graph.edges.size(); ++k) real[k] = std::max(0.0, graph.edges[k].weight);
-    auto integer = sparse::discretise_weights(real);
-    if (!integer) return integer.error();
-
     std::vector<std::pair<uint32_t, RoundEdge>> filed;  // (earlier round, edge)
     filed.reserve(graph.edges.size());
     for (uint32_t k = 0; k < graph.edges.size(); ++k) {
@@ -173,7 +167,7 @@ Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::opt
         for (const uint32_t o : graph.observables_of(k)) mask |= ObsMask{1} << o;
         RoundEdge edge;
         edge.model_edge = k;
-        edge.weight = integer.value()[k];
+        edge.weight = std::llround(weights.weights[k] * weights.scale);
         edge.observables = mask;
         uint32_t a = e.u, b = e.v;
         if (b == kDemBoundary) {

@@ -4,16 +4,12 @@
 // et al. 2023).
 //
 // The window is matched exactly. Its rounds are split into a commit region
-// and buffers; the correction is kept only in the commit region:
-// - a pair with both ends in the commit region is committed whole;
-// - a pair with one end there is committed from that end up to the first
-//   node outside the region, whose detection event is flipped: the residual
-//   defect carried into the next window (its match is decided there, with
-//   the rounds that follow in view);
-// - a pair with no end in the commit region is left to a later window.
-// Every detection event of the commit region is thereby cancelled, and what
-// the buffer holds afterwards is again a valid syndrome for the rest of the
-// stream.
+// and buffers, and of the matched correction only the edges touching the
+// commit region are kept. Every detection event of the region is cancelled
+// by them; where a kept edge leads out of the region, the event at its far
+// end is flipped: the residual defect carried into the window that decodes
+// those rounds next, with the rounds beyond them in view. What is left
+// outside the region is again a valid syndrome for the rest of the stream.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +19,6 @@
 
 #include "base/result.h"
 #include "dem/event_list_rows.h"
-#include "matching/sparse/path_search.h"
-#include "matching/sparse/sparse_engine.h"
 #include "matching/stream/window_graph.h"
 
 namespace vornex::stream {
@@ -36,33 +30,16 @@ struct WindowCommit {
     std::vector<std::pair<int32_t, uint32_t>> edges;  // (round of the earlier end, model edge), when asked
 };
 
-// The exact engine as the stream decoder uses it: the matched pairs of one
-// window's events, and a shortest path of one pair.
-class WindowMatcher {
-public:
-    Status match(const sparse::MatchingGraph& graph, std::span<const sparse::NodeId> events,
-                 sparse::SparseMatching& out) {
-        return engine_.match(graph, events, out);
-    }
-    // The edge ids of a shortest path from `from` to `to` (kBoundary for the
-    // boundary), in order from `from`, written to `path`.
-    void path(const sparse::MatchingGraph& graph, sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path);
-
-private:
-    sparse::SparseEngine engine_;
-    sparse::PathSearch paths_;
-};
-
 // Reusable per-thread state for decoding windows.
 class WindowDecoder {
 public:
     // Matches window `w`, whose round i holds the 0/1 bytes round_bytes(i),
     // and commits its rounds [commit_begin, commit_end) into `out`. Fails as
-    // the engine does (no perfect matching), leaving `out` cleared.
+    // the matcher does (no perfect matching), leaving `out` cleared.
     template <class RoundBytes>
     Status decode(const WindowGraph& w, RoundBytes&& round_bytes, uint32_t commit_begin, uint32_t commit_end,
                   bool want_edges, WindowCommit& out) {
-        events_.resize(w.graph.n_nodes);
+        events_.resize(w.matcher->n_nodes());
         size_t count = 0;
         const uint32_t length = static_cast<uint32_t>(w.round_offset.size() - 1);
         for (uint32_t i = 0; i < length; ++i) {
@@ -78,14 +55,9 @@ public:
 private:
     Status commit(const WindowGraph& w, std::span<const sparse::NodeId> events, uint32_t commit_begin,
                   uint32_t commit_end, bool want_edges, WindowCommit& out);
-    // Commits the path of a pair from `from` (in the commit region) towards `to`.
-    void walk(const WindowGraph& w, sparse::NodeId from, sparse::NodeId to, uint32_t lo, uint32_t hi, bool want_edges,
-              WindowCommit& out);
 
-    WindowMatcher matcher_;
-    sparse::SparseMatching matching_;
     std::vector<sparse::NodeId> events_;  // the window's fired nodes
-    std::vector<uint32_t> path_;          // edges of the pair being committed
+    std::vector<uint32_t> correction_;    // edges of the window's matching
 };
 
 }  // namespace vornex::stream

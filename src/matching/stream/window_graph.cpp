@@ -65,7 +65,10 @@ Result<WindowGraph> build_window_graph(const RoundLayers& layers, std::span<cons
     }
     auto graph = sparse::build_matching_graph(n_nodes, graph_edges);
     if (!graph) return graph.error();
-    w.graph = std::move(graph).value();
+    // Weights are already the engine's integers; no per-shot weights are given.
+    auto matcher = ExactMatcher::create(std::move(graph).value(), w.edges.size(), 1.0);
+    if (!matcher) return matcher.error();
+    w.matcher.emplace(std::move(matcher).value());
     return w;
 }
 

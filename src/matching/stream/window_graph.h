@@ -15,11 +15,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "base/result.h"
-#include "matching/sparse/matching_graph.h"
+#include "matching/exact_matcher.h"
 #include "matching/stream/round_layers.h"
 
 namespace vornex::stream {
@@ -30,7 +31,7 @@ enum class EdgeKind : uint8_t {
     Cut,       // the far end is in a round outside the window
 };
 
-// An edge of a window graph; the engine reports edges by index in this table.
+// An edge of a window graph; the matcher reports edges by index in this table.
 struct WindowEdge {
     uint32_t a = 0;            // a window node
     uint32_t b = 0;            // the other window node (Inner), else the far end's index within its round (Cut)
@@ -56,7 +57,7 @@ struct WindowShape {
 
 struct WindowGraph {
     WindowShape shape;
-    sparse::MatchingGraph graph;
+    std::optional<ExactMatcher> matcher;  // always set once built
     std::vector<uint32_t> round_offset;  // length + 1 offsets of each round's nodes
     std::vector<uint32_t> node_round;    // per node: its round within the window
     std::vector<WindowEdge> edges;
