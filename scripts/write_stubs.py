@@ -35,6 +35,9 @@ PARAMETER_TYPES = {
     "first_leg_strength": "float", "first_leg_iterations": "int", "leg_iterations": "int", "legs": "int",
     "strength_min": "float", "strength_max": "float", "solutions": "int", "solution_weight": "str",
     "fallback": "str", "enable_correlations": "bool", "reweight": "Sequence[tuple[int, float]] | None",
+    "window": "int | None", "commit": "int | None", "detectors_per_round": "int | None", "rounds": "int | None",
+    "round_events": "npt.ArrayLike", "events": "npt.ArrayLike", "final_round": "npt.ArrayLike | None",
+    "with_edges": "bool", "parallel": "bool", "round": "int",
 }
 # Parameters whose type depends on the class that takes them.
 CLASS_PARAMETER_TYPES = {
@@ -55,6 +58,16 @@ RETURN_TYPES = {
     "decode_to_edges": "npt.NDArray[np.int64]",
 }
 GENERATOR = "tuple[list[list[int]], int]"
+STREAM_FLIPS = f"{U8} | tuple[{U8}, npt.NDArray[np.int64]]"
+# Methods and properties whose type depends on the class that has them.
+CLASS_RETURN_TYPES = {
+    ("StreamMatchingDecoder", "update"): STREAM_FLIPS, ("StreamMatchingDecoder", "extend"): STREAM_FLIPS,
+    ("StreamMatchingDecoder", "flush"): STREAM_FLIPS, ("StreamMatchingDecoder", "decode_stream"): U8,
+    ("StreamMatchingDecoder", "round_size"): "int", ("StreamMatchingDecoder", "latency_stats"): "dict[str, float]",
+    ("StreamMatchingDecoder", "clear_latency_stats"): "None", ("StreamMatchingDecoder", "num_detectors"): "int",
+    ("StreamMatchingDecoder", "window"): "int", ("StreamMatchingDecoder", "commit"): "int",
+    ("StreamMatchingDecoder", "rounds"): "int", ("StreamMatchingDecoder", "model_rounds"): "int",
+}
 # Properties with a setter (a getset descriptor does not tell without an instance).
 SETTABLE = {("GNNPredecoder", "learning_rate"), ("GNNPredecoder", "l2_lambda")}
 PROPERTY_TYPES = {
@@ -100,7 +113,8 @@ def signature_of(obj):
 def function_lines(name, obj, indent, kind, returns=None, owner=None):
     sig = signature_of(obj)
     if returns is None:
-        returns = GENERATOR if name.startswith("py_generate_") else RETURN_TYPES.get(name, "Any")
+        returns = CLASS_RETURN_TYPES.get((owner, name)) or (
+            GENERATOR if name.startswith("py_generate_") else RETURN_TYPES.get(name, "Any"))
     lines = []
     if kind == "static":
         lines.append(f"{indent}@staticmethod")
@@ -133,7 +147,7 @@ def class_lines(name, cls):
             lines += function_lines(attr, getattr(cls, attr), "    ", "class", returns, name)
         elif type(value).__name__ == "getset_descriptor":
             lines.append("    @property")
-            lines.append(f"    def {attr}(self) -> {PROPERTY_TYPES.get(attr, 'Any')}: ...")
+            lines.append(f"    def {attr}(self) -> {CLASS_RETURN_TYPES.get((name, attr)) or PROPERTY_TYPES.get(attr, 'Any')}: ...")
             if (name, attr) in SETTABLE:
                 lines.append(f"    @{attr}.setter")
                 lines.append(f"    def {attr}(self, value: {PROPERTY_TYPES.get(attr, 'Any')}) -> None: ...")

@@ -53,6 +53,10 @@ INSTANCES = {
     "WeightedUnionFindDecoder": lambda: vx.WeightedUnionFindDecoder(CHECKS, N_QUBITS, weights=[1.0, 2.0, 3.0, 2.0, 1.0]),
     "LearnedMatchingDecoder": lambda: vx.LearnedMatchingDecoder(
         "error(0.1) D0 D1\nerror(0.1) D1 D2 L0\nerror(0.1) D2 D3\nerror(0.1) D0\nerror(0.1) D3\n", hidden_size=2),
+    "StreamMatchingDecoder": lambda: vx.StreamMatchingDecoder(
+        "error(0.1) D0 L0\nerror(0.1) D0 D1\nerror(0.1) D1\nerror(0.1) D0 D2\nerror(0.1) D1 D3\nerror(0.1) D2 L0\n"
+        "error(0.1) D2 D3\nerror(0.1) D3\ndetector(0, 0) D0\ndetector(1, 0) D1\ndetector(0, 1) D2\ndetector(1, 1) D3\n",
+        window=2, commit=1),
 }
 
 # Candidate first arguments: wrong kinds, wrong dtypes, wrong shapes, bad

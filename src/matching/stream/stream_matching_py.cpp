@@ -203,16 +203,18 @@ ModuleItem& stream_matching_decoder_class() {
             .method<round_size>("round_size($self, round)", "Detection events of round `round` of an experiment.")
             .method<latency_stats>("latency_stats($self)",
                                    "Time spent per round given, in ns: count, mean_ns, p50_ns, p99_ns, max_ns.")
-            .method<clear_latency_stats>("clear_latency_stats($self)")
+            .method<clear_latency_stats>("clear_latency_stats($self)", "Forget the recorded times.")
             .with(observable_predictions<D>)
-            .getter<&D::num_detectors>("num_detectors")
-            .getter<&D::num_observables>("num_observables")
-            .getter<&D::window>("window")
-            .getter<&D::commit>("commit")
-            .getter<&D::rounds>("rounds")
-            .getter<&D::model_rounds>("model_rounds")
-            .getter<&D::distance>("distance")
-            .getter<&D::current_round>("current_round");
+            .getter<&D::num_detectors>("num_detectors", "Detectors of the model (the width of a predicted shot).")
+            .getter<&D::num_observables>("num_observables", "Observables of the model.")
+            .getter<&D::window>("window", "Rounds matched at once.")
+            .getter<&D::commit>("commit", "Rounds committed per window.")
+            .getter<&D::rounds>("rounds", "Rounds of each experiment; 0 when only flush(final_round) ends one.")
+            .getter<&D::model_rounds>("model_rounds", "Rounds of the model.")
+            .getter<&D::distance>("distance",
+                                  "Fewest edges of a path flipping an observable between boundaries: the "
+                                  "default commit and buffer.")
+            .getter<&D::current_round>("current_round", "Rounds given to the current experiment.");
     return spec;
 }
 
