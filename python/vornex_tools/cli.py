@@ -19,6 +19,7 @@ from . import decode_run
 from .arguments import Parser, add_option
 from .families import DEFAULT_FAMILY, family_table, parse_decoder_spec
 from .shot_data import FORMATS
+from .stream_command import add_stream_arguments, run_stream
 from .sweeps.command import add_sweep_arguments, run_sweep
 
 DEFAULT_DECODER = DEFAULT_FAMILY
@@ -76,6 +77,13 @@ def build_parser() -> argparse.ArgumentParser:
                     "each task meets its stopping rule; results go to a sinter CSV file as they arrive.")
     add_sweep_arguments(sweep)
     sweep.set_defaults(run=run_sweep)
+
+    stream = commands.add_parser(
+        "stream", help="decode detection events round by round and report the latency",
+        description="Feed each shot's rounds to the stream decoder one at a time (exact matching on sliding "
+                    "windows) and print the time per round; optionally write the predictions.")
+    add_stream_arguments(stream)
+    stream.set_defaults(run=run_stream)
 
     serve = commands.add_parser("serve", help="run the JSON-RPC tool server on standard input and output")
     serve.set_defaults(run=run_serve)

@@ -107,7 +107,28 @@ Result<StreamMatchingDecoder> StreamMatchingDecoder::create(const DetectorErrorM
     decoder.state_ = std::make_unique<State>();
     decoder.state_->ring.assign(size_t{window} * layers->max_round_size, 0);
     decoder.reset();
+    decoder.prebuild(decoder.model_map_);
+    decoder.prebuild(decoder.stream_map_);
     return decoder;
+}
+
+// Builds the graphs of the sliding windows of a stream under `map`, so that
+// no update pays for one. Windows of the repeated rounds alone are all
+// alike: one of them stands for the run.
+void StreamMatchingDecoder::prebuild(const StreamMap& map) {
+    const uint64_t n = map.n_rounds();
+    const uint64_t head = layers_->head();
+    for (uint64_t s = 0;; s += commit_) {
+        if (n != 0 && s + window_ >= n) {
+            (void)cache_->get(map, s, static_cast<uint32_t>(n - s), false, false);
+            return;
+        }
+        (void)cache_->get(map, s, window_, false, true);
+        if (map.identity() || s < head) continue;
+        if (n == 0) return;
+        const uint64_t tail_start = n - layers_->tail();
+        if (s + window_ + commit_ < tail_start) s = std::max(s, (tail_start - window_ - commit_) / commit_ * commit_);
+    }
 }
 
 uint64_t StreamMatchingDecoder::current_round() const { return state_->received; }

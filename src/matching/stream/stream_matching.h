@@ -113,6 +113,7 @@ private:
     Status check_round(uint64_t round, std::span<const uint8_t> events, const stream::StreamMap& map) const;
     Status step();
     void reset();
+    void prebuild(const stream::StreamMap& map);
 
     std::shared_ptr<const stream::RoundLayers> layers_;
     std::shared_ptr<const ModelObservables> observables_;
