@@ -148,4 +148,24 @@ Status ExactMatcher::match_edges(std::span<const sparse::NodeId> fired, std::vec
     return status;
 }
 
+Status ExactMatcher::match_pairs(std::span<const sparse::NodeId> fired, std::vector<MatchedEnds>& pairs,
+                                 sparse::ObsMask* observables) const {
+    ScratchLease<Scratch> lease;
+    Scratch& s = lease.get();
+    if (auto status = s.engine.match(graph_, fired, s.matching); !status) return status;
+    pairs.clear();
+    for (const sparse::MatchedPair& p : s.matching.pairs) pairs.push_back({p.from, p.to, p.observables});
+    if (observables != nullptr) *observables = s.matching.observables;
+    return ok_status();
+}
+
+bool ExactMatcher::shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path) const {
+    ScratchLease<Scratch> lease;
+    path.clear();
+    if (!lease.get().paths.append_path(graph_, from, to, path)) return false;
+    // The search reads the path back from its target.
+    std::reverse(path.begin(), path.end());
+    return true;
+}
+
 }  // namespace vornex

@@ -30,6 +30,14 @@ struct EdgeWeight {
     double weight;
 };
 
+// A matched pair of fired nodes (b == kBoundary for the boundary) and the
+// observables of the engine's shortest path between them.
+struct MatchedEnds {
+    sparse::NodeId a;
+    sparse::NodeId b;
+    sparse::ObsMask observables;
+};
+
 class ExactMatcher {
 public:
     // An empty graph: matches only shots without events. Assign a created one.
@@ -65,6 +73,16 @@ public:
     // gets the matching's observable flips as match() gives them.
     Status match_edges(std::span<const sparse::NodeId> fired, std::vector<uint32_t>& edges,
                        std::span<const EdgeWeight> overrides = {}, sparse::ObsMask* observables = nullptr) const;
+
+    // The same matching as its pairs (overwritten), for a caller that needs
+    // paths of some pairs only (a window keeping part of its correction);
+    // `observables`, when given, gets the matching's flips.
+    Status match_pairs(std::span<const sparse::NodeId> fired, std::vector<MatchedEnds>& pairs,
+                       sparse::ObsMask* observables = nullptr) const;
+    // The edge ids of a shortest path from `from` to `to` (kBoundary for the
+    // boundary), in order from `from`, into `path` (overwritten); false when
+    // `to` cannot be reached.
+    bool shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path) const;
 
 private:
     struct Scratch;

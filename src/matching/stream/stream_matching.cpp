@@ -50,6 +50,60 @@ std::string rounds_text(uint64_t first, uint64_t end) {
 
 }  // namespace
 
+namespace {
+
+// One piece of the parallel-window scheme: rounds [first, first + length),
+// committing [commit_begin, commit_end) of them.
+struct Piece {
+    uint64_t first = 0;
+    uint32_t length = 0;
+    uint32_t commit_begin = 0;
+    uint32_t commit_end = 0;
+    bool open_below = false;
+    bool open_above = false;
+    const WindowGraph* graph = nullptr;
+};
+
+// What a piece committed; flips in absolute rounds.
+struct PieceResult {
+    stream::ObsMask observables = 0;
+    std::vector<std::pair<uint64_t, uint32_t>> flips;
+    std::string error;
+};
+
+// Windows with a buffer on each side commit [a, a + commit) for a = 0,
+// window, 2 window, ...; the seams of window - commit rounds between them
+// are decoded after them, closed on both sides. Graphs come from `cache`.
+Status plan_parallel_windows(stream::WindowGraphCache& cache, const StreamMap& map, uint32_t window, uint32_t commit,
+                             std::vector<Piece>& first_stage, std::vector<Piece>& seams) {
+    const uint64_t n = map.n_rounds();
+    const uint32_t buffer = window - commit;
+    first_stage.clear();
+    seams.clear();
+    for (uint64_t a = 0; a < n; a += window) {
+        const uint64_t commit_end = std::min<uint64_t>(a + commit, n);
+        const uint64_t lo = a > buffer ? a - buffer : 0;
+        const uint64_t hi = std::min<uint64_t>(commit_end + buffer, n);
+        first_stage.push_back({lo, static_cast<uint32_t>(hi - lo), static_cast<uint32_t>(a - lo),
+                               static_cast<uint32_t>(commit_end - lo), lo > 0, hi < n});
+        const uint64_t seam_end = std::min<uint64_t>(a + window, n);
+        if (commit_end < seam_end) {
+            const auto length = static_cast<uint32_t>(seam_end - commit_end);
+            seams.push_back({commit_end, length, 0, length, false, false});
+        }
+    }
+    for (std::vector<Piece>* pieces : {&first_stage, &seams}) {
+        for (Piece& p : *pieces) {
+            auto graph = cache.get(map, p.first, p.length, p.open_below, p.open_above);
+            if (!graph) return graph.error();
+            p.graph = graph.value();
+        }
+    }
+    return ok_status();
+}
+
+}  // namespace
+
 struct StreamMatchingDecoder::State {
     StreamMap map;                     // this experiment's rounds (an early final round shortens them)
     std::vector<uint8_t> ring;         // `window` slots of max_round_size bytes; round r in slot r % window
@@ -109,6 +163,10 @@ Result<StreamMatchingDecoder> StreamMatchingDecoder::create(const DetectorErrorM
     decoder.reset();
     decoder.prebuild(decoder.model_map_);
     decoder.prebuild(decoder.stream_map_);
+    if (rounds != 0) {
+        std::vector<Piece> first_stage, seams;
+        (void)plan_parallel_windows(*decoder.cache_, decoder.stream_map_, window, commit, first_stage, seams);
+    }
     return decoder;
 }
 
@@ -360,29 +418,6 @@ Status StreamMatchingDecoder::decode_shot(std::span<uint8_t> buffer, WindowDecod
     }
 }
 
-namespace {
-
-// One piece of the parallel-window scheme: rounds [first, first + length),
-// committing [commit_begin, commit_end) of them.
-struct Piece {
-    uint64_t first = 0;
-    uint32_t length = 0;
-    uint32_t commit_begin = 0;
-    uint32_t commit_end = 0;
-    bool open_below = false;
-    bool open_above = false;
-    const WindowGraph* graph = nullptr;
-};
-
-// What a piece committed; flips in absolute rounds.
-struct PieceResult {
-    stream::ObsMask observables = 0;
-    std::vector<std::pair<uint64_t, uint32_t>> flips;
-    std::string error;
-};
-
-}  // namespace
-
 Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::decode_stream(std::span<const uint8_t> events,
                                                                           bool parallel) const {
     const StreamMap& map = stream_map_;
@@ -394,29 +429,9 @@ Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::decode_stream(std:
     }
     if (auto status = check_bits(events, ""); !status) return status.error();
 
-    // Windows with a buffer each side commit [a, a + commit) for a = 0,
-    // window, 2 window, ...; the seams of `buffer` rounds between them follow.
-    const uint32_t buffer = window_ - commit_;
     std::vector<Piece> first_stage, seams;
-    for (uint64_t a = 0; a < n; a += window_) {
-        const uint64_t commit_end = std::min<uint64_t>(a + commit_, n);
-        const uint64_t lo = a > buffer ? a - buffer : 0;
-        const uint64_t hi = std::min<uint64_t>(commit_end + buffer, n);
-        first_stage.push_back({lo, static_cast<uint32_t>(hi - lo), static_cast<uint32_t>(a - lo),
-                               static_cast<uint32_t>(commit_end - lo), lo > 0, hi < n});
-        const uint64_t seam_end = std::min<uint64_t>(a + window_, n);
-        if (commit_end < seam_end) {
-            const auto length = static_cast<uint32_t>(seam_end - commit_end);
-            seams.push_back({commit_end, length, 0, length, false, false});
-        }
-    }
-    for (std::vector<Piece>* pieces : {&first_stage, &seams}) {
-        for (Piece& p : *pieces) {
-            auto graph = cache_->get(map, p.first, p.length, p.open_below, p.open_above);
-            if (!graph) return graph.error();
-            p.graph = graph.value();
-        }
-    }
+    if (auto status = plan_parallel_windows(*cache_, map, window_, commit_, first_stage, seams); !status)
+        return status.error();
 
     auto run_all = [&](size_t count, auto&& body) {
         if (parallel) {

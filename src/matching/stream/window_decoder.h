@@ -4,12 +4,16 @@
 // et al. 2023).
 //
 // The window is matched exactly. Its rounds are split into a commit region
-// and buffers, and of the matched correction only the edges touching the
-// commit region are kept. Every detection event of the region is cancelled
-// by them; where a kept edge leads out of the region, the event at its far
-// end is flipped: the residual defect carried into the window that decodes
-// those rounds next, with the rounds beyond them in view. What is left
-// outside the region is again a valid syndrome for the rest of the stream.
+// and buffers, and the correction is kept only where it settles the region:
+// - a pair with both ends in the region is committed whole;
+// - a pair with one end there is committed from that end along a shortest
+//   path up to the first node outside the region, whose detection event is
+//   flipped: the residual defect carried into the window that decodes those
+//   rounds next, with the rounds beyond them in view;
+// - a pair with no end in the region is left to a later window.
+// Every event of the region is thereby cancelled, and what is left outside
+// it is again a valid syndrome for the rest of the stream. Only the pairs
+// that cross the region's edge need a path.
 #pragma once
 
 #include <cstdint>
@@ -55,9 +59,14 @@ public:
 private:
     Status commit(const WindowGraph& w, std::span<const sparse::NodeId> events, uint32_t commit_begin,
                   uint32_t commit_end, bool want_edges, WindowCommit& out);
+    // Commits the path of a pair from `from` (in the commit region, lo..hi
+    // as node ids) towards `to`, up to the region's edge.
+    void walk(const WindowGraph& w, sparse::NodeId from, sparse::NodeId to, uint32_t lo, uint32_t hi, bool want_edges,
+              WindowCommit& out);
 
     std::vector<sparse::NodeId> events_;  // the window's fired nodes
-    std::vector<uint32_t> correction_;    // edges of the window's matching
+    std::vector<MatchedEnds> pairs_;      // the window's matching
+    std::vector<uint32_t> path_;          // edges of the pair being committed
 };
 
 }  // namespace vornex::stream
