@@ -25,7 +25,7 @@ import vornex_decoder_v3 as vx
 SINTER_PREFIX = "vornex_"
 DEFAULT_FAMILY = "matching"
 # A model every family builds from: the options of a spec are tried on it before any real model is read.
-PROBE_MODEL = "error(0.1) D0 L0\nerror(0.1) D0 D1\nerror(0.1) D1"
+PROBE_MODEL = "error(0.1) D0 L0\nerror(0.1) D0 D1\nerror(0.1) D1\ndetector(0, 0) D0\ndetector(0, 1) D1"
 
 
 @dataclass(frozen=True)

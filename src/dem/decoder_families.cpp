@@ -78,6 +78,13 @@ constexpr DecoderFamily kFamilies[] = {
                 "errors (Y errors, hook errors) flip with them, then exact matching again; fewer failures than "
                 "matching at circuit-level noise for about twice its time.",
      .options = "enable_correlations=true"},
+    {.name = "stream_matching",
+     .class_name = "StreamMatchingDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Exact matching on sliding windows of rounds (commit and buffer of the code distance by default), as a "
+                "real-time decoder would run: for memory experiments whose detectors carry a time coordinate."},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "matching/belief_matching.h"
 #include "matching/blossom.h"
 #include "matching/matching_decoder.h"
+#include "matching/stream/stream_matching.h"
 #include "uf/decoder.h"
 #include "uf/lookup_table.h"
 #include "uf/weighted_decoder.h"
@@ -20,6 +21,7 @@ static_assert(ModelFamily<MatchingDecoder>);
 static_assert(ModelFamily<BlossomDecoder>);
 static_assert(ModelFamily<BeliefMatchingDecoder>);
 static_assert(ModelFamily<LearnedMatchingDecoder>);
+static_assert(ModelFamily<StreamMatchingDecoder>);
 static_assert(ModelFamily<BpOsdFamily>);
 static_assert(ModelFamily<LookupTable>);
 static_assert(ModelFamily<UnionFindDecoder>);
