@@ -44,6 +44,7 @@ CLASS_ORDER = [
     "WeightedUnionFindDecoder",
     "LearnedMatchingDecoder",
     "RelayBPDecoder",
+    "StreamMatchingDecoder",
 ]
 
 
