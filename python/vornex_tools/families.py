@@ -9,9 +9,9 @@ syntax shared by the command line, sinter and sweeps:
 
     bposd:osd_order=7,max_iter=30
 
-Option values are read as the type of the keyword's default (int, float,
-bool or text); an option the family does not take, or a value it refuses, is
-refused with the family's own error text.
+Option values are read as numbers, true/false/none or text (always text
+where the keyword's default is text); an option the family does not take, or
+a value it refuses, is refused with the family's own error text.
 """
 from __future__ import annotations
 
