@@ -4,8 +4,8 @@
 // (the object, a Result of it, or a value the object is built from) becomes
 // the new object, and an error text becomes the class's exception unchanged.
 //
-//   ClassSpec::of<construct_with<BpOsdDecoder, &BpOsdDecoder::create>>(
-//       "BPOSDDecoder(check_to_qubits, n_qubits, error_rate)")
+//   ClassSpec::of<construct_with<BenchmarkSuite, &BenchmarkSuite::create>>(
+//       "BenchmarkSuite(check_to_qubits, n_qubits, n_samples, seed)")
 #pragma once
 
 #include <memory>
