@@ -9,7 +9,7 @@
 // An edge's probability is the chance that an odd number of the columns
 // containing it fired, each independently with its posterior probability.
 //
-// Matching runs behind EdgeMatcher (the exact sparse engine unless the caller
+// Matching runs behind EdgeMatcher (the exact engine through its door unless the caller
 // brings another); its graph is built once and only reweighted per shot. If
 // the belief-weighted matching fails or does not reproduce the syndrome, the
 // plain (prior-weighted) matching result is returned instead, so

@@ -1,79 +1,119 @@
 #include "matching/sparse_edge_matcher.h"
 
-#include <atomic>
+#include <algorithm>
 #include <string>
 
 #include "base/thread_scratch.h"
 #include "code/check_graph.h"
-#include "matching/sparse/path_corrections.h"
-#include "matching/sparse/path_search.h"
-#include "matching/sparse/sparse_engine.h"
+#include "matching/sparse/matching_graph.h"
 
 namespace vornex {
 
 namespace {
 
-// One thread's state for every call of every SparseEdgeMatcher.
-struct SparseMatcherScratch {
-    uint64_t graph_serial = 0;         // matcher whose graph `graph` copies; 0 before the first call
-    bool holds_build_weights = false;  // `graph` carries that matcher's build weights
-    sparse::ReweightedGraph graph;     // this thread's copy, reweighted call by call
-    sparse::SparseEngine engine;
-    sparse::PathSearch paths;
-    sparse::SparseMatching matching;
-    std::vector<sparse::NodeId> events;  // fired detectors of the current call
-    std::vector<uint32_t> edge_ids;      // edges of the current matched path
+// One thread's state for every call of every SparseEdgeMatcher; only grows.
+struct EdgeMatcherScratch {
+    std::vector<int64_t> discrete;       // per caller edge: this call's weight, rounded
+    std::vector<uint32_t> chosen;        // per pair: the edge that carries it in this call
+    std::vector<EdgeWeight> overrides;   // per pair: its weight in this call
+    std::vector<sparse::NodeId> fired;   // detectors of this call's syndrome
+    std::vector<uint32_t> matched;       // pairs the correction runs along
     bool busy = false;
 };
 
-std::atomic<uint64_t> next_serial{1};
+// The lightest of a pair's edges, the first on a tie.
+uint32_t lightest(std::span<const uint32_t> edges, std::span<const int64_t> discrete) {
+    uint32_t best = edges[0];
+    for (const uint32_t e : edges.subspan(1))
+        if (discrete[e] < discrete[best]) best = e;
+    return best;
+}
+
+Status check_weight_count(size_t given, size_t expected) {
+    if (given == expected) return ok_status();
+    return value_error("weights has " + std::to_string(given) + " entries, expected one per edge (" +
+                       std::to_string(expected) + ")");
+}
 
 }  // namespace
 
 Result<SparseEdgeMatcher> SparseEdgeMatcher::create(uint32_t n_detectors,
                                                     std::span<const std::pair<uint32_t, uint32_t>> edge_ends,
                                                     std::span<const double> weights) {
-    if (weights.size() != edge_ends.size()) {
-        return value_error("weights has " + std::to_string(weights.size()) + " entries, expected one per edge (" +
-                           std::to_string(edge_ends.size()) + ")");
-    }
-    std::vector<sparse::GraphEdge> edges(edge_ends.size());
-    for (size_t k = 0; k < edges.size(); ++k) {
+    if (auto status = check_weight_count(weights.size(), edge_ends.size()); !status) return status.error();
+    std::vector<int64_t> discrete(weights.size());
+    if (auto status = sparse::discretise_weights_into(weights, discrete); !status) return status.error();
+    // Pairs of ends in the order of their first edge; self-loops join none.
+    auto key = [&](size_t k) {
         const auto [u, v] = edge_ends[k];
-        edges[k] = {u, v == kNoIndex ? sparse::kBoundary : v, 0, 0, 0};
-    }
-    auto graph = sparse::ReweightedGraph::create(n_detectors, edges);
-    if (!graph) return graph.error();
+        const sparse::NodeId a = u, b = v == kNoIndex ? sparse::kBoundary : v;
+        return std::make_pair(std::min(a, b), std::max(a, b));
+    };
+    std::vector<uint32_t> order;
+    for (uint32_t k = 0; k < edge_ends.size(); ++k)
+        if (edge_ends[k].first != edge_ends[k].second) order.push_back(k);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+    std::vector<std::pair<uint32_t, uint32_t>> first_of_pair;  // (first edge, position in `order`)
+    for (size_t i = 0; i < order.size(); ++i)
+        if (i == 0 || key(order[i]) != key(order[i - 1])) first_of_pair.push_back({order[i], static_cast<uint32_t>(i)});
+    std::sort(first_of_pair.begin(), first_of_pair.end());
+
     SparseEdgeMatcher m;
-    m.built_ = std::move(graph).value();
-    if (auto status = m.built_.set_weights(weights); !status) return status.error();
-    m.serial_ = next_serial.fetch_add(1);
+    m.n_edges_ = edge_ends.size();
+    m.pair_begin_.push_back(0);
+    std::vector<sparse::GraphEdge> pairs;
+    for (const auto& [first, at] : first_of_pair) {
+        const uint32_t pair = static_cast<uint32_t>(pairs.size());
+        for (size_t i = at; i < order.size() && key(order[i]) == key(first); ++i) m.pair_edges_.push_back(order[i]);
+        m.pair_begin_.push_back(static_cast<uint32_t>(m.pair_edges_.size()));
+        const auto members = std::span<const uint32_t>(m.pair_edges_).subspan(m.pair_begin_[pair]);
+        const uint32_t best = lightest(members, discrete);
+        m.build_chosen_.push_back(best);
+        const auto [u, v] = key(first);
+        pairs.push_back({u, v, discrete[best], 0, pair});
+    }
+    auto graph = sparse::build_matching_graph(n_detectors, pairs);
+    if (!graph) return graph.error();
+    // Scale 1: overrides are already the engine's integers.
+    auto matcher = ExactMatcher::create(std::move(graph).value(), pairs.size(), 1.0);
+    if (!matcher) return matcher.error();
+    m.matcher_.emplace(std::move(matcher).value());
     return m;
 }
 
 Status SparseEdgeMatcher::match(std::span<const uint8_t> syndrome, std::span<const double> weights,
                                 std::span<uint8_t> edge_flips) const {
-    const sparse::MatchingGraph& layout = built_.graph();
-    if (syndrome.size() != layout.n_nodes || edge_flips.size() != built_.n_edges()) {
+    if (syndrome.size() != matcher_->n_nodes() || edge_flips.size() != n_edges_) {
         return value_error("syndrome and edge flips have " + std::to_string(syndrome.size()) + " and " +
-                           std::to_string(edge_flips.size()) + " bytes, expected " + std::to_string(layout.n_nodes) +
-                           " and " + std::to_string(built_.n_edges()));
+                           std::to_string(edge_flips.size()) + " bytes, expected " +
+                           std::to_string(matcher_->n_nodes()) + " and " + std::to_string(n_edges_));
     }
-    ScratchLease<SparseMatcherScratch> lease;
-    SparseMatcherScratch& s = lease.get();
-    if (s.graph_serial != serial_) {
-        s.graph = built_;
-        s.graph_serial = serial_;
-        s.holds_build_weights = true;
-    }
+    ScratchLease<EdgeMatcherScratch> lease;
+    EdgeMatcherScratch& s = lease.get();
+    const size_t n_pairs = build_chosen_.size();
+    std::span<const uint32_t> chosen = build_chosen_;
+    s.overrides.clear();
     if (!weights.empty()) {
-        if (auto status = s.graph.set_weights(weights); !status) return status;
-        s.holds_build_weights = false;
-    } else if (!s.holds_build_weights) {
-        s.graph.copy_weights_from(built_);
-        s.holds_build_weights = true;
+        if (auto status = check_weight_count(weights.size(), n_edges_); !status) return status;
+        if (s.discrete.size() < n_edges_) s.discrete.resize(n_edges_);
+        const std::span<int64_t> discrete(s.discrete.data(), n_edges_);
+        if (auto status = sparse::discretise_weights_into(weights, discrete); !status) return status;
+        s.chosen.resize(n_pairs);
+        for (uint32_t p = 0; p < n_pairs; ++p) {
+            const auto members =
+                std::span<const uint32_t>(pair_edges_).subspan(pair_begin_[p], pair_begin_[p + 1] - pair_begin_[p]);
+            s.chosen[p] = lightest(members, discrete);
+            s.overrides.push_back({p, static_cast<double>(discrete[s.chosen[p]])});
+        }
+        chosen = s.chosen;
     }
-    return sparse::correct_along_paths(s.graph.graph(), syndrome, edge_flips, s);
+    s.fired.clear();
+    for (size_t d = 0; d < syndrome.size(); ++d)
+        if (syndrome[d] & 1) s.fired.push_back(static_cast<sparse::NodeId>(d));
+    if (auto status = matcher_->match_edges(s.fired, s.matched, s.overrides); !status) return status;
+    std::fill(edge_flips.begin(), edge_flips.end(), uint8_t{0});
+    for (const uint32_t p : s.matched) edge_flips[chosen[p]] = 1;
+    return ok_status();
 }
 
 }  // namespace vornex

@@ -1,19 +1,23 @@
-// EdgeMatcher on the exact sparse matching engine.
+// EdgeMatcher on the exact matching engine, through its door (ExactMatcher).
 //
-// The graph is built once. Each thread keeps its own copy to reweight, so
-// concurrent calls never share weights; a call with new weights rewrites the
-// copy's half-edge weights in place, and a call with the build weights
-// rewrites nothing when the copy already holds them.
+// The caller's edges may repeat a pair of ends (parallel edges) or join a
+// detector to itself. The matcher's graph holds one edge per pair of ends;
+// a call's weights are rounded by the engine's rule over all of them, each
+// pair carries the lightest of its edges under those weights (the first on
+// a tie), and the flips go to that edge. A call with new weights hands the
+// pairs' weights to the matcher as overrides for that call only; a call with
+// the build weights overrides nothing. Self-loops are never matched.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "base/result.h"
 #include "matching/edge_matcher.h"
-#include "matching/sparse/reweighted_graph.h"
+#include "matching/exact_matcher.h"
 
 namespace vornex {
 
@@ -31,8 +35,11 @@ public:
 private:
     SparseEdgeMatcher() = default;
 
-    sparse::ReweightedGraph built_;  // the graph with the build weights, copied by each thread
-    uint64_t serial_ = 0;            // tells a thread's copy of this graph from copies of other matchers'
+    std::optional<ExactMatcher> matcher_;  // one edge per pair of ends, integer weights at scale 1
+    size_t n_edges_ = 0;                   // the caller's edges
+    std::vector<uint32_t> pair_begin_;     // per pair + 1: offsets into pair_edges_
+    std::vector<uint32_t> pair_edges_;     // the caller's edges of each pair, in input order
+    std::vector<uint32_t> build_chosen_;   // per pair: its lightest edge under the build weights
 };
 
 }  // namespace vornex
