@@ -49,7 +49,7 @@ struct RelaySettings {
     size_t legs = 301;                // legs at most, the first included
     double strength_min = -0.24;      // later legs draw strengths uniformly from [min, max]
     double strength_max = 0.66;
-    size_t solutions = 5;             // stop after this many distinct solutions
+    size_t solutions = 1;             // stop after this many distinct solutions
     RelayWeight weight = RelayWeight::Prior;
     RelayFallback fallback = RelayFallback::Osd;
     OsdSettings osd{OsdMethod::CombinationSweep, 7};

@@ -34,7 +34,7 @@ RelaySettings relay_settings_from(const Args& args, size_t first) {
 
 #define VORNEX_RELAY_KEYWORDS                                                                                   \
     "ms_scaling_factor=1.0, first_leg_strength=0.125, first_leg_iterations=80, leg_iterations=60, legs=301, " \
-    "strength_min=-0.24, strength_max=0.66, solutions=5, solution_weight='prior', fallback='osd', "            \
+    "strength_min=-0.24, strength_max=0.66, solutions=1, solution_weight='prior', fallback='osd', "            \
     "osd_method='osd_cs', osd_order=7, seed=0"
 
 std::unique_ptr<RelayBpFamily> construct(const Args& args) {
