@@ -38,6 +38,7 @@ PARAMETER_TYPES = {
     "window": "int | None", "commit": "int | None", "detectors_per_round": "int | None", "rounds": "int | None",
     "round_events": "npt.ArrayLike", "events": "npt.ArrayLike", "final_round": "npt.ArrayLike | None",
     "with_edges": "bool", "parallel": "bool", "round": "int",
+    "train_samples": "int", "train_seed": "int", "validation_shots": "int", "cache_dir": "str | None",
 }
 # Parameters whose type depends on the class that takes them.
 CLASS_PARAMETER_TYPES = {

@@ -2,6 +2,7 @@
 // Predictions read the decoder only and share the object; training and
 // loading replace the network and hold it exclusively.
 #include "learned/learned_matching.h"
+#include "learned/trained_cache.h"
 #include "module/binding.h"
 #include "module/python_progress.h"
 #include "module/registry.h"
@@ -9,13 +10,22 @@
 namespace vornex::py {
 namespace {
 
+// Built, then trained on the budget or loaded from the cache (a compile in
+// each of sinter's workers trains once per model and budget).
 std::unique_ptr<LearnedMatchingDecoder> build(const Args& args) {
     ModelArg model(args, 0);
     const auto hidden = args.get<std::optional<uint64_t>>(1).value_or(16);
     const auto layers = args.get<std::optional<uint64_t>>(2).value_or(2);
     const auto seed = args.get<std::optional<uint64_t>>(3).value_or(0);
-    return std::make_unique<LearnedMatchingDecoder>(
+    TrainingBudget budget;
+    budget.samples = args.get<std::optional<uint64_t>>(4).value_or(0);
+    budget.seed = args.get<std::optional<uint64_t>>(5).value_or(0);
+    budget.validation_shots = args.get<std::optional<uint64_t>>(6).value_or(1000);
+    const std::string cache_dir = args.get<std::optional<std::string>>(7).value_or(default_cache_directory());
+    auto decoder = std::make_unique<LearnedMatchingDecoder>(
         unwrap(LearnedMatchingDecoder::from_model(*model, hidden, layers, seed)));
+    unwrap(train_or_load(*decoder, *model, hidden, layers, seed, budget, cache_dir));
+    return decoder;
 }
 
 // The class method: the constructor's construction under its own name.
@@ -42,9 +52,11 @@ constexpr const char* kTrainDoc =
 ModuleItem& learned_matching_decoder_class() {
     using D = LearnedMatchingDecoder;
     static ClassSpec spec =
-        ClassSpec::of<build>("LearnedMatchingDecoder(model, *, hidden_size=16, n_layers=2, seed=0)")
+        ClassSpec::of<build>("LearnedMatchingDecoder(model, *, hidden_size=16, n_layers=2, seed=0, train_samples=0, "
+                             "train_seed=0, validation_shots=1000, cache_dir=None)")
             .class_method<from_detector_error_model>(
-                "from_detector_error_model($type, model, *, hidden_size=16, n_layers=2, seed=0)")
+                "from_detector_error_model($type, model, *, hidden_size=16, n_layers=2, seed=0, train_samples=0, "
+                "train_seed=0, validation_shots=1000, cache_dir=None)")
             .method<train>("train($self, n_samples, *, seed=0, validation_shots=1000, progress=None)", kTrainDoc)
             .method<decode_method<&D::edge_weights, "Invalid detection events: ">>(
                 "edge_weights($self, detection_events)")

@@ -212,7 +212,13 @@ constexpr Entry kCatalog[] = {
      "Matching on a detector error model's graph view with weights a network corrects per shot from\n"
      "the detection events near each edge (the model's own weights elsewhere, and everywhere before\n"
      "training); hidden_size and n_layers size the network's hidden layers and seed makes its\n"
-     "starting weights repeatable; train fits it to the model's noise."},
+     "starting weights repeatable; train fits it to the model's noise. With train_samples > 0 the\n"
+     "network is trained when built (train_samples samples drawn from train_seed, kept by its error\n"
+     "rate on validation_shots held-out samples) or, when an earlier build trained it for the same\n"
+     "model content, shape and budget, loaded from cache_dir (default $VORNEX_CACHE_DIR, else\n"
+     "$XDG_CACHE_HOME/vornex_decoder_v3, else ~/.cache/vornex_decoder_v3; '' for no cache); a cache\n"
+     "file that does not load is ignored and replaced. Without training (train_samples=0, the\n"
+     "default) the network is the identity and predictions are plain matching on the model's weights."},
     {"LearnedMatchingDecoder.edge_weights",
      "The matching weight of every edge of the model's graph view for one shot's detection events\n"
      "(1-D uint8, num_detectors bytes), in model edge order, as a float64 array."},
