@@ -24,7 +24,8 @@ std::unique_ptr<LearnedMatchingDecoder> build(const Args& args) {
     const std::string cache_dir = args.get<std::optional<std::string>>(7).value_or(default_cache_directory());
     auto decoder = std::make_unique<LearnedMatchingDecoder>(
         unwrap(LearnedMatchingDecoder::from_model(*model, hidden, layers, seed)));
-    unwrap(train_or_load(*decoder, *model, hidden, layers, seed, budget, cache_dir));
+    PythonProgress signals(nullptr);  // Ctrl-C stops training (nothing is cached then)
+    unwrap(train_or_load(*decoder, *model, hidden, layers, seed, budget, cache_dir, &signals));
     return decoder;
 }
 
