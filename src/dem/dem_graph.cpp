@@ -162,4 +162,29 @@ Status require_non_negative_weights(const DemGraph& graph, const char* decoder) 
     return ok_status();
 }
 
+size_t DemGraph::edge_index(uint32_t u, uint32_t v) const {
+    const auto it = std::lower_bound(edges.begin(), edges.end(), std::pair{u, v},
+                                     [](const DemEdge& e, auto key) { return std::pair{e.u, e.v} < key; });
+    return it != edges.end() && it->u == u && it->v == v ? static_cast<size_t>(it - edges.begin()) : edges.size();
+}
+
+void decomposed_edges(const DemGraph& graph, const DetectorErrorModel& model, size_t error,
+                      std::vector<uint32_t>& detectors, std::vector<uint32_t>& edges) {
+    edges.clear();
+    const auto targets = model.targets_of(error);
+    size_t start = 0;
+    for (size_t k = 0; k <= targets.size(); ++k) {
+        if (k < targets.size() && targets[k] != kSeparatorTarget) continue;
+        detectors.clear();
+        for (const uint32_t t : targets.subspan(start, k - start))
+            if (is_detector_target(t)) detectors.push_back(t);
+        keep_odd_occurrences(detectors);
+        start = k + 1;
+        // The view refuses larger components; an empty one flips no edge.
+        if (detectors.empty() || detectors.size() > 2) continue;
+        const size_t e = graph.edge_index(detectors[0], detectors.size() == 2 ? detectors[1] : kDemBoundary);
+        if (e < graph.edges.size()) edges.push_back(static_cast<uint32_t>(e));
+    }
+}
+
 }  // namespace vornex

@@ -50,7 +50,16 @@ struct DemGraph {
     std::span<const uint32_t> observables_of(size_t edge) const {
         return {observables.data() + observable_begin[edge], observables.data() + observable_begin[edge + 1]};
     }
+    // Index of the edge (u, v), u < v or v == kDemBoundary; edges.size() when absent.
+    size_t edge_index(uint32_t u, uint32_t v) const;
 };
+
+// The edges of `graph` that the '^'-separated components of the model's
+// error `error` are, in the order of the components (an edge twice when two
+// components are the same edge). Components that flip no detector, or that
+// the view has no edge for, are skipped. `detectors` is scratch.
+void decomposed_edges(const DemGraph& graph, const DetectorErrorModel& model, size_t error,
+                      std::vector<uint32_t>& detectors, std::vector<uint32_t>& edges);
 
 // Builds the graph view; fails on a component with more than two detectors.
 Result<DemGraph> build_dem_graph(const DetectorErrorModel& model);

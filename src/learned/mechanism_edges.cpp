@@ -3,38 +3,16 @@
 #include <algorithm>
 
 namespace vornex {
-namespace {
-
-// Index of the edge (u, v) in the sorted edge list, or edges.size().
-size_t find_edge(const std::vector<DemEdge>& edges, uint32_t u, uint32_t v) {
-    const auto it = std::lower_bound(edges.begin(), edges.end(), std::pair{u, v}, [](const DemEdge& e, auto key) {
-        return std::pair{e.u, e.v} < key;
-    });
-    return it != edges.end() && it->u == u && it->v == v ? static_cast<size_t>(it - edges.begin()) : edges.size();
-}
-
-}  // namespace
 
 MechanismEdges MechanismEdges::create(const DetectorErrorModel& model, const DemGraph& graph) {
     MechanismEdges m;
     m.edge_begin_.push_back(0);
-    std::vector<uint32_t> detectors;
+    std::vector<uint32_t> detectors, edges;
     std::vector<uint32_t> observables;
     for (size_t column = 0; column < model.num_errors(); ++column) {
         if (!(model.probability[column] > 0)) continue;
-        const auto targets = model.targets_of(column);
-        size_t start = 0;
-        for (size_t k = 0; k <= targets.size(); ++k) {
-            if (k < targets.size() && targets[k] != kSeparatorTarget) continue;
-            detectors.clear();
-            for (uint32_t t : targets.subspan(start, k - start))
-                if (t != kSeparatorTarget && is_detector_target(t)) detectors.push_back(t);
-            keep_odd_occurrences(detectors);
-            start = k + 1;
-            if (detectors.empty() || detectors.size() > 2) continue;
-            const size_t e = find_edge(graph.edges, detectors[0], detectors.size() == 2 ? detectors[1] : kDemBoundary);
-            if (e < graph.edges.size()) m.edges_.push_back(static_cast<uint32_t>(e));
-        }
+        decomposed_edges(graph, model, column, detectors, edges);
+        m.edges_.insert(m.edges_.end(), edges.begin(), edges.end());
         column_observables(model, column, observables);
         sparse::ObsMask mask = 0;
         for (uint32_t o : observables)

@@ -252,31 +252,11 @@ Result<MatchingModel> matching_model_from(const DetectorErrorModel& dem) {
         const auto obs = g.observables_of(e);
         m.edge_observables.emplace_back(obs.begin(), obs.end());
     }
-    auto edge_of = [&](uint32_t u, uint32_t v) -> uint32_t {
-        const auto it = std::lower_bound(g.edges.begin(), g.edges.end(), std::make_pair(u, v),
-                                         [](const DemEdge& e, const std::pair<uint32_t, uint32_t>& key) {
-                                             return std::make_pair(e.u, e.v) < key;
-                                         });
-        if (it == g.edges.end() || it->u != u || it->v != v) return kNoIndex;
-        return static_cast<uint32_t>(it - g.edges.begin());
-    };
-    std::vector<uint32_t> detectors, component;
+    std::vector<uint32_t> detectors;
     for (size_t j = 0; j < dem.num_errors(); ++j) {
         if (!(dem.probability[j] > 0.0)) continue;
         std::vector<uint32_t> edges;
-        const auto targets = dem.targets_of(j);
-        for (size_t i = 0; i <= targets.size(); ++i) {
-            if (i < targets.size() && targets[i] != kSeparatorTarget) {
-                if (is_detector_target(targets[i])) component.push_back(targets[i]);
-                continue;
-            }
-            keep_odd_occurrences(component);
-            if (!component.empty()) {
-                const uint32_t e = edge_of(component[0], component.size() == 2 ? component[1] : kDemBoundary);
-                if (e != kNoIndex) edges.push_back(e);
-            }
-            component.clear();
-        }
+        decomposed_edges(g, dem, j, detectors, edges);
         column_detectors(dem, j, detectors);
         m.column_probability.push_back(dem.probability[j]);
         m.column_detectors.push_back(detectors);

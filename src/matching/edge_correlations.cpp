@@ -10,14 +10,6 @@ namespace vornex {
 
 namespace {
 
-// Index of the edge (u, v) in the view's sorted edge list, or edges.size().
-size_t find_edge(const std::vector<DemEdge>& edges, uint32_t u, uint32_t v) {
-    const auto it = std::lower_bound(edges.begin(), edges.end(), std::pair{u, v}, [](const DemEdge& e, auto key) {
-        return std::pair{e.u, e.v} < key;
-    });
-    return it != edges.end() && it->u == u && it->v == v ? static_cast<size_t>(it - edges.begin()) : edges.size();
-}
-
 std::string probability_text(double p) {
     char text[32];
     *std::to_chars(text, text + sizeof text - 1, p).ptr = '\0';
@@ -41,21 +33,7 @@ Result<EdgeCorrelations> EdgeCorrelations::create(const DetectorErrorModel& mode
     for (size_t column = 0; column < model.num_errors(); ++column) {
         const double p = model.probability[column];
         if (!(p > 0)) continue;
-        const auto targets = model.targets_of(column);
-        edges.clear();
-        size_t start = 0;
-        for (size_t k = 0; k <= targets.size(); ++k) {
-            if (k < targets.size() && targets[k] != kSeparatorTarget) continue;
-            detectors.clear();
-            for (const uint32_t t : targets.subspan(start, k - start))
-                if (is_detector_target(t)) detectors.push_back(t);
-            keep_odd_occurrences(detectors);
-            start = k + 1;
-            // The view has refused larger components; empty ones flip no edge.
-            if (detectors.empty() || detectors.size() > 2) continue;
-            const size_t e = find_edge(dem.edges, detectors[0], detectors.size() == 2 ? detectors[1] : kDemBoundary);
-            if (e < dem.edges.size()) edges.push_back(static_cast<uint32_t>(e));
-        }
+        decomposed_edges(dem, model, column, detectors, edges);
         keep_odd_occurrences(edges);  // an edge flipped twice by one error is not flipped
         if (edges.size() < 2) continue;
         if (p > 0.5) {
