@@ -33,11 +33,14 @@ uint64_t now_ns() {
             .count());
 }
 
-// The first byte that is neither 0 nor 1, as an error naming `what`.
-Status check_bits(std::span<const uint8_t> events, const std::string& what) {
+// The first byte that is neither 0 nor 1, as an error naming the round it
+// is in (or none for a whole stream). The text is only built on failure:
+// this runs for every round.
+Status check_bits(std::span<const uint8_t> events, std::optional<uint64_t> round) {
     for (size_t i = 0; i < events.size(); ++i) {
         if (events[i] > 1) {
-            return value_error(what + "detection events must be 0 or 1, got " + std::to_string(events[i]) +
+            const std::string where = round ? "round " + std::to_string(*round) + ": " : "";
+            return value_error(where + "detection events must be 0 or 1, got " + std::to_string(events[i]) +
                                " at index " + std::to_string(i));
         }
     }
@@ -230,7 +233,7 @@ Status StreamMatchingDecoder::check_round(uint64_t round, std::span<const uint8_
         return value_error("round " + std::to_string(round) + " has " + std::to_string(events.size()) +
                            " detection events, expected " + std::to_string(expected));
     }
-    return check_bits(events, "round " + std::to_string(round) + ": ");
+    return check_bits(events, round);
 }
 
 // Matches the next window if one is due: a full window short of the final
@@ -310,8 +313,7 @@ Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::extend(std::span<c
                                std::to_string(events.size() - consumed) + " of its " + std::to_string(size) +
                                " detection events given)");
         }
-        if (auto status = check_bits(events.subspan(consumed, size), "round " + std::to_string(round) + ": "); !status)
-            return status.error();
+        if (auto status = check_bits(events.subspan(consumed, size), round); !status) return status.error();
         consumed += size;
     }
     // A window that fails to match rolls the whole call back.
@@ -427,7 +429,7 @@ Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::decode_stream(std:
         return value_error("events have " + std::to_string(events.size()) + " detection events, expected " +
                            std::to_string(map.total()) + " for " + std::to_string(n) + " rounds");
     }
-    if (auto status = check_bits(events, ""); !status) return status.error();
+    if (auto status = check_bits(events, std::nullopt); !status) return status.error();
 
     std::vector<Piece> first_stage, seams;
     if (auto status = plan_parallel_windows(*cache_, map, window_, commit_, first_stage, seams); !status)
