@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "dem/model_prediction.h"
+#include "bp/relay_bp_family.h"
 #include "dem/decoder_families.h"
 #include "matching/matching_decoder.h"
 #include "server/tool_arguments.h"
@@ -34,6 +35,16 @@ Result<ShotPredictor> build_predictor(const DetectorErrorModel& model) {
     });
 }
 
+// Relay-BP with its default settings.
+Result<ShotPredictor> build_relay_bp(const DetectorErrorModel& model) {
+    auto decoder = RelayBpFamily::from_model(model, RelaySettings{});
+    if (!decoder) return decoder.error();
+    auto shared = std::make_shared<const RelayBpFamily>(std::move(decoder.value()));
+    return ShotPredictor([shared](std::span<const uint8_t> events, size_t n_shots) {
+        return predict_observables(*shared, events, n_shots, false, n_shots > 1);
+    });
+}
+
 struct ModelDecoderFamily {
     std::string_view name;  // its name in the family table
     Result<ShotPredictor> (*build)(const DetectorErrorModel&);
@@ -44,6 +55,7 @@ constexpr ModelDecoderFamily kFamilies[] = {
     {"uf", build_predictor<UnionFindDecoder>},
     {"weighted_uf", build_predictor<WeightedUnionFindDecoder>},
     {"matching_correlated", build_predictor<MatchingDecoder, true>},
+    {"relay_bp", build_relay_bp},
 };
 
 constexpr auto kFamilyNames = [] {

@@ -28,7 +28,7 @@ DOORS = {
                  "matching/edge_matcher.h", "matching/exact_matcher.h", "matching/model_graph.h",
                  "matching/belief_matching.h"},
     "bp": {"bp/belief_propagation.h", "bp/restricted_bp.h", "bp/bp_settings.h", "bp/tanner_graph.h", "bp/bp_osd.h",
-           "bp/bp_osd_family.h", "bp/bp_arguments_py.h"},
+           "bp/bp_osd_family.h", "bp/relay_bp_family.h", "bp/bp_arguments_py.h"},
     "learned": {"learned/gnn_predecoder.h", "learned/gnn_trainer.h", "learned/hybrid_decoder.h",
                 "learned/learned_matching.h"},
     "gpu": {"gpu/cuda_batch.h"},

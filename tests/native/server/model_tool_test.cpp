@@ -134,7 +134,7 @@ TEST(McpPredictTool, MalformedArgumentsAreInvalidParams) {
         {{{"detector_error_model", text}, {"fired_detectors", ordered_json(std::vector<std::vector<int>>(10001))}},
          "fired_detectors may hold at most 10000 shots, got 10001"},
         {{{"detector_error_model", text}, {"fired_detectors", {{0}}}, {"decoder", "blossom"}},
-         R"(decoder must be one of matching, uf, weighted_uf, matching_correlated, got "blossom")"},
+         R"(decoder must be one of matching, uf, weighted_uf, matching_correlated, relay_bp, got "blossom")"},
     };
     for (const auto& [arguments, message] : cases) EXPECT_EQ(malformed_of(arguments), message) << arguments.dump();
 }
