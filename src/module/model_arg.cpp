@@ -13,12 +13,14 @@
 namespace vornex::py {
 namespace {
 
-// True for a stim.DetectorErrorModel, recognised by name so that stim is
-// never imported here.
-bool is_stim_model(PyObject* object) {
+DetectorErrorModel read_text(std::string_view text) { return unwrap(read_detector_error_model(text)); }
+
+}  // namespace
+
+bool is_stim_object(PyObject* object, const char* type_name) {
     PyTypeObject* type = Py_TYPE(object);
     const char* dot = std::strrchr(type->tp_name, '.');
-    if (std::strcmp(dot != nullptr ? dot + 1 : type->tp_name, "DetectorErrorModel") != 0) return false;
+    if (std::strcmp(dot != nullptr ? dot + 1 : type->tp_name, type_name) != 0) return false;
     Ref module = Ref::checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
     if (!PyUnicode_Check(module.get())) return false;
     const char* name = PyUnicode_AsUTF8(module.get());
@@ -26,10 +28,6 @@ bool is_stim_model(PyObject* object) {
     const std::string_view module_name(name);
     return module_name == "stim" || module_name.rfind("stim.", 0) == 0;
 }
-
-DetectorErrorModel read_text(std::string_view text) { return unwrap(read_detector_error_model(text)); }
-
-}  // namespace
 
 DetectorErrorModel read_model_text(PyObject* text) {
     Py_ssize_t size = 0;
@@ -76,7 +74,7 @@ ModelArg::ModelArg(const Args& args, size_t i) {
         borrowed_.emplace(args, i);
     } else if (PyUnicode_Check(object)) {
         owned_ = read_model_text(object);
-    } else if (is_stim_model(object)) {
+    } else if (is_stim_object(object, "DetectorErrorModel")) {
         Ref text = Ref::checked(PyObject_Str(object));
         owned_ = read_model_text(text.get());
     } else if (PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__fspath__")) {

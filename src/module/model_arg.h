@@ -43,6 +43,10 @@ std::unique_ptr<Native> construct_from_model(const Args& args) {
     return std::make_unique<Native>(unwrap(Native::from_model(*model)));
 }
 
+// True for an object of stim's type `type_name` (e.g. "Circuit"), recognised
+// by its type's name and module so that stim is never imported here.
+bool is_stim_object(PyObject* object, const char* type_name);
+
 // Reads and flattens the model in a file; OSError (with the path) when the
 // file cannot be read, ValueError for its content or its size.
 DetectorErrorModel read_model_file(PyObject* path);

@@ -20,7 +20,7 @@ namespace {
 
 }  // namespace
 
-EventRows event_rows(const Args& args, size_t i, const ModelObservables& model, bool bit_packed, bool batch) {
+PyArrayObject* event_array(const Args& args, size_t i) {
     PyObject* object = args[i];
     if (!PyArray_Check(object)) {
         PyErr_Format(PyExc_TypeError, "argument '%s': expected a numpy.ndarray of dtype uint8 or bool, got %.200s",
@@ -34,6 +34,11 @@ EventRows event_rows(const Args& args, size_t i, const ModelObservables& model, 
                      args.name(i), dtype.get());
         throw_python_error();
     }
+    return array;
+}
+
+EventRows event_rows(const Args& args, size_t i, const ModelObservables& model, bool bit_packed, bool batch) {
+    PyArrayObject* array = event_array(args, i);
     const size_t width = BitRows{model.num_detectors, bit_packed}.row_bytes();
     const int ndim = batch ? 2 : 1;
     if (PyArray_NDIM(array) != ndim || static_cast<size_t>(PyArray_DIM(array, ndim - 1)) != width)

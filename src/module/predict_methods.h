@@ -55,6 +55,10 @@ struct EventRows {
 // (shots, width) over (width,).
 EventRows event_rows(const Args& args, size_t i, const ModelObservables& model, bool bit_packed, bool batch);
 
+// args[i] as an array of uint8 or bool (TypeError naming the argument
+// otherwise), any shape.
+PyArrayObject* event_array(const Args& args, size_t i);
+
 // "<Class> has no observables: ..." for a decoder built from check lists.
 [[noreturn]] void raise_no_model(const char* class_name);
 

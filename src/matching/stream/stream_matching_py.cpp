@@ -2,31 +2,18 @@
 // observable flips out, on the exact matching engine. The stream methods
 // change the decoder and hold it exclusively; the whole-experiment methods
 // only read it.
-#include <cstring>
 #include <optional>
-#include <string_view>
 
 #include "matching/stream/stream_matching.h"
 #include "module/binding.h"
+#include "module/model_arg.h"
+#include "module/predict_methods.h"
 #include "module/registry.h"
 
 namespace vornex::py {
 namespace {
 
 using D = StreamMatchingDecoder;
-
-// True for a stim.Circuit, recognised by name so that stim is never imported here.
-bool is_stim_circuit(PyObject* object) {
-    PyTypeObject* type = Py_TYPE(object);
-    const char* dot = std::strrchr(type->tp_name, '.');
-    if (std::strcmp(dot != nullptr ? dot + 1 : type->tp_name, "Circuit") != 0) return false;
-    Ref module = Ref::checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-    if (!PyUnicode_Check(module.get())) return false;
-    const char* name = PyUnicode_AsUTF8(module.get());
-    if (name == nullptr) throw_python_error();
-    const std::string_view module_name(name);
-    return module_name == "stim" || module_name.rfind("stim.", 0) == 0;
-}
 
 StreamOptions options_of(const Args& args) {
     StreamOptions options;
@@ -43,7 +30,7 @@ StreamOptions options_of(const Args& args) {
 // native function serves one signature.
 template <int EntryPoint>
 std::unique_ptr<D> construct(const Args& args) {
-    if (is_stim_circuit(args[0])) {
+    if (is_stim_object(args[0], "Circuit")) {
         Ref kwargs = Ref::checked(Py_BuildValue("{s:O}", "decompose_errors", Py_True));
         Ref method = Ref::checked(PyObject_GetAttrString(args[0], "detector_error_model"));
         Ref empty = Ref::checked(PyTuple_New(0));
@@ -64,19 +51,7 @@ struct Events {
 };
 
 Events events_arg(const Args& args, size_t i) {
-    PyObject* object = args[i];
-    if (!PyArray_Check(object)) {
-        PyErr_Format(PyExc_TypeError, "argument '%s': expected a numpy.ndarray of dtype uint8 or bool, got %.200s",
-                     args.name(i), Py_TYPE(object)->tp_name);
-        throw_python_error();
-    }
-    auto* array = reinterpret_cast<PyArrayObject*>(object);
-    if (PyArray_TYPE(array) != NPY_UINT8 && PyArray_TYPE(array) != NPY_BOOL) {
-        Ref dtype = Ref::checked(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))));
-        PyErr_Format(PyExc_TypeError, "argument '%s': expected an array of dtype uint8 or bool, got dtype %U",
-                     args.name(i), dtype.get());
-        throw_python_error();
-    }
+    PyArrayObject* array = detail::event_array(args, i);
     if (PyArray_NDIM(array) != 1) {
         PyErr_Format(PyExc_ValueError, "argument '%s': expected a 1-D array, got %d dimensions", args.name(i),
                      PyArray_NDIM(array));
