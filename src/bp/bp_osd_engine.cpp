@@ -7,6 +7,7 @@
 
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
+#include "bp/decode_rows.h"
 
 namespace vornex {
 
@@ -118,14 +119,7 @@ BpOutcome BpOsdEngine::run_bp(std::span<const uint8_t> syndrome, size_t max_iter
 }
 
 void BpOsdEngine::decode_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const {
-    const size_t nc = graph_.n_checks, nq = graph_.n_qubits;
-    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
-        // The pool splits finely; a workspace per piece would be rebuilt for
-        // a handful of shots, so each thread keeps one.
-        ScratchLease<Workspace> lease;
-        for (size_t i = begin; i < end; ++i)
-            decode_into({syndromes + i * nc, nc}, {corrections + i * nq, nq}, lease.get());
-    });
+    decode_rows_on_pool(*this, syndromes, n_shots, graph_.n_checks, corrections, graph_.n_qubits);
 }
 
 }  // namespace vornex

@@ -11,6 +11,7 @@
 #include "base/wyrand.h"
 #include "bp/bp_osd.h"
 #include "bp/bp_osd_engine.h"
+#include "bp/decode_rows.h"
 
 namespace vornex {
 
@@ -188,12 +189,7 @@ RelayOutcome RelayBpEngine::decode_into(std::span<const uint8_t> syndrome, std::
 }
 
 void RelayBpEngine::decode_batch(const uint8_t* syndromes, size_t n_shots, uint8_t* corrections) const {
-    const size_t nc = graph_.n_checks, nq = graph_.n_qubits;
-    parallel_for_ranges(n_shots, [&](size_t begin, size_t end) {
-        ScratchLease<Workspace> lease;
-        for (size_t i = begin; i < end; ++i)
-            decode_into({syndromes + i * nc, nc}, {corrections + i * nq, nq}, lease.get());
-    });
+    decode_rows_on_pool(*this, syndromes, n_shots, graph_.n_checks, corrections, graph_.n_qubits);
 }
 
 }  // namespace vornex

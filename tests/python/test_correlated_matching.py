@@ -10,12 +10,7 @@ import vornex_decoder_v3 as vx
 stim = pytest.importorskip("stim")
 pymatching = pytest.importorskip("pymatching")
 
-
-def circuit(distance, p):
-    return stim.Circuit.generated(
-        "surface_code:rotated_memory_x", distance=distance, rounds=distance,
-        after_clifford_depolarization=p, before_measure_flip_probability=p,
-        after_reset_flip_probability=p, before_round_data_depolarization=p)
+from test_matching_decoder import circuit
 
 
 @pytest.mark.parametrize("distance,p,shots", [(3, 0.01, 40000), (5, 0.007, 30000), (7, 0.006, 12000)])
