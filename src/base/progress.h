@@ -15,6 +15,10 @@ public:
     virtual bool report(uint64_t done, uint64_t total) = 0;
 };
 
+// Thrown on the calling thread when a sink that the worker pool polls
+// (base/worker_pool.h, PollScope) says stop between two slices of a call.
+struct WorkStopped {};
+
 // One part of a larger job: reports units `offset + done` of the job's
 // `total` to the job's sink (which may be null).
 class PartProgress final : public ProgressSink {

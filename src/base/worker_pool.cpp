@@ -52,4 +52,16 @@ tbb::task_arena& worker_arena() {
 
 size_t worker_count() { return static_cast<size_t>(worker_arena().max_concurrency()); }
 
+namespace {
+
+thread_local ProgressSink* t_poll_sink = nullptr;
+
+}  // namespace
+
+PollScope::PollScope(ProgressSink* sink) : previous_(t_poll_sink) { t_poll_sink = sink; }
+
+PollScope::~PollScope() { t_poll_sink = previous_; }
+
+ProgressSink* PollScope::current() { return t_poll_sink; }
+
 }  // namespace vornex

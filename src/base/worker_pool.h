@@ -5,13 +5,23 @@
 // and kept for the life of the process. Index ranges are split by recursive
 // halving; the calling thread joins in and returns when every index is done.
 // Bodies must touch only native state: workers never see Python objects.
+//
+// A caller that must be able to stop a long call (Ctrl-C) opens a PollScope
+// on its thread: every parallel call it then makes runs its indices in
+// slices of roughly 50 to 100 ms and asks the scope's sink between slices
+// whether to go on, so any call that spreads work over the pool can be
+// stopped without knowing it. A stop unwinds as WorkStopped.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+
+#include "base/progress.h"
 
 namespace vornex {
 
@@ -26,14 +36,76 @@ size_t choose_worker_count(const char* requested, size_t available_cpus);
 // Number of threads the pool runs on.
 size_t worker_count();
 
+// While alive, parallel calls made on this thread run in slices and report
+// (indices done, indices of the call) to `sink` between slices; false from
+// it throws WorkStopped. Scopes nest; a null sink turns polling off. Work
+// done inside a slice (a nested parallel call) is never polled, so a stop
+// only ever unwinds from between whole slices.
+class PollScope {
+public:
+    explicit PollScope(ProgressSink* sink);
+    ~PollScope();
+    PollScope(const PollScope&) = delete;
+    PollScope& operator=(const PollScope&) = delete;
+
+    // The sink of this thread's innermost scope, or null.
+    static ProgressSink* current();
+
+private:
+    ProgressSink* previous_;
+};
+
+namespace detail {
+
+// A pool of one runs the work on the calling thread itself: an arena of one
+// slot would queue concurrent callers one behind the other, where callers
+// on their own threads (one worker per Python thread, say) run side by side.
+template <class Body>
+void run_on_pool(size_t begin, size_t end, Body& body) {
+    if (worker_count() == 1) {
+        body(begin, end);
+        return;
+    }
+    worker_arena().execute([&] {
+        tbb::parallel_for(tbb::blocked_range<size_t>(begin, end, 1),
+                          [&](const tbb::blocked_range<size_t>& r) { body(r.begin(), r.end()); });
+    });
+}
+
+// Slices of a polled call: the first as many indices as workers, then
+// doubled while a slice takes under 50 ms and halved when one takes over
+// 200 ms, so a stop is seen within about a slice whatever an index costs.
+template <class Body>
+void run_in_slices(size_t n, ProgressSink& sink, Body& body) {
+    using Clock = std::chrono::steady_clock;
+    size_t slice = worker_count();
+    for (size_t begin = 0; begin < n;) {
+        const size_t end = begin + std::min(slice, n - begin);
+        const auto started = Clock::now();
+        {
+            PollScope quiet(nullptr);
+            run_on_pool(begin, end, body);
+        }
+        const auto took = Clock::now() - started;
+        begin = end;
+        if (begin < n && !sink.report(begin, n)) throw WorkStopped{};
+        if (took < std::chrono::milliseconds(50))
+            slice *= 2;
+        else if (took > std::chrono::milliseconds(200) && slice > 1)
+            slice /= 2;
+    }
+}
+
+}  // namespace detail
+
 // Calls body(begin, end) on disjoint pieces covering [0, n).
 template <class Body>
 void parallel_for_ranges(size_t n, Body&& body) {
     if (n == 0) return;
-    worker_arena().execute([&] {
-        tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1),
-                          [&](const tbb::blocked_range<size_t>& r) { body(r.begin(), r.end()); });
-    });
+    if (ProgressSink* sink = PollScope::current())
+        detail::run_in_slices(n, *sink, body);
+    else
+        detail::run_on_pool(0, n, body);
 }
 
 // Calls body(i) for every i in [0, n), in parallel.

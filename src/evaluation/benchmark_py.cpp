@@ -1,15 +1,14 @@
 // BenchmarkSuite: latency report of the weighted matching decoder.
 #include "evaluation/benchmark.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
 namespace {
 
 PyObject* run(const BenchmarkSuite& suite, const Args& args) {
-    PythonProgress progress(args[0]);
-    return py_str(unwrap(suite.run(&progress)));
+    return py_str(unwrap(with_progress(args[0], [&](ProgressSink* progress) { return suite.run(progress); })));
 }
 
 }  // namespace

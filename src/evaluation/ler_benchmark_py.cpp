@@ -1,7 +1,7 @@
 // LERBenchmark: logical error rates of the hybrid and matching decoders.
 #include "evaluation/ler_benchmark.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -10,8 +10,8 @@ namespace {
 std::unique_ptr<LERBenchmark> construct(const Args&) { return std::make_unique<LERBenchmark>(); }
 
 PyObject* run_all(const LERBenchmark& benchmark, const Args& args) {
-    PythonProgress progress(args[0]);
-    return py_str(unwrap(benchmark.run_all(&progress)));
+    return py_str(
+        unwrap(with_progress(args[0], [&](ProgressSink* progress) { return benchmark.run_all(progress); })));
 }
 
 }  // namespace

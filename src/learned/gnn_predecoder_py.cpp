@@ -2,7 +2,7 @@
 #include "base/wyrand.h"
 #include "learned/gnn_predecoder.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -34,8 +34,8 @@ PyObject* train(GNNPredecoder& net, const Args& args) {
     BorrowedItems<const DetectorGraph> graphs(args, 0);
     const auto targets = args.get<std::vector<std::vector<double>>>(1);
     const auto n_epochs = args.get<uint64_t>(2);
-    PythonProgress progress(args[3]);
-    unwrap(net.train(graphs.get(), targets, n_epochs, &progress));
+    unwrap(with_progress(args[3],
+                         [&](ProgressSink* progress) { return net.train(graphs.get(), targets, n_epochs, progress); }));
     return py_none();
 }
 

@@ -1,7 +1,7 @@
 // GNNTrainer: deterministic datasets and back-off training of a GNNPredecoder.
 #include "learned/gnn_trainer.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -18,14 +18,15 @@ PyObject* train(const GNNTrainer& trainer, const Args& args) {
     Borrowed<GNNPredecoder> gnn(args, 0);
     const auto n_samples = args.get<uint64_t>(1);
     const auto n_epochs = args.get<uint64_t>(2);
-    PythonProgress progress(args[3]);
-    return py_float(unwrap(trainer.train(*gnn, n_samples, n_epochs, &progress)));
+    return py_float(unwrap(
+        with_progress(args[3], [&](ProgressSink* progress) { return trainer.train(*gnn, n_samples, n_epochs, progress); })));
 }
 
 PyObject* generate_dataset(const GNNTrainer& trainer, const Args& args) {
     const auto n_samples = args.get<uint64_t>(0);
-    PythonProgress progress(args[1]);
-    return py_int(unwrap(trainer.matching_dataset(n_samples, &progress)).graphs.size());
+    return py_int(unwrap(with_progress(args[1], [&](ProgressSink* progress) {
+                      return trainer.matching_dataset(n_samples, progress);
+                  })).graphs.size());
 }
 
 PyObject* train_bp(const GNNTrainer& trainer, const Args& args) {
@@ -33,8 +34,9 @@ PyObject* train_bp(const GNNTrainer& trainer, const Args& args) {
     const auto n_samples = args.get<uint64_t>(1);
     const auto n_epochs = args.get<uint64_t>(2);
     const auto max_bp_iter = args.get<uint64_t>(3);
-    PythonProgress progress(args[4]);
-    return py_float(unwrap(trainer.train_bp(*gnn, n_samples, n_epochs, max_bp_iter, &progress)));
+    return py_float(unwrap(with_progress(args[4], [&](ProgressSink* progress) {
+        return trainer.train_bp(*gnn, n_samples, n_epochs, max_bp_iter, progress);
+    })));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include "learned/graph_extras_py.h"
 #include "learned/hybrid_decoder.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -38,8 +38,8 @@ PyObject* train(HybridDecoder& decoder, const Args& args) {
     const auto n_samples = args.get<uint64_t>(0);
     const auto n_epochs = args.get<uint64_t>(1);
     const auto error_rate = args.get<double>(2);
-    PythonProgress progress(args[3]);
-    return py_float(unwrap(decoder.train(n_samples, n_epochs, error_rate, &progress)));
+    return py_float(unwrap(with_progress(
+        args[3], [&](ProgressSink* progress) { return decoder.train(n_samples, n_epochs, error_rate, progress); })));
 }
 
 PyObject* train_bp(HybridDecoder& decoder, const Args& args) {
@@ -47,8 +47,9 @@ PyObject* train_bp(HybridDecoder& decoder, const Args& args) {
     const auto n_epochs = args.get<uint64_t>(1);
     const auto error_rate = args.get<double>(2);
     const auto max_bp_iter = args.get<uint64_t>(3);
-    PythonProgress progress(args[4]);
-    return py_float(unwrap(decoder.train_bp(n_samples, n_epochs, error_rate, max_bp_iter, &progress)));
+    return py_float(unwrap(with_progress(args[4], [&](ProgressSink* progress) {
+        return decoder.train_bp(n_samples, n_epochs, error_rate, max_bp_iter, progress);
+    })));
 }
 
 constexpr Prefix kSyndrome = "Invalid syndrome: ";

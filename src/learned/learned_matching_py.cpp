@@ -4,7 +4,7 @@
 #include "learned/learned_matching.h"
 #include "learned/trained_cache.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -36,8 +36,8 @@ PyObject* train(LearnedMatchingDecoder& decoder, const Args& args) {
     const auto n_samples = args.get<uint64_t>(0);
     const auto seed = args.get<std::optional<uint64_t>>(1).value_or(0);
     const auto validation_shots = args.get<std::optional<uint64_t>>(2).value_or(1000);
-    PythonProgress progress(args[3]);
-    const LearnedTraining report = unwrap(decoder.train(n_samples, seed, validation_shots, &progress));
+    const LearnedTraining report = unwrap(with_progress(
+        args[3], [&](ProgressSink* progress) { return decoder.train(n_samples, seed, validation_shots, progress); }));
     return py_tuple(py_float(report.best_error_rate), py_float(report.prior_error_rate), py_int(report.samples));
 }
 

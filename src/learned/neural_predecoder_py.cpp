@@ -1,7 +1,7 @@
 // NeuralPredecoder: a perceptron predecoder trained in place by the caller.
 #include "learned/neural_predecoder.h"
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 
 namespace vornex::py {
@@ -14,8 +14,8 @@ PyObject* train(NeuralPredecoder& net, const Args& args) {
     const auto learning_rate = args.get<double>(3);
     const auto s = syndrome_bytes(syndromes, "Invalid syndromes: ");
     const auto c = syndrome_bytes(corrections, "Invalid corrections: ");
-    PythonProgress progress(args[4]);
-    unwrap(net.train(s, c, n_epochs, learning_rate, &progress));
+    unwrap(with_progress(args[4],
+                         [&](ProgressSink* progress) { return net.train(s, c, n_epochs, learning_rate, progress); }));
     return py_none();
 }
 

@@ -37,7 +37,8 @@ PyObject* predict_observables_batch(const BeliefMatchingDecoder& decoder, const 
     const bool bit_packed = args.get<std::optional<bool>>(1).value_or(false);
     const bool plain = args.get<std::optional<bool>>(2).value_or(false);
     detail::EventRows rows = detail::event_rows(args, 0, *decoder.model(), bit_packed, true);
-    auto predictions = unwrap(decoder.predict_observables(rows.bytes, rows.n_shots, bit_packed, true, plain));
+    auto predictions = unwrap(without_interpreter(
+        [&] { return decoder.predict_observables(rows.bytes, rows.n_shots, bit_packed, true, plain); }));
     const size_t width = BitRows{decoder.n_observables(), bit_packed}.row_bytes();
     return to_array(std::move(predictions), {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(width)});
 }

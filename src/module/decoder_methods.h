@@ -33,6 +33,7 @@
 #include "module/args.h"
 #include "module/arrays.h"
 #include "module/errors.h"
+#include "module/released_work.h"
 #include "module/syndrome_arrays.h"
 #include "module/values.h"
 
@@ -137,21 +138,34 @@ PyObject* rows_array(std::vector<T>&& values, size_t n_shots, size_t row_size) {
     return to_array(std::move(values), {static_cast<npy_intp>(n_shots), static_cast<npy_intp>(row_size)});
 }
 
+// Op on `rows` rows with the interpreter lock released. An operation that
+// only reads its object is also stopped inside the call by Ctrl-C between
+// slices of its worker-pool work; one that changes its object runs each
+// call to the end.
+template <auto Op>
+auto released_rows(SelfOf<Op>& decoder, std::span<const uint8_t> bytes, size_t rows) {
+    auto call = [&] { return std::invoke(Op, decoder, bytes, rows); };
+    if constexpr (std::is_const_v<SelfOf<Op>>)
+        return without_interpreter(call);
+    else
+        return without_interpreter_unpolled(call);
+}
+
 // Op over the batch in chunks of rows sized to take about 50 ms each, with
 // pending signal handlers run between them, so Ctrl-C stops a long batch
-// within a chunk (the interpreter stays held throughout). Rows decode
-// independently, so the bytes are those of one call over the whole batch.
+// within a chunk. Rows decode independently, so the bytes are those of one
+// call over the whole batch.
 template <auto Op>
 auto decode_in_chunks(SelfOf<Op>& decoder, std::span<const uint8_t> bytes, size_t n_shots, size_t row_size) {
     constexpr size_t kFirstChunk = 1024;
-    if (n_shots <= kFirstChunk) return take(std::invoke(Op, decoder, bytes, n_shots));
+    if (n_shots <= kFirstChunk) return take(released_rows<Op>(decoder, bytes, n_shots));
     const size_t row_bytes = bytes.size() / n_shots;
     decltype(take(std::invoke(Op, decoder, bytes, n_shots))) out(batch_bytes(n_shots, row_size));
     size_t chunk = kFirstChunk;
     for (size_t begin = 0; begin < n_shots;) {
         const size_t rows = std::min(chunk, n_shots - begin);
         const auto start = std::chrono::steady_clock::now();
-        auto part = take(std::invoke(Op, decoder, bytes.subspan(begin * row_bytes, rows * row_bytes), rows));
+        auto part = take(released_rows<Op>(decoder, bytes.subspan(begin * row_bytes, rows * row_bytes), rows));
         std::copy(part.begin(), part.end(), out.begin() + static_cast<std::ptrdiff_t>(begin * row_size));
         begin += rows;
         if (PyErr_CheckSignals() < 0) throw_python_error();
@@ -206,7 +220,7 @@ PyObject* batch_method(detail::SelfOf<Op>& decoder, const Args& args) {
         const std::span<const uint8_t> bytes = syndrome_bytes(view, Message.text);
         const std::vector<size_t> shape = array_shape(view);
         unwrap(decoder.check_batch_shape(shape));
-        return detail::rows_array(detail::take(std::invoke(Op, decoder, bytes, shape[0])), shape[0],
+        return detail::rows_array(detail::take(detail::released_rows<Op>(decoder, bytes, shape[0])), shape[0],
                                   decoder.n_qubits());
     }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "base/progress.h"
 #include "base/result.h"
 #include "module/python.h"
 
@@ -43,6 +44,9 @@ auto boundary(Fail failure, Body&& body) noexcept -> decltype(body()) {
     try {
         return body();
     } catch (const PythonError&) {
+    } catch (const WorkStopped&) {
+        // The poll that stopped the work left its reason pending (Ctrl-C).
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {

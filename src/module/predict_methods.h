@@ -9,7 +9,8 @@
 // Detection events are uint8 or bool arrays holding 0 and 1, one per
 // detector, or with bit_packed ceil(num_detectors / 8) bytes per shot in
 // little bit order; predictions come back in the same packing. Arrays in any
-// memory layout are accepted (a non-contiguous one is copied first).
+// memory layout are accepted (a non-contiguous one is copied first). A batch
+// runs with the interpreter lock released and stops at Ctrl-C.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@
 #include "module/class_def.h"
 #include "module/errors.h"
 #include "module/ref.h"
+#include "module/released_work.h"
 
 namespace vornex::py {
 
@@ -84,7 +86,8 @@ PyObject* predict_observables_batch_method(const D& decoder, const Args& args) {
     const ModelObservables& model = detail::model_of(decoder);
     const bool bit_packed = args.get<std::optional<bool>>(1).value_or(false);
     detail::EventRows rows = detail::event_rows(args, 0, model, bit_packed, true);
-    auto predictions = unwrap(predict_observables(decoder, rows.bytes, rows.n_shots, bit_packed, true));
+    auto predictions = unwrap(
+        without_interpreter([&] { return predict_observables(decoder, rows.bytes, rows.n_shots, bit_packed, true); }));
     const size_t width = BitRows{model.num_observables(), bit_packed}.row_bytes();
     return to_array(std::move(predictions), {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(width)});
 }

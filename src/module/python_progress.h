@@ -3,6 +3,8 @@
 // chunk's time, and calls the caller's optional progress(done, total) at most
 // ten times a second (and once at the end). Either raising stops the call.
 // progress=True shows a tqdm bar instead (ImportError when tqdm is missing).
+// Reports may come while the call runs with the interpreter lock released
+// (module/released_work.h): a report takes the lock for its moment.
 #pragma once
 
 #include <chrono>
@@ -13,11 +15,29 @@
 
 namespace vornex::py {
 
+// Holds the interpreter lock for its lifetime, whether or not the thread
+// held it before (a progress report from work that released it).
+class HeldInterpreter {
+public:
+    HeldInterpreter() : state_(PyGILState_Ensure()) {}
+    ~HeldInterpreter() { PyGILState_Release(state_); }
+    HeldInterpreter(const HeldInterpreter&) = delete;
+    HeldInterpreter& operator=(const HeldInterpreter&) = delete;
+
+private:
+    PyGILState_STATE state_;
+};
+
+// Whether the calling thread is the interpreter's main thread, the only one
+// that runs signal handlers. Called with the interpreter lock held.
+bool on_main_thread();
+
 class PythonProgress final : public ProgressSink {
 public:
     // `callback` may be null or None (no reports, signals only), True (a tqdm
     // bar) or a callable.
-    explicit PythonProgress(PyObject* callback) : callback_(callback == Py_None ? nullptr : callback) {
+    explicit PythonProgress(PyObject* callback)
+        : callback_(callback == Py_None ? nullptr : callback), handles_signals_(on_main_thread()) {
         if (callback_ == Py_True) bar_ = Ref::checked(make_tqdm_bar());
     }
     ~PythonProgress() override {
@@ -33,6 +53,10 @@ public:
     PythonProgress& operator=(const PythonProgress&) = delete;
 
     bool report(uint64_t done, uint64_t total) override {
+        // Off the main thread there is nothing to ask without a callback, and
+        // taking the lock would only stall the work.
+        if (callback_ == nullptr && !handles_signals_) return true;
+        HeldInterpreter held;
         if (PyErr_CheckSignals() < 0) return false;
         if (callback_ == nullptr) return true;
         const auto now = std::chrono::steady_clock::now();
@@ -65,6 +89,7 @@ private:
     }
 
     PyObject* callback_;
+    bool handles_signals_;  // made on the main thread
     Ref bar_;  // the tqdm bar of progress=True
     std::chrono::steady_clock::time_point last_call_{};
 };

@@ -1,6 +1,6 @@
 // LookupTableDecoder: a syndrome table of Union-Find corrections.
 #include "module/binding.h"
-#include "module/python_progress.h"
+#include "module/released_work.h"
 #include "module/registry.h"
 #include "uf/lookup_table.h"
 
@@ -9,8 +9,7 @@ namespace {
 
 PyObject* build_table(LookupTable& table, const Args& args) {
     const auto max_entries = args.get<uint64_t>(0);
-    PythonProgress progress(args[1]);
-    unwrap(table.build_table(max_entries, &progress));
+    unwrap(with_progress(args[1], [&](ProgressSink* progress) { return table.build_table(max_entries, progress); }));
     return py_none();
 }
 

@@ -10,8 +10,9 @@ namespace vornex::sparse {
 void SparseEngine::prepare(const MatchingGraph& graph) {
     graph_ = &graph;
     const size_t n = graph.n_nodes;
+    // owner_event_ is what says the arrays are ready, so it grows last: an
+    // allocation that fails part-way leaves them all to be grown again.
     if (owner_event_.size() < n) {
-        owner_event_.resize(n, kNone);
         distance_.resize(n, 0);
         obs_from_.resize(n, 0);
         shell_below_.resize(n, kNone);
@@ -19,6 +20,7 @@ void SparseEngine::prepare(const MatchingGraph& graph) {
         event_region_.resize(n, kNone);
         event_top_.resize(n, kNone);
         event_wrapped_.resize(n, 0);
+        owner_event_.resize(n, kNone);
     }
 }
 
