@@ -153,8 +153,12 @@ private:
             return fail(std::string("expected ") + what + ", got '" + excerpt(s_.substr(pos_)) + "'");
         value = 0;
         while (pos_ < s_.size() && is_digit(s_[pos_])) {
-            value = value * 10 + static_cast<uint64_t>(s_[pos_] - '0');
-            if (value >= limit) return fail(std::string(what) + " is too large (must be below " + std::to_string(limit) + ")");
+            const uint64_t digit = static_cast<uint64_t>(s_[pos_] - '0');
+            // Checked before the step: value * 10 + digit >= limit, without
+            // forming a product that could wrap past 2^64.
+            if (value > (limit - 1 - digit) / 10)
+                return fail(std::string(what) + " is too large (must be below " + std::to_string(limit) + ")");
+            value = value * 10 + digit;
             ++pos_;
         }
         return ok_status();

@@ -1,7 +1,8 @@
 // Detector-error-model reader, graph view and model code. The input is read
 // twice: as raw text, and as a list of token picks that spell text close to
 // the grammar (so nested blocks, shifts and separators get deep coverage).
-// Checks: no crash or unbounded growth under small limits; every accepted
+// Checks: no crash or unbounded growth under small limits; no text with a
+// count at or beyond 2^62 - 1 (2^64 and more included) is accepted; every accepted
 // model is consistent (ids below the counts, probabilities in [0, 1], offsets
 // ordered); the graph view is sorted, merged and in range; its code is a
 // valid check list on which a Union-Find decode predicts observables in range.
@@ -33,16 +34,26 @@ const char* pick(fuzz::Input& in, const char* const (&options)[N]) {
 // Mostly well-formed lines, each instruction with targets of its own kind
 // and now and then a stray token, so that accepted models with nested
 // blocks, shifts and separators are common.
-std::string spelled_text(fuzz::Input& in) {
+// `oversized` is set when a count no model may hold was spelled.
+std::string spelled_text(fuzz::Input& in, bool& oversized) {
     static const char* const kProbabilities[] = {"error(0.1)", "error(0.5)", "error(0)", "error(1)", "error[t](2e-3)",
                                                  "error(0.7)"};
     static const char* const kErrorTargets[] = {" D0", " D1", " D2", " D7", " L0", " L1"};
-    static const char* const kDetectors[] = {" D0", " D1", " D5", " D9"};
-    static const char* const kCounts[] = {" 0", " 1", " 2", " 3", " 1000"};
+    static const char* const kDetectors[] = {" D0", " D1", " D5", " D9", " D2147483647", " D18446744073709551617"};
+    static const char* const kCounts[] = {" 0", " 1", " 2", " 3", " 1000", " 4611686018427387902"};
+    // Counts no model may hold: at and beyond 2^62 - 1, 2^64 and 2^64 + 2
+    // among them (which wrap to 0 and 2 in 64 bits).
+    static const char* const kOversized[] = {" 4611686018427387903", " 18446744073709551616", " 18446744073709551618",
+                                             " 99999999999999999999999"};
     static const char* const kStray[] = {"(", ")", ",", "x", "-1e9", " D2147483647", "D", "{", "\t", "\r",
                                          " 999999999999999999999", "[", " ^ ^", "}"};
     std::string text;
     int depth = 0;
+    auto count = [&]() -> std::string {
+        if (in.below(16) != 15) return pick(in, kCounts);
+        oversized = true;
+        return pick(in, kOversized);
+    };
     while (!in.empty()) {
         switch (in.below(8)) {
             case 0:
@@ -55,9 +66,9 @@ std::string spelled_text(fuzz::Input& in) {
                 break;
             case 2: text += std::string(in.below(2) ? "detector(1, 2)" : "detector") + pick(in, kDetectors); break;
             case 3: text += in.below(2) ? "logical_observable L0" : "logical_observable L3"; break;
-            case 4: text += std::string(in.below(2) ? "shift_detectors(0, 1)" : "shift_detectors") + pick(in, kCounts); break;
+            case 4: text += std::string(in.below(2) ? "shift_detectors(0, 1)" : "shift_detectors") + count(); break;
             case 5:
-                text += std::string("repeat") + pick(in, kCounts) + " {";
+                text += std::string("repeat") + count() + " {";
                 ++depth;
                 break;
             case 6:
@@ -106,7 +117,8 @@ void check_graph(const DemGraph& g) {
     }
 }
 
-void exercise(std::string_view text, fuzz::Input& shots) {
+// `must_fail`: the text holds a count no model may hold.
+void exercise(std::string_view text, fuzz::Input& shots, bool must_fail) {
     DemReaderLimits limits;
     limits.max_unrolled = 20000;
     limits.max_detectors = 5000;
@@ -116,6 +128,7 @@ void exercise(std::string_view text, fuzz::Input& shots) {
         require(model.error().message.rfind("line ", 0) == 0);
         return;
     }
+    require(!must_fail);
     check_model(model.value());
     auto graph = build_dem_graph(model.value());
     if (!graph) return;
@@ -144,10 +157,11 @@ void exercise(std::string_view text, fuzz::Input& shots) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input raw_shots(data, size);
-    exercise(std::string_view(reinterpret_cast<const char*>(data), size), raw_shots);
+    exercise(std::string_view(reinterpret_cast<const char*>(data), size), raw_shots, false);
     fuzz::Input in(data, size);
-    const std::string text = spelled_text(in);
+    bool oversized = false;
+    const std::string text = spelled_text(in, oversized);
     fuzz::Input shots(data, size);
-    exercise(text, shots);
+    exercise(text, shots, oversized);
     return 0;
 }

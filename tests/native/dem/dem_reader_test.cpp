@@ -114,6 +114,10 @@ TEST(DemReader, MalformedTextNamesTheLine) {
         {"error(0.1) D-1", "line 1: expected a detector id, got '-1'"},
         {"error(0.1) X3", "line 1: unexpected target 'X3'"},
         {"error(0.1) D2147483648", "line 1: a detector id is too large (must be below 2147483648)"},
+        {"error(0.1) D184467440737095516161", "line 1: a detector id is too large (must be below 2147483648)"},
+        // 2^64 + 2 would wrap to 2 in 64 bits.
+        {"repeat 18446744073709551618 {\n}", "line 1: a count is too large (must be below 4611686018427387903)"},
+        {"shift_detectors 18446744073709551616", "line 1: a count is too large (must be below 4611686018427387903)"},
         {"detector(1) L0", "line 1: 'detector' takes exactly one detector target (D#)"},
         {"detector D0 D1", "line 1: 'detector' takes exactly one detector target (D#)"},
         {"logical_observable(1) L0", "line 1: 'logical_observable' takes no arguments"},
