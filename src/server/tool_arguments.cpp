@@ -1,5 +1,7 @@
 #include "server/tool_arguments.h"
 
+#include <algorithm>
+
 namespace vornex {
 
 using OrderedJson = nlohmann::ordered_json;
@@ -63,6 +65,12 @@ Result<std::vector<uint8_t>> read_syndrome_bytes(const OrderedJson& arguments) {
         if (!x || *x > 255) return invalid;
         syndrome.push_back(static_cast<uint8_t>(*x));
     }
+    // A byte of the right size but not a bit is refused like the Python
+    // classes refuse detection events, rather than read by its low bit.
+    const auto bad = std::find_if(syndrome.begin(), syndrome.end(), [](uint8_t b) { return b > 1; });
+    if (bad != syndrome.end())
+        return value_error("syndrome values must be 0 or 1; syndrome[" + std::to_string(bad - syndrome.begin()) +
+                           "] is " + std::to_string(*bad));
     return syndrome;
 }
 

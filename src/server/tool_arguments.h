@@ -39,7 +39,8 @@ const nlohmann::ordered_json* argument(const nlohmann::ordered_json& arguments, 
 // indices below kMaxToolQubits.
 Result<CheckList> read_check_list(const nlohmann::ordered_json& arguments);
 
-// "syndrome": an array of at most kMaxToolChecks integers in 0 ... 255.
+// "syndrome": an array of at most kMaxToolChecks integers in 0 ... 255
+// ("Missing or invalid syndrome" otherwise), each 0 or 1.
 Result<std::vector<uint8_t>> read_syndrome_bytes(const nlohmann::ordered_json& arguments);
 
 // An optional integer argument in [min, max]: nothing when absent or null, an error

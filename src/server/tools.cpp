@@ -67,16 +67,11 @@ Result<BenchmarkArguments> read_benchmark_arguments(const OrderedJson& arguments
     return out;
 }
 
-// The decoder's own precondition text, given before the decoder is built.
-std::string syndrome_length_text(size_t got, size_t n_checks) {
-    return "assertion `left == right` failed: Syndrome length must match n_checks\n  left: " + std::to_string(got) +
-           "\n right: " + std::to_string(n_checks);
-}
-
 Result<Json> decode_syndrome_tool(DecodeArguments a) {
-    if (a.syndrome.size() != a.checks.size()) return value_error(syndrome_length_text(a.syndrome.size(), a.checks.size()));
     auto decoder = UnionFindDecoder::create(std::move(a.checks), a.n_qubits);
     if (!decoder) return decoder.error();
+    // The Python class's own text for a syndrome of the wrong length.
+    if (Status length = decoder.value().check_syndrome_length(a.syndrome.size()); !length) return length.error();
     auto correction = decoder.value().decode(a.syndrome);
     if (!correction) return correction.error();
     return Json{{"correction", std::move(correction.value())},

@@ -216,8 +216,11 @@ std::string failure_of(const std::string& message) {
 }
 
 TEST(McpTools, FailuresOfWellFormedCallsAreErrorResults) {
+    // The Python class's texts: a short syndrome, a byte that is not a bit.
     EXPECT_EQ(call("decode_syndrome", R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[1]})"),
-              failure_of("assertion `left == right` failed: Syndrome length must match n_checks\n  left: 1\n right: 2"));
+              failure_of("Syndrome length (1) does not match n_checks (2)"));
+    EXPECT_EQ(call("decode_syndrome", R"({"check_to_qubits":[[0,1],[1,2]],"syndrome":[0,2]})"),
+              error_of(-32602, "syndrome values must be 0 or 1; syndrome[1] is 2"));
     // The decoder's own construction message (a qubit beyond the declared count).
     const json built = json::parse(call("decode_syndrome", R"({"check_to_qubits":[[0,5]],"syndrome":[1],"n_qubits":2})"));
     EXPECT_EQ(built.at("result").at("isError"), true);
