@@ -32,6 +32,8 @@ DEFAULT_SHOTS = 10_000
 SEEDS = (0, 2**64 - 1)
 # Detection-event bytes sampled and decoded between two progress reports.
 BATCH_EVENT_BYTES = 1 << 22
+# Wall time aimed at per batch: the server reports progress about every 100 ms.
+BATCH_SECONDS = 0.1
 
 
 @dataclass
@@ -202,23 +204,34 @@ def estimate(a: Arguments, progress) -> dict:
         decoder = find_family(a.decoder).build(model)
     except ValueError as e:
         raise RuntimeError(str(e)) from None
+    # The error model and the decoder of a large experiment take a second or
+    # two that nothing can interrupt; a cancellation is looked for after each.
+    if not progress(0, a.max_shots):
+        raise RuntimeError("Request cancelled")
     sampler = circuit.compile_detector_sampler(seed=a.seed)
     n_detectors, n_observables = circuit.num_detectors, circuit.num_observables
-    # Batches grow from small (an early first report, an error budget not
-    # overshot by much) to about BATCH_EVENT_BYTES of events.
+    # Batches start small (an early first report, an error budget not
+    # overshot by much) and are sized to take about BATCH_SECONDS each, at
+    # most about BATCH_EVENT_BYTES of events: progress goes out and a
+    # cancellation is seen between batches, whatever a shot costs.
     largest = max(16, min(65_536, BATCH_EVENT_BYTES // max(1, n_detectors)))
-    batch = min(256, largest)
+    batch = 16
     shots = errors = 0
     while shots < a.max_shots and (a.max_errors is None or errors < a.max_errors):
         if not progress(shots, a.max_shots):
             raise RuntimeError("Request cancelled")
         n = min(batch, a.max_shots - shots)
-        batch = min(2 * batch, largest)
+        batch_started = time.perf_counter()
         events, actual = sampler.sample(n, separate_observables=True, bit_packed=True)
         predicted = decoder.predict_observables_batch(events, bit_packed=True)
         wrong = np.unpackbits(predicted ^ actual, axis=1, count=n_observables, bitorder="little")
         errors += int(wrong.any(axis=1).sum())
         shots += n
+        took = time.perf_counter() - batch_started
+        if took < BATCH_SECONDS / 2:
+            batch = min(2 * batch, largest)
+        elif took > 2 * BATCH_SECONDS:
+            batch = max(1, batch // 2)
     rate = errors / shots
     return {"circuit": a.circuit, "decoder": a.decoder, "distance": a.distance, "rounds": rounds,
             "noise": a.noise, "num_detectors": n_detectors, "shots": shots, "errors": errors,

@@ -5,6 +5,7 @@ An assistant host starts it as a stdio server; `vornex serve` runs the same serv
 from __future__ import annotations
 
 import argparse
+import signal
 import sys
 
 
@@ -30,11 +31,26 @@ def main(argv: list[str] | None = None) -> int:
         description="Run the decoder tool server (MCP over stdio: one JSON-RPC 2.0 request per line on standard "
                     "input, answers on standard output) until standard input ends.")
     parser.parse_args(argv)
+    # A host stops a server that outlives its closed input with SIGTERM (or
+    # SIGINT): the server cancels what runs and returns within a second.
+    previous = signal.signal(signal.SIGTERM, _terminate)
     try:
         serve()
     except KeyboardInterrupt:
         return 130
+    except _Terminated:
+        return 128 + signal.SIGTERM
+    finally:
+        signal.signal(signal.SIGTERM, previous)
     return 0
+
+
+class _Terminated(Exception):
+    """SIGTERM arrived."""
+
+
+def _terminate(signum, frame):
+    raise _Terminated
 
 
 if __name__ == "__main__":

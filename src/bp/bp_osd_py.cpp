@@ -10,22 +10,6 @@
 namespace vornex::py {
 namespace {
 
-// osd_order counts columns: a negative one is a wrong value (ValueError
-// naming it, like the other bounds on it), not an integer out of range.
-std::optional<uint64_t> osd_order_argument(const Args& args, size_t i) {
-    PyObject* value = args[i];
-    if (value != nullptr && PyLong_Check(value)) {
-        int overflow = 0;
-        const long long order = PyLong_AsLongLongAndOverflow(value, &overflow);
-        if (order == -1 && PyErr_Occurred()) throw_python_error();
-        if (overflow < 0 || (overflow == 0 && order < 0)) {
-            Ref text = Ref::checked(PyObject_Repr(value));
-            raise(PyExc_ValueError, "osd_order must be >= 0, got " + from_python<std::string>(text.get()));
-        }
-    }
-    return args.get<std::optional<uint64_t>>(i);
-}
-
 // Keyword settings shared by the constructor and the class method, starting
 // at argument `first`: max_iter, bp_method, ms_scaling_factor, schedule,
 // stop, osd_method, osd_order.
@@ -33,7 +17,7 @@ BpOsdSettings settings_from(const Args& args, size_t first) {
     BpOsdSettings s = BpOsdOptions::defined_bp_osd_settings();
     s.bp = bp_settings_argument(args, first, s.bp);
     if (auto v = args.get<std::optional<std::string>>(first + 5)) s.osd.method = unwrap(parse_osd_method(*v));
-    if (auto v = osd_order_argument(args, first + 6)) s.osd.order = *v;
+    if (auto v = optional_count(args, first + 6)) s.osd.order = *v;
     return s;
 }
 

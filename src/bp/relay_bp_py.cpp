@@ -27,7 +27,7 @@ RelaySettings relay_settings_from(const Args& args, size_t first) {
     if (auto v = args.get<std::optional<std::string>>(i++)) s.weight = unwrap(parse_relay_weight(*v));
     if (auto v = args.get<std::optional<std::string>>(i++)) s.fallback = unwrap(parse_relay_fallback(*v));
     if (auto v = args.get<std::optional<std::string>>(i++)) s.osd.method = unwrap(parse_osd_method(*v));
-    if (auto v = args.get<std::optional<uint64_t>>(i++)) s.osd.order = *v;
+    if (auto v = optional_count(args, i++)) s.osd.order = *v;
     if (auto v = args.get<std::optional<uint64_t>>(i++)) s.seed = *v;
     return s;
 }

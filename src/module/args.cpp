@@ -1,5 +1,7 @@
 #include "module/args.h"
 
+#include "module/ref.h"
+
 #include <string>
 
 namespace vornex::py {
@@ -75,6 +77,21 @@ void Args::bind(PyObject* const* positional, size_t npositional, PyObject* kwnam
                                       std::to_string(i + 1) + ")");
         }
     }
+}
+
+std::optional<uint64_t> optional_count(const Args& args, size_t i) {
+    PyObject* value = args[i];
+    if (value != nullptr && PyLong_Check(value)) {
+        int overflow = 0;
+        const long long count = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (count == -1 && PyErr_Occurred()) throw_python_error();
+        if (overflow < 0 || (overflow == 0 && count < 0)) {
+            Ref text = Ref::checked(PyObject_Repr(value));
+            raise(PyExc_ValueError,
+                  std::string(args.name(i)) + " must be >= 0, got " + from_python<std::string>(text.get()));
+        }
+    }
+    return args.get<std::optional<uint64_t>>(i);
 }
 
 }  // namespace vornex::py

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <optional>
 
 #include "module/arrays.h"
 #include "module/convert.h"
@@ -60,5 +62,10 @@ private:
     // Inline storage: binding a call must not allocate.
     std::array<PyObject*, kMaxParameters> values_{};
 };
+
+// Optional parameter i counting something (an order, a number of columns):
+// a negative int is a wrong value, ValueError "<name> must be >= 0, got
+// <value>", rather than the OverflowError of an unsigned conversion.
+std::optional<uint64_t> optional_count(const Args& args, size_t i);
 
 }  // namespace vornex::py

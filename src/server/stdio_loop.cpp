@@ -80,8 +80,13 @@ private:
             : answerer_(answerer), item_(item), token_(progress_token(*item.request)), last_(Clock::now()) {}
         bool report(uint64_t done, uint64_t total) override {
             if (item_.cancelled) return false;
-            if (token_ && Clock::now() - last_ >= kProgressInterval) {
+            // Notices must show progress increasing: a report that repeats
+            // the last one only asks whether to go on.
+            const bool advanced = !sent_ || done > last_done_;
+            if (token_ && advanced && Clock::now() - last_ >= kProgressInterval) {
                 last_ = Clock::now();
+                sent_ = true;
+                last_done_ = done;
                 answerer_.write_line(progress_notification(*token_, done, total));
                 answerer_.flush();
             }
@@ -93,6 +98,8 @@ private:
         const QueuedRequest& item_;
         std::optional<nlohmann::ordered_json> token_;
         Clock::time_point last_;
+        bool sent_ = false;       // a notice went out
+        uint64_t last_done_ = 0;  // its count
     };
 
     // Lines wait in pending_ until flush(), so that a pipelining client's

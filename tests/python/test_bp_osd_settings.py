@@ -82,9 +82,10 @@ def test_bad_settings_are_value_errors():
                    {"error_channel": [0.1] * 8}, {"error_channel": [0.1] * 8 + [2.0]}):
         with pytest.raises(ValueError):
             vx.BPOSDDecoder(RING, None, 0.1, **kwargs)
-    for order in (-1, -2**70):  # a count: negative is a wrong value, not an overflow
-        assert (error_text(ValueError, lambda: vx.BPOSDDecoder.from_detector_error_model("error(0.1) D0 L0", osd_order=order))
-                == f"osd_order must be >= 0, got {order}")
+    for cls in (vx.BPOSDDecoder, vx.RelayBPDecoder):
+        for order in (-1, -2**70):  # a count: negative is a wrong value, not an overflow
+            assert (error_text(ValueError, lambda: cls.from_detector_error_model("error(0.1) D0 L0", osd_order=order))
+                    == f"osd_order must be >= 0, got {order}")
     vx.BPOSDDecoder(RING, None, 0.1, max_iter=10)
     with pytest.raises(ValueError):
         vx.BPOSDDecoder(RING, None, 1.5, max_iter=10)

@@ -15,6 +15,7 @@
 
 #include "base/wyrand.h"
 #include "bp/bp_osd_family.h"
+#include "bp/relay_bp_family.h"
 #include "code/rotated_surface.h"
 #include "dem/dem_reader.h"
 #include "learned/learned_matching.h"
@@ -127,9 +128,10 @@ TEST(AllocationFailure, ModelPredictionsOfEveryFamilyRaiseAndLeaveTheDecoderUsab
     const auto union_find = value_of(UnionFindDecoder::from_model(model));
     const auto weighted = value_of(WeightedUnionFindDecoder::from_model(model));
     const auto table = value_of(LookupTable::from_model(model));
-    const auto bp_osd = value_of(BpOsdFamily::from_detector_error_model(text, BpOsdOptions::defined_bp_osd_settings()));
-    const auto belief = value_of(BeliefMatchingDecoder::create(value_of(matching_model_from_text(text)), BpSettings{}));
+    const auto bp_osd = value_of(BpOsdFamily::from_model(model, BpOsdOptions::defined_bp_osd_settings()));
+    const auto belief = value_of(BeliefMatchingDecoder::create(value_of(matching_model_from(model)), BpSettings{}));
     const auto learned = value_of(LearnedMatchingDecoder::from_model(model, 4, 1, 1));
+    const auto relay = value_of(RelayBpFamily::from_model(model, RelaySettings{}));
 
     auto both_packings = [&](const std::string& name, auto& decoder) {
         EXPECT_GT(sweep(name, [&] { return value_of(predict_observables(decoder, rows, kShots, false, true)); }), 0u);
@@ -145,6 +147,7 @@ TEST(AllocationFailure, ModelPredictionsOfEveryFamilyRaiseAndLeaveTheDecoderUsab
     both_packings("BpOsdFamily", bp_osd);
     both_packings("BeliefMatchingDecoder", belief);
     both_packings("LearnedMatchingDecoder", learned);
+    both_packings("RelayBPDecoder", relay);
 }
 
 TEST(AllocationFailure, BatchDecodesOfEveryFamilyRaiseAndLeaveTheDecoderUsable) {
@@ -187,7 +190,7 @@ TEST(AllocationFailure, ScratchCaughtGrowingIsRebuiltForTheNextCall) {
     const DetectorErrorModel model = value_of(read_detector_error_model(text));
     const std::vector<uint8_t> rows = random_rows(16, 12, 3);
     const auto matching = value_of(MatchingDecoder::from_model(model));
-    const auto bp_osd = value_of(BpOsdFamily::from_detector_error_model(text, BpOsdOptions::defined_bp_osd_settings()));
+    const auto bp_osd = value_of(BpOsdFamily::from_model(model, BpOsdOptions::defined_bp_osd_settings()));
     const std::vector<std::pair<std::string, Call>> calls = {
         {"MatchingDecoder", [&] { return value_of(predict_observables(matching, rows, 16, false, false)); }},
         {"BpOsdFamily", [&] { return value_of(predict_observables(bp_osd, rows, 16, false, false)); }},
