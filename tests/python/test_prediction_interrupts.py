@@ -25,7 +25,7 @@ import vornex_decoder_v3 as vx
 
 family, packed = sys.argv[1], sys.argv[2] == "packed"
 circuit = stim.Circuit.generated("surface_code:rotated_memory_x", distance=9, rounds=9,
-                                 after_clifford_depolarization=0.01, before_measure_flip_probability=0.01)
+                                 after_clifford_depolarization=0.004, before_measure_flip_probability=0.004)
 decoder = getattr(vx, family).from_detector_error_model(circuit.detector_error_model(decompose_errors=True))
 sample = circuit.compile_detector_sampler(seed=1).sample(256, bit_packed=packed)
 n = 4  # the calibration grows until it takes a fifth of a second: some families take 0.1 s a shot
