@@ -1,4 +1,5 @@
-"""Randomized calls of every public class and function of the module, for
+"""Randomized calls of every public class and function of the module (keyword-only
+settings included, given by name with values of their kind), for
 test_random_arguments.py, which runs this file in a child process so that a
 crash, a hang or an abort fails the test instead of the test run.
 
@@ -84,9 +85,32 @@ class Values:
              "/dev/null", 7]
         )
 
+    def model(self):
+        return self.rng.choice(["error(0.1) D0 L0\nerror(0.1) D0 D1\nerror(0.1) D1\n", "", "error(0.1) L0",
+                                "error(0.1) D0 D1 D2 L0\n", "repeat 18446744073709551618 {\nerror(0.1) D0\n}",
+                                "error(0.6) D0", "error(0.1) D0 D67108863 L0", 7])
+
+    def keyword(self, hint):
+        """A value for a keyword-only argument: mostly one of the kind it takes, sometimes anything."""
+        rng = self.rng
+        if rng.random() < 0.2:
+            return self.any()
+        if hint in ("bit_packed", "plain") or hint.startswith("use_"):
+            return rng.choice([True, False, 0, 1, None, "yes"])
+        if hint == "progress":
+            return rng.choice([None, lambda done, total: None, lambda done, total: 1 / 0, 5])
+        if hint.endswith(("method", "schedule", "stop", "weight", "fallback")):
+            return rng.choice(["minimum_sum", "product_sum", "parallel", "serial", "posterior", "syndrome", "osd_0",
+                               "osd_e", "osd_cs", "", "MINIMUM_SUM", "x" * 300, None])
+        if "order" in hint:
+            return rng.choice([0, 1, 2, 15, 16, 60, -1, -(2**70), 2**64, None])
+        return self.any(hint)
+
     def any(self, hint=None):
         rng = self.rng
         hint = hint or ""
+        if hint == "model":
+            return self.model()
         if "syndrome" in hint or "correction" in hint:
             return self.array() if rng.random() < 0.8 else self.rng.choice([[0, 1], None, "x"])
         if "check" in hint:
@@ -108,7 +132,8 @@ class Values:
                 lambda: rng.choice([None, "", b"x", {}, object(), [], (1, 2)])][kind]()
 
 
-def parameters(function):
+def parameters(function, kind=None):
+    """Names of the parameters (of one kind, when given) in the function's text signature."""
     text = getattr(function, "__text_signature__", None)
     if not text:
         return []
@@ -116,7 +141,8 @@ def parameters(function):
         params = inspect.signature(function).parameters.values()
     except (ValueError, TypeError):
         return []
-    return [p.name for p in params if p.name not in ("self", "$self", "cls", "$cls")]
+    return [p.name for p in params
+            if p.name not in ("self", "$self", "cls", "$cls") and (kind is None or p.kind == kind)]
 
 
 def good_instance(cls, values):
@@ -142,7 +168,7 @@ def good_instance(cls, values):
 
 
 def random_arguments(function, values):
-    names = parameters(function)
+    names = [n for n in parameters(function) if n not in parameters(function, inspect.Parameter.KEYWORD_ONLY)]
     rng = values.rng
     count = len(names) + rng.choice([0, 0, 0, 0, -1, 1])
     args = [values.any(names[i] if i < len(names) else None) for i in range(max(count, 0))]
@@ -150,6 +176,10 @@ def random_arguments(function, values):
     if names and rng.random() < 0.2:
         kwargs[rng.choice(names)] = values.any(rng.choice(names))
         args = args[: max(0, len(args) - 1)]
+    # Keyword-only settings, each given half the time, by name.
+    for name in parameters(function, inspect.Parameter.KEYWORD_ONLY):
+        if rng.random() < 0.5:
+            kwargs[name] = values.keyword(name)
     return args, kwargs
 
 
