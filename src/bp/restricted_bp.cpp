@@ -7,7 +7,10 @@ namespace vornex {
 
 namespace {
 
-bool same_bits(const double* a, const double* b, size_t n) { return std::memcmp(a, b, n * sizeof(double)) == 0; }
+// Empty runs compare equal without touching their (possibly null) data.
+bool same_bits(const double* a, const double* b, size_t n) {
+    return n == 0 || std::memcmp(a, b, n * sizeof(double)) == 0;
+}
 
 double bias_of(size_t q, std::span<const double> prior, std::span<const double> strength, const BpMessages& m) {
     if (strength.empty()) return prior[q];

@@ -27,8 +27,10 @@ TEST(FamilyTool, ListsTheFamilyTableRowForRow) {
         EXPECT_EQ(listed.at("hyperedges"), row.hyperedges);
         EXPECT_EQ(listed.at("summary"), row.summary);
         EXPECT_EQ(listed.at("aliases").size(), aliases_of(row).size());
-        for (const auto& [key, value] : family_listing_tool()["outputSchema"]["properties"]["families"]["items"]
-                                            ["properties"].items())
+        // The listing is kept in a local: a range-for over a member of a
+        // temporary would outlive the temporary.
+        const json tool = family_listing_tool();
+        for (const auto& [key, value] : tool["outputSchema"]["properties"]["families"]["items"]["properties"].items())
             EXPECT_TRUE(listed.contains(key)) << key;
         EXPECT_EQ(listed.size(), 7u);
     }
