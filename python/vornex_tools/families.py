@@ -59,7 +59,7 @@ class DecoderSpec:
     options: dict
 
     def text(self, prefix: str = "") -> str:
-        """The spec written back in its one spelling: the family's name, then its options as given."""
+        """The decoder choice written back in its one spelling: the family's name, then its options as given."""
         options = ",".join(f"{k}={_option_text(v)}" for k, v in self.options.items())
         return prefix + self.family.name + (":" + options if options else "")
 
