@@ -3,12 +3,12 @@
 // decoder as it was: the next call gives the uninterrupted answer. Every
 // entry point that spreads shots over the pool is swept with the n-th
 // allocation failing, for n from 0 until the call no longer reaches it.
+// Its own executable: it replaces the global operator new.
+#include "allocation_counter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <functional>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,27 +29,6 @@
 #include "uf/fast_uf.h"
 #include "uf/lookup_table.h"
 #include "uf/weighted_decoder.h"
-
-namespace {
-
-// Allocations left before one fails; negative: none fails.
-std::atomic<long> g_allocations_left{-1};
-
-void* allocate(std::size_t size) {
-    if (g_allocations_left.load(std::memory_order_relaxed) >= 0 && g_allocations_left.fetch_sub(1) == 0)
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace vornex {
 namespace {
