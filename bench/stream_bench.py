@@ -3,6 +3,7 @@
 Sections (all by default, or name some with --only):
   accuracy    logical failures of sliding windows (buffer = commit = d) against global matching, ours and
               pymatching's, on the same shots; rounds = 10 d
+  correlated  the same with correlated matching in the windows, globally and in pymatching
   latency     time per round inside the decoder (mean, p50, p99, max) fed round by round, and sustained rounds/s
               on one thread; rounds = 10 d and 10^5
   throughput  whole 10^5-round experiments by parallel windows on 1 and 2 threads (a child process each, the
@@ -49,28 +50,43 @@ def ratio_text(a: int, b: int) -> str:
     return f"{r:.3f} +- {spread:.3f}"
 
 
-def accuracy(args) -> None:
-    print("## accuracy: failures of sliding windows (buffer = commit = d) vs global matching, same shots")
+def compare_failures(args, correlated: bool) -> None:
+    """Windowed against global matching on the same shots, plain or both correlated."""
+    mode = "correlated " if correlated else ""
+    print(f"## {mode}accuracy: failures of {mode}sliding windows (buffer = commit = d) vs global {mode}matching, "
+          "same shots")
     print(f"{'code':28} {'shots':>7} {'stream':>7} {'ours':>7} {'pymatch':>7}  stream/ours        agree")
     distances = (5, 7) if args.quick else (5, 7, 9, 11, 13)
+    peer_kwargs = {"enable_correlations": True} if correlated else {}
+
+    def unpack(predictions):
+        return np.unpackbits(predictions, axis=1, count=1, bitorder="little")
+
     for d in distances:
         for p in (0.003, 0.005):
             c = circuit(d, 10 * d, p)
             dem = c.detector_error_model(decompose_errors=True)
             shots = args.shots // (d // 2) if not args.quick else 2000
             dets, obs = c.compile_detector_sampler(seed=d).sample(shots, separate_observables=True, bit_packed=True)
-            obs = np.unpackbits(obs, axis=1, count=1, bitorder="little")
-            stream = vx.StreamMatchingDecoder(c, window=2 * d, commit=d).predict_observables_batch(dets, bit_packed=True)
-            stream = np.unpackbits(stream, axis=1, count=1, bitorder="little")
-            ours = vx.MatchingDecoder.from_detector_error_model(dem).predict_observables_batch(dets, bit_packed=True)
-            ours = np.unpackbits(ours, axis=1, count=1, bitorder="little")
-            peer = pymatching.Matching.from_detector_error_model(dem).decode_batch(
-                dets, bit_packed_shots=True, bit_packed_predictions=True)
-            peer = np.unpackbits(peer, axis=1, count=1, bitorder="little")
+            obs = unpack(obs)
+            stream = unpack(vx.StreamMatchingDecoder(c, window=2 * d, commit=d, enable_correlations=correlated)
+                            .predict_observables_batch(dets, bit_packed=True))
+            ours = unpack(vx.MatchingDecoder.from_detector_error_model(dem, enable_correlations=correlated)
+                          .predict_observables_batch(dets, bit_packed=True))
+            peer = unpack(pymatching.Matching.from_detector_error_model(dem, **peer_kwargs).decode_batch(
+                dets, bit_packed_shots=True, bit_packed_predictions=True, **peer_kwargs))
             fs, fo, fp = failures(stream, obs), failures(ours, obs), failures(peer, obs)
             agree = np.mean(np.all(stream == ours, axis=1))
             print(f"{f'stream_rotated_d{d}_r{10 * d}_p{p}':28} {shots:7} {fs:7} {fo:7} {fp:7}  "
                   f"{ratio_text(fs, fo):17} {agree:.4f}", flush=True)
+
+
+def accuracy(args) -> None:
+    compare_failures(args, correlated=False)
+
+
+def correlated_accuracy(args) -> None:
+    compare_failures(args, correlated=True)
 
 
 def long_shot(d: int, rounds: int, p: float, seed: int) -> np.ndarray:
@@ -204,7 +220,7 @@ def memory(args) -> None:
     print(child.stdout.strip())
 
 
-SECTIONS = {"accuracy": accuracy, "latency": latency, "throughput": throughput, "memory": memory}
+SECTIONS = {"accuracy": accuracy, "correlated": correlated_accuracy, "latency": latency, "throughput": throughput, "memory": memory}
 
 
 def main() -> None:

@@ -36,6 +36,8 @@ def add_stream_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--rounds", type=int, metavar="R",
                         help="rounds per experiment when longer or shorter than the model's (its middle rounds "
                              "repeat)")
+    parser.add_argument("--correlated", action="store_true",
+                        help="match each window in two passes, with the correlations of decomposed errors")
     parser.add_argument("--out", metavar="FILE", help="predicted observable flips ('-' for standard output)")
     parser.add_argument("--out-format", choices=FORMATS, default="01", help="format of --out (default: 01)")
     parser.add_argument("--json", action="store_true", help="print the statistics as one JSON object")
@@ -48,7 +50,8 @@ def _microseconds(ns: float) -> float:
 def run_stream(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
     model = decode_run.load_model(args.dem)
     decoder = vx.StreamMatchingDecoder(model, window=args.window, commit=args.commit,
-                                       detectors_per_round=args.detectors_per_round, rounds=args.rounds)
+                                       detectors_per_round=args.detectors_per_round, rounds=args.rounds,
+                                       enable_correlations=args.correlated)
     sizes = np.array([decoder.round_size(r) for r in range(decoder.rounds)], dtype=np.int64)
     bounds = np.concatenate([[0], np.cumsum(sizes)])
     width = int(bounds[-1])

@@ -149,20 +149,39 @@ Status ExactMatcher::match_edges(std::span<const sparse::NodeId> fired, std::vec
 }
 
 Status ExactMatcher::match_pairs(std::span<const sparse::NodeId> fired, std::vector<MatchedEnds>& pairs,
-                                 sparse::ObsMask* observables) const {
+                                 std::span<const EdgeWeight> overrides, sparse::ObsMask* observables) const {
     ScratchLease<Scratch> lease;
     Scratch& s = lease.get();
-    if (auto status = s.engine.match(graph_, fired, s.matching); !status) return status;
+    const sparse::MatchingGraph* graph = &graph_;
+    if (!overrides.empty()) {
+        if (auto status = apply(overrides, s); !status) return status;
+        graph = &s.reweighted;
+    }
+    const Status status = s.engine.match(*graph, fired, s.matching);
+    if (!overrides.empty()) restore(s);
+    if (!status) return status;
     pairs.clear();
     for (const sparse::MatchedPair& p : s.matching.pairs) pairs.push_back({p.from, p.to, p.observables});
     if (observables != nullptr) *observables = s.matching.observables;
     return ok_status();
 }
 
-bool ExactMatcher::shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path) const {
+bool ExactMatcher::shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path,
+                                 std::span<const EdgeWeight> overrides) const {
     ScratchLease<Scratch> lease;
+    Scratch& s = lease.get();
     path.clear();
-    if (!lease.get().paths.append_path(graph_, from, to, path)) return false;
+    const sparse::MatchingGraph* graph = &graph_;
+    if (!overrides.empty()) {
+        if (!apply(overrides, s)) return false;
+        graph = &s.reweighted;
+    }
+    const bool found = s.paths.append_path(*graph, from, to, path);
+    if (!overrides.empty()) restore(s);
+    if (!found) {
+        path.clear();
+        return false;
+    }
     // The search reads the path back from its target.
     std::reverse(path.begin(), path.end());
     return true;

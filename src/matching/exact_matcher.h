@@ -78,11 +78,13 @@ public:
     // paths of some pairs only (a window keeping part of its correction);
     // `observables`, when given, gets the matching's flips.
     Status match_pairs(std::span<const sparse::NodeId> fired, std::vector<MatchedEnds>& pairs,
-                       sparse::ObsMask* observables = nullptr) const;
+                       std::span<const EdgeWeight> overrides = {}, sparse::ObsMask* observables = nullptr) const;
     // The edge ids of a shortest path from `from` to `to` (kBoundary for the
-    // boundary), in order from `from`, into `path` (overwritten); false when
-    // `to` cannot be reached.
-    bool shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path) const;
+    // boundary), in order from `from`, into `path` (overwritten), under the
+    // given overrides (those of the match whose pair it traces); false when
+    // `to` cannot be reached or an override is bad.
+    bool shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path,
+                       std::span<const EdgeWeight> overrides = {}) const;
 
 private:
     struct Scratch;

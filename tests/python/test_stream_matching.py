@@ -58,10 +58,35 @@ def test_a_buffer_of_the_distance_matches_globally_and_a_buffer_of_one_does_not(
     assert failures(thin, obs) > failures(buffered, obs)
 
 
-def test_rounds_one_by_one_in_chunks_or_whole_commit_the_same():
+@pytest.mark.parametrize("d", [3, 5, 7])
+def test_correlated_windows_match_global_correlated_matching(d):
+    circuit = surface_circuit(d, 3 * d, 0.005)
+    dem = circuit.detector_error_model(decompose_errors=True)
+    dets, obs = sample(circuit, 4000, seed=d)
+    ours = vx.MatchingDecoder.from_detector_error_model(dem, enable_correlations=True).predict_observables_batch(dets)
+    peer = pymatching.Matching.from_detector_error_model(dem, enable_correlations=True).decode_batch(
+        dets, enable_correlations=True).astype(np.uint8)
+    windowed = vx.StreamMatchingDecoder(circuit, window=2 * d, commit=d, enable_correlations=True)
+    assert windowed.enable_correlations
+    buffered = windowed.predict_observables_batch(dets)
+    assert np.mean(np.all(buffered == ours, axis=1)) >= 0.99
+    assert within_sampling_error(failures(buffered, obs), failures(ours, obs))
+    assert within_sampling_error(failures(buffered, obs), failures(peer, obs))
+    # One window over the whole experiment is global correlated matching itself.
+    whole = vx.StreamMatchingDecoder(circuit, window=3 * d + 1, commit=3 * d, enable_correlations=True)
+    assert np.array_equal(whole.predict_observables_batch(dets), ours)
+    parallel = np.array([windowed.decode_stream(shot) for shot in dets[:500]])
+    assert np.mean(np.all(parallel == ours[:500], axis=1)) >= 0.99
+    if d > 3:  # the second pass is what the windows add
+        plain = vx.StreamMatchingDecoder(circuit, window=2 * d, commit=d).predict_observables_batch(dets)
+        assert failures(buffered, obs) < failures(plain, obs)
+
+
+@pytest.mark.parametrize("correlated", [False, True])
+def test_rounds_one_by_one_in_chunks_or_whole_commit_the_same(correlated):
     circuit = surface_circuit(5, 15, 0.006)
     dets, _ = sample(circuit, 150, seed=3)
-    decoder = vx.StreamMatchingDecoder(circuit, window=7, commit=3)
+    decoder = vx.StreamMatchingDecoder(circuit, window=7, commit=3, enable_correlations=correlated)
     bounds = round_bounds(decoder)
     whole = decoder.predict_observables_batch(dets)
     for shot, expected in zip(dets, whole):
@@ -79,13 +104,15 @@ def test_rounds_one_by_one_in_chunks_or_whole_commit_the_same():
     assert decoder.latency_stats()["count"] == 150 * (17 + 16 + 17)
 
 
-def test_a_longer_stream_repeats_the_models_middle_rounds():
+@pytest.mark.parametrize("correlated", [False, True])
+def test_a_longer_stream_repeats_the_models_middle_rounds(correlated):
     short = surface_circuit(3, 5, 0.01)
     long = surface_circuit(3, 60, 0.01)
     dets, _ = sample(long, 300, seed=5)
-    on_long_model = vx.StreamMatchingDecoder(long, window=6, commit=3).predict_observables_batch(dets)
-    repeated = vx.StreamMatchingDecoder(short, window=6, commit=3, rounds=61)
-    open_ended = vx.StreamMatchingDecoder(short, window=6, commit=3, rounds=0)
+    on_long_model = vx.StreamMatchingDecoder(long, window=6, commit=3,
+                                             enable_correlations=correlated).predict_observables_batch(dets)
+    repeated = vx.StreamMatchingDecoder(short, window=6, commit=3, rounds=61, enable_correlations=correlated)
+    open_ended = vx.StreamMatchingDecoder(short, window=6, commit=3, rounds=0, enable_correlations=correlated)
     bounds = round_bounds(repeated)
     assert bounds[-1] == dets.shape[1]
     for shot, expected in zip(dets, on_long_model):

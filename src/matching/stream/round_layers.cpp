@@ -114,15 +114,23 @@ void find_bulk(RoundLayers& layers) {
 
 }  // namespace
 
-Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::optional<uint32_t> detectors_per_round) {
+Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::optional<uint32_t> detectors_per_round,
+                                       bool correlations) {
     if (detectors_per_round && *detectors_per_round == 0) return value_error("detectors_per_round must be > 0");
     if (model.num_detectors == 0) return value_error("the model has no detectors");
     auto view = build_dem_graph(model);
     if (!view) return view.error();
     const DemGraph& graph = view.value();
+    std::shared_ptr<const EdgeCorrelations> pairs;
+    if (correlations) {
+        auto built = EdgeCorrelations::create(model, graph);
+        if (!built) return built.error();
+        pairs = std::make_shared<const EdgeCorrelations>(std::move(built).value());
+    }
     // The global decoder's integer weights, so that a window covering the
     // whole model matches exactly as it does.
-    auto global = model_matching_graph(graph, "StreamMatchingDecoder");
+    auto global = model_matching_graph(graph, "StreamMatchingDecoder",
+                                       correlations ? WeightRounding::Fine : WeightRounding::Plain);
     if (!global) return global.error();
     const ModelMatchingGraph& weights = global.value();
 
@@ -192,12 +200,18 @@ Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::opt
     });
     layers.edge_begin.assign(n_rounds + 1, 0);
     layers.edges.reserve(filed.size());
+    layers.slot_of_edge.assign(graph.edges.size(), 0);
+    layers.round_of_edge.assign(graph.edges.size(), 0);
     for (const auto& [round, edge] : filed) {
         ++layers.edge_begin[round + 1];
+        layers.slot_of_edge[edge.model_edge] = static_cast<uint32_t>(layers.edges.size());
+        layers.round_of_edge[edge.model_edge] = round;
         layers.edges.push_back(edge);
     }
     for (uint32_t r = 0; r < n_rounds; ++r) layers.edge_begin[r + 1] += layers.edge_begin[r];
 
+    layers.weight_scale = weights.scale;
+    layers.correlations = std::move(pairs);
     find_bulk(layers);
     layers.distance = graphlike_distance(graph);
     return layers;

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "base/result.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
+#include "matching/edge_correlations.h"
 #include "matching/sparse/sparse_types.h"
 
 namespace vornex::stream {
@@ -59,6 +61,14 @@ struct RoundLayers {
     // Fewest edges of a path from the boundary to the boundary that flips an
     // observable: the code distance as the graph sees it (0 when no such path).
     uint32_t distance = 0;
+    // Real weight w of the model becomes the engine's llround(w * weight_scale).
+    double weight_scale = 1.0;
+    // Per model edge: its index in `edges` and the round it is filed under.
+    std::vector<uint32_t> slot_of_edge;
+    std::vector<uint32_t> round_of_edge;
+    // Which edges decomposed errors flip together; set when built for
+    // correlated matching.
+    std::shared_ptr<const EdgeCorrelations> correlations;
 
     uint32_t n_rounds() const { return static_cast<uint32_t>(round_begin.size() - 1); }
     uint32_t size(uint32_t round) const { return round_begin[round + 1] - round_begin[round]; }
@@ -75,8 +85,11 @@ struct RoundLayers {
 // for a detector without coordinates when no detectors_per_round is given,
 // for detectors_per_round 0, and for graphs the exact engine cannot take
 // (components on three or more detectors, probabilities above 0.5, more
-// than 64 observables).
-Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::optional<uint32_t> detectors_per_round);
+// than 64 observables). With `correlations` the weights are resolved as
+// finely as the correlated global decoder resolves them, and the pairs of
+// edges flipped together are kept.
+Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::optional<uint32_t> detectors_per_round,
+                                       bool correlations = false);
 
 // Which model round each round of a stream of `n_rounds` rounds is cut from:
 // the model's own rounds when the lengths agree, otherwise its head, the

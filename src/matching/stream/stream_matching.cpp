@@ -127,7 +127,7 @@ StreamMatchingDecoder::~StreamMatchingDecoder() = default;
 
 Result<StreamMatchingDecoder> StreamMatchingDecoder::create(const DetectorErrorModel& model,
                                                             const StreamOptions& options) {
-    auto built = stream::build_round_layers(model, options.detectors_per_round);
+    auto built = stream::build_round_layers(model, options.detectors_per_round, options.enable_correlations);
     if (!built) return built.error();
     auto layers = std::make_shared<const stream::RoundLayers>(std::move(built).value());
     const uint32_t d = std::max<uint32_t>(layers->distance, 1);

@@ -40,6 +40,7 @@ struct StreamOptions {
     std::optional<uint32_t> commit = std::nullopt;               // rounds committed per window; default the distance
     std::optional<uint32_t> detectors_per_round = std::nullopt;  // rounds by id blocks, not time coordinates
     std::optional<uint64_t> rounds = std::nullopt;               // stream length; default the model's, 0: no fixed end
+    bool enable_correlations = false;                            // windows matched in two correlated passes
 };
 
 class StreamMatchingDecoder {
@@ -64,6 +65,7 @@ public:
     uint32_t model_rounds() const { return layers_->n_rounds(); }
     // The model's graph-like distance, the default buffer and commit.
     uint32_t distance() const { return layers_->distance; }
+    bool enable_correlations() const { return layers_->correlations != nullptr; }
     // Rounds given to the current experiment.
     uint64_t current_round() const;
     // Detection events of stream round `round` of an experiment.

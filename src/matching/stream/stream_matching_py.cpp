@@ -21,6 +21,7 @@ StreamOptions options_of(const Args& args) {
     options.commit = args.get<std::optional<uint32_t>>(2);
     options.detectors_per_round = args.get<std::optional<uint32_t>>(3);
     options.rounds = args.get<std::optional<uint64_t>>(4);
+    options.enable_correlations = args.get<std::optional<bool>>(5).value_or(false);
     return options;
 }
 
@@ -146,7 +147,8 @@ PyObject* clear_latency_stats(D& decoder, const Args&) {
     return py_none();
 }
 
-constexpr const char* kOptions = "window=None, commit=None, detectors_per_round=None, rounds=None";
+constexpr const char* kOptions =
+    "window=None, commit=None, detectors_per_round=None, rounds=None, enable_correlations=False";
 
 }  // namespace
 
@@ -159,7 +161,8 @@ ModuleItem& stream_matching_decoder_class() {
             "rounds by their last coordinate, or by blocks of `detectors_per_round` ids. Each window of `window` "
             "rounds commits its oldest `commit` rounds (defaults: the model's graph-like distance d for the "
             "commit and the buffer). `rounds` is the length of each experiment: the model's by default, longer or "
-            "shorter when the model's middle rounds repeat, 0 for one ended only by flush(final_round).")
+            "shorter when the model's middle rounds repeat, 0 for one ended only by flush(final_round). With "
+            "enable_correlations each window is matched in two passes, as MatchingDecoder's correlated matching.")
             .class_method<construct<1>>(std::string("from_detector_error_model($type, model, *, ") + kOptions + ")",
                                      "The same as the constructor, under the name every family has.")
             .method<update>("update($self, round_events, *, with_edges=False)",
@@ -189,7 +192,9 @@ ModuleItem& stream_matching_decoder_class() {
             .getter<&D::distance>("distance",
                                   "Fewest edges of a path flipping an observable between boundaries: the "
                                   "default commit and buffer.")
-            .getter<&D::current_round>("current_round", "Rounds given to the current experiment.");
+            .getter<&D::current_round>("current_round", "Rounds given to the current experiment.")
+            .getter<&D::enable_correlations>("enable_correlations",
+                                             "Whether windows are matched with correlations (two passes).");
     return spec;
 }
 

@@ -14,6 +14,11 @@
 // Every event of the region is thereby cancelled, and what is left outside
 // it is again a valid syndrome for the rest of the stream. Only the pairs
 // that cross the region's edge need a path.
+//
+// A window whose graph keeps the model's pairs of correlated edges is
+// matched twice: the first matching's edges lower the weights of the edges
+// they imply, and the second matching, on those weights, is committed by
+// the rule above (its crossing pairs traced on the same weights).
 #pragma once
 
 #include <cstdint>
@@ -64,7 +69,15 @@ private:
     void walk(const WindowGraph& w, sparse::NodeId from, sparse::NodeId to, uint32_t lo, uint32_t hi, bool want_edges,
               WindowCommit& out);
 
+    // The second pass's weights from the first pass's edges, into second_.
+    void reweight(const WindowGraph& w);
+
     std::vector<sparse::NodeId> events_;  // the window's fired nodes
+    std::vector<uint32_t> first_;         // edges of the first pass
+    std::vector<EdgeWeight> second_;      // lowered weights for the second pass, each lower than the last of its edge
+    std::vector<uint32_t> stamp_;         // per window edge: the window that last lowered it
+    std::vector<double> lowered_;         // per window edge: its weight as lowered so far
+    uint32_t clock_ = 0;
     std::vector<MatchedEnds> pairs_;      // the window's matching
     std::vector<uint32_t> path_;          // edges of the pair being committed
 };

@@ -1,6 +1,9 @@
 #include "matching/stream/window_graph.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <tuple>
 
 namespace vornex::stream {
 
@@ -16,8 +19,22 @@ Result<WindowGraph> build_window_graph(const RoundLayers& layers, std::span<cons
     for (uint32_t i = 0; i < length; ++i)
         for (uint32_t x = w.round_offset[i]; x < w.round_offset[i + 1]; ++x) w.node_round[x] = i;
 
+    // Window edge of each round edge placed in the window, by the window
+    // round it is filed under (slot 0: the round below) and its index there.
+    const bool has_below = shape.below != UINT32_MAX;
+    auto layer_at = [&](int32_t round) { return round < 0 ? shape.below : layers_of_rounds[round]; };
+    std::vector<uint32_t> slot_begin(length + 2, 0);
+    for (int32_t r = -1; r < static_cast<int32_t>(length); ++r) {
+        const size_t count = r >= 0 || has_below ? layers.edges_of(layer_at(r)).size() : 0;
+        slot_begin[r + 2] = slot_begin[r + 1] + static_cast<uint32_t>(count);
+    }
+    std::vector<uint32_t> window_edge_at(slot_begin[length + 1], UINT32_MAX);
+
     std::vector<sparse::GraphEdge> graph_edges;
-    auto add = [&](WindowEdge edge, uint32_t u, uint32_t v, int64_t weight) {
+    auto add = [&](WindowEdge edge, uint32_t u, uint32_t v, int64_t weight, const RoundEdge& from) {
+        const uint32_t index = static_cast<uint32_t>(&from - layers.edges_of(layer_at(edge.earlier_round)).data());
+        window_edge_at[slot_begin[edge.earlier_round + 1] + index] = static_cast<uint32_t>(w.edges.size());
+        edge.weight = weight;
         graph_edges.push_back({u, v, weight, edge.observables, static_cast<uint32_t>(w.edges.size())});
         w.edges.push_back(edge);
     };
@@ -34,16 +51,16 @@ Result<WindowGraph> build_window_graph(const RoundLayers& layers, std::span<cons
                 if (e.v == sparse::kBoundary) {
                     if (cut_pass) continue;
                     edge.kind = EdgeKind::Boundary;
-                    add(edge, edge.a, sparse::kBoundary, e.weight);
+                    add(edge, edge.a, sparse::kBoundary, e.weight, e);
                 } else if (i + e.span < length) {
                     if (cut_pass) continue;
                     edge.b = w.round_offset[i + e.span] + e.v;
-                    add(edge, edge.a, edge.b, e.weight);
+                    add(edge, edge.a, edge.b, e.weight, e);
                 } else if (cut_pass && shape.open_above) {
                     edge.kind = EdgeKind::Cut;
                     edge.b = e.v;
                     edge.b_round = static_cast<int32_t>(i + e.span);
-                    add(edge, edge.a, sparse::kBoundary, e.weight);
+                    add(edge, edge.a, sparse::kBoundary, e.weight, e);
                 }
             }
         }
@@ -59,8 +76,35 @@ Result<WindowGraph> build_window_graph(const RoundLayers& layers, std::span<cons
                 edge.earlier_round = -1;
                 edge.model_edge = e.model_edge;
                 edge.observables = e.observables;
-                add(edge, edge.a, sparse::kBoundary, e.weight);
+                add(edge, edge.a, sparse::kBoundary, e.weight, e);
             }
+        }
+    }
+    if (layers.correlations) {
+        // Pair (a, b) of the model, with a placed at window round r: b is
+        // the edge of the same place in the round that lies as far from r
+        // as b's round from a's (the same edge unless the stream repeats
+        // rounds the model has once).
+        const EdgeCorrelations& pairs = *layers.correlations;
+        w.implied_begin.assign(w.edges.size() + 1, 0);
+        for (uint32_t id = 0; id < w.edges.size(); ++id) {
+            const WindowEdge& a = w.edges[id];
+            const int64_t a_layer = layer_at(a.earlier_round);
+            for (const EdgeWeight& implied : pairs.implied_by(a.model_edge)) {
+                const int64_t round = a.earlier_round + (int64_t{layers.round_of_edge[implied.edge]} - a_layer);
+                if (round < (has_below ? -1 : 0) || round >= length) continue;
+                const RoundEdge& b = layers.edges[layers.slot_of_edge[implied.edge]];
+                const auto there = layers.edges_of(layer_at(static_cast<int32_t>(round)));
+                const auto found = std::lower_bound(there.begin(), there.end(), b, [](const RoundEdge& x, const RoundEdge& y) {
+                    return std::tie(x.u, x.span, x.v) < std::tie(y.u, y.span, y.v);
+                });
+                if (found == there.end() || found->u != b.u || found->span != b.span || found->v != b.v) continue;
+                const uint32_t target = window_edge_at[slot_begin[round + 1] + static_cast<uint32_t>(found - there.begin())];
+                if (target == UINT32_MAX) continue;
+                const double scaled = std::min(implied.weight * layers.weight_scale, double(sparse::kMaxEdgeWeight));
+                w.implied.push_back({target, static_cast<double>(std::llround(std::max(scaled, 0.0)))});
+            }
+            w.implied_begin[id + 1] = static_cast<uint32_t>(w.implied.size());
         }
     }
     auto graph = sparse::build_matching_graph(n_nodes, graph_edges);

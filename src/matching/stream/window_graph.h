@@ -39,6 +39,7 @@ struct WindowEdge {
     int32_t earlier_round = 0; // round of the edge's earlier end, relative to the window's first
     EdgeKind kind = EdgeKind::Inner;
     uint32_t model_edge = 0;
+    int64_t weight = 0;        // the engine's weight
     ObsMask observables = 0;
 };
 
@@ -61,6 +62,18 @@ struct WindowGraph {
     std::vector<uint32_t> round_offset;  // length + 1 offsets of each round's nodes
     std::vector<uint32_t> node_round;    // per node: its round within the window
     std::vector<WindowEdge> edges;
+    // Correlated matching: per window edge a, the window edges b that an
+    // error flips together with it and the engine weight of b once a is
+    // known to have fired (a window's copy of the model's pairs, both ends
+    // placed in its rounds; pairs reaching outside the window are left out).
+    // Empty when the model's pairs were not kept.
+    std::vector<uint32_t> implied_begin;
+    std::vector<EdgeWeight> implied;
+
+    bool correlated() const { return !implied_begin.empty(); }
+    std::span<const EdgeWeight> implied_by(uint32_t edge) const {
+        return std::span(implied).subspan(implied_begin[edge], implied_begin[edge + 1] - implied_begin[edge]);
+    }
 };
 
 // Builds the graph of the window whose rounds are cut from model rounds

@@ -31,6 +31,14 @@ def test_stream_decodes_a_file_round_by_round_and_reports_latency(tmp_path):
     written = stim.read_shot_data_file(path=str(tmp_path / "pred.01"), format="01", num_observables=1)
     assert np.array_equal(written, expected.astype(bool))
     assert stats["mistakes"] == int(np.count_nonzero(np.any(expected != obs, axis=1)))
+    correlated = subprocess.run(
+        [sys.executable, "-m", "vornex_tools", "stream", "--dem", tmp_path / "model.dem", "--in",
+         tmp_path / "shots.b8", "--in-format", "b8", "--in-includes-appended-observables", "--window", "4",
+         "--commit", "2", "--correlated", "--json", "--out", tmp_path / "corr.01"], capture_output=True, timeout=300)
+    assert correlated.returncode == 0, correlated.stderr
+    expected = vx.StreamMatchingDecoder(dem, window=4, commit=2, enable_correlations=True).predict_observables_batch(dets)
+    written = stim.read_shot_data_file(path=str(tmp_path / "corr.01"), format="01", num_observables=1)
+    assert np.array_equal(written, expected.astype(bool))
     bad = subprocess.run([sys.executable, "-m", "vornex_tools", "stream", "--dem", tmp_path / "model.dem", "--in",
                           tmp_path / "shots.b8", "--in-format", "b8", "--window", "2", "--commit", "2"],
                          capture_output=True, timeout=300)
