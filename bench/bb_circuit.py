@@ -11,6 +11,8 @@ one a Z-memory decoder reads; the 12 observables are a basis of Z logicals.
 import numpy as np
 import stim
 
+from gf2 import logicals
+
 L, M = 12, 6
 
 
@@ -32,49 +34,10 @@ def check_matrices():
     return np.hstack([a, b]).astype(np.uint8), np.hstack([b.T, a.T]).astype(np.uint8)
 
 
-def _row_reduce(matrix):
-    """Reduced row echelon form over GF(2) and its pivot columns."""
-    m = matrix.copy() % 2
-    pivots, row = [], 0
-    for col in range(m.shape[1]):
-        hits = np.nonzero(m[row:, col])[0]
-        if row == m.shape[0] or hits.size == 0:
-            continue
-        r = row + hits[0]
-        m[[row, r]] = m[[r, row]]
-        for other in np.nonzero(m[:, col])[0]:
-            if other != row:
-                m[other] ^= m[row]
-        pivots.append(col)
-        row += 1
-        if row == m.shape[0]:
-            break
-    return m[:row], pivots
-
-
-def _kernel(matrix):
-    reduced, pivots = _row_reduce(matrix)
-    free = [c for c in range(matrix.shape[1]) if c not in pivots]
-    basis = []
-    for f in free:
-        v = np.zeros(matrix.shape[1], dtype=np.uint8)
-        v[f] = 1
-        for r, p in enumerate(pivots):
-            v[p] = reduced[r, f]
-        basis.append(v)
-    return np.array(basis, dtype=np.uint8)
-
-
 def z_logicals():
     """Z-type logicals: kernel vectors of H_X independent of the rows of H_Z."""
     hx, hz = check_matrices()
-    rank_z = len(_row_reduce(hz)[1])
-    chosen = []
-    for v in _kernel(hx):
-        trial = np.vstack([hz] + chosen + [v[None, :]])
-        if len(_row_reduce(trial)[1]) > rank_z + len(chosen):
-            chosen.append(v[None, :])
-    return np.vstack(chosen)
+    return logicals(hx, hz)
 
 
 def bb_memory_circuit(p, rounds=12):

@@ -33,68 +33,11 @@ import numpy as np  # noqa: E402
 import scipy.sparse  # noqa: E402
 
 import vornex_decoder_v3 as vx  # noqa: E402
+from bb_circuit import check_matrices as bb_check_matrices  # noqa: E402
+from gf2 import logicals as gf2_logicals  # noqa: E402
+from model_matrices import check_matrices  # noqa: E402
 
 SEED = 0xB1C7C1E
-
-
-# ---- GF(2) linear algebra for the logical check ----
-
-def gf2_rref(m):
-    """Row-reduced copy of m (uint8) and its pivot columns."""
-    a = m.copy() % 2
-    pivots, r = [], 0
-    for c in range(a.shape[1]):
-        rows = np.nonzero(a[r:, c])[0]
-        if rows.size == 0:
-            continue
-        p = r + rows[0]
-        a[[r, p]] = a[[p, r]]
-        others = np.nonzero(a[:, c])[0]
-        others = others[others != r]
-        a[others] ^= a[r]
-        pivots.append(c)
-        r += 1
-        if r == a.shape[0]:
-            break
-    return a[:r], pivots
-
-
-def gf2_kernel(m):
-    """Basis of {v : m v = 0} as rows."""
-    rref, pivots = gf2_rref(m)
-    n = m.shape[1]
-    free = [c for c in range(n) if c not in pivots]
-    basis = []
-    for f in free:
-        v = np.zeros(n, dtype=np.uint8)
-        v[f] = 1
-        for row, p in zip(rref, pivots):
-            v[p] = row[f]
-        basis.append(v)
-    return np.array(basis, dtype=np.uint8)
-
-
-def logical_operators(h_x, h_z):
-    """X logicals: kernel of H_Z, taken modulo the row space of H_X."""
-    rank = len(gf2_rref(h_x)[1])
-    chosen = h_x.copy()
-    logicals = []
-    for v in gf2_kernel(h_z):
-        trial = np.vstack([chosen, v])
-        if len(gf2_rref(trial)[1]) > rank:
-            chosen, rank = trial, rank + 1
-            logicals.append(v)
-    return np.array(logicals, dtype=np.uint8)
-
-
-def bivariate_bicycle(l=12, m=6):
-    s = lambda k: np.roll(np.eye(k, dtype=np.uint8), 1, axis=1)  # noqa: E731
-    x = np.kron(s(l), np.eye(m, dtype=np.uint8))
-    y = np.kron(np.eye(l, dtype=np.uint8), s(m))
-    mp = np.linalg.matrix_power
-    a = (mp(x, 3) + y + mp(y, 2)) % 2
-    b = (mp(y, 3) + x + mp(x, 2)) % 2
-    return np.hstack([a, b]).astype(np.uint8), np.hstack([b.T, a.T]).astype(np.uint8)
 
 
 def checks_of(h):
@@ -123,8 +66,8 @@ def row_text(name, ours_us, peer_us, ours_fail, peer_fail, shots, batch_us=None)
 def code_capacity(shots, rates, osd_order):
     import ldpc
 
-    h_x, h_z = bivariate_bicycle()
-    logicals = logical_operators(h_x, h_z)
+    h_x, h_z = bb_check_matrices()
+    logicals = gf2_logicals(h_z, h_x)
     assert logicals.shape[0] == 12, logicals.shape
     checks, n = checks_of(h_x), h_x.shape[1]
     rng = np.random.default_rng(SEED)
@@ -162,30 +105,6 @@ def surface_circuit(d, p):
                                   after_reset_flip_probability=p)
 
 
-def dem_matrices(dem):
-    """Check matrix (detectors x errors), observable matrix and priors of a flattened model."""
-    rows, cols, orows, ocols, priors = [], [], [], [], []
-    for inst in dem.flattened():
-        if inst.type != "error":
-            continue
-        j = len(priors)
-        priors.append(inst.args_copy()[0])
-        dets, obs = set(), set()
-        for t in inst.targets_copy():
-            if t.is_relative_detector_id():
-                dets ^= {t.val}
-            elif t.is_logical_observable_id():
-                obs ^= {t.val}
-        rows += sorted(dets)
-        cols += [j] * len(dets)
-        orows += sorted(obs)
-        ocols += [j] * len(obs)
-    n = len(priors)
-    h = scipy.sparse.csr_matrix((np.ones(len(rows), np.uint8), (rows, cols)), shape=(dem.num_detectors, n))
-    l = scipy.sparse.csr_matrix((np.ones(len(orows), np.uint8), (orows, ocols)), shape=(dem.num_observables, n))
-    return h, l, np.array(priors)
-
-
 def circuit_level(shots, distances, rates, osd_order):
     import ldpc
 
@@ -194,7 +113,7 @@ def circuit_level(shots, distances, rates, osd_order):
         for p in rates:
             circuit = surface_circuit(d, p)
             dem = circuit.detector_error_model(decompose_errors=False)
-            h, l, priors = dem_matrices(dem)
+            h, l, priors = check_matrices(dem)
             det, obs = circuit.compile_detector_sampler(seed=SEED + d).sample(shots, separate_observables=True)
             det = det.astype(np.uint8)
             ours = vx.BPOSDDecoder.from_detector_error_model(

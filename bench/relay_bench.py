@@ -35,6 +35,7 @@ import vornex_decoder_v3 as vx  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bb_circuit import bb_memory_circuit  # noqa: E402
+from model_matrices import check_matrices  # noqa: E402
 
 SEED = 0x5E1A7
 BP_OSD = dict(max_iter=50, bp_method="minimum_sum", ms_scaling_factor=0.625, schedule="parallel",
@@ -48,30 +49,6 @@ def ldpc_module():
         subprocess.check_call([sys.executable, "-m", "pip", "install", "-q", "ldpc"])
     import ldpc
     return ldpc
-
-
-def check_matrices(dem):
-    """Detector x column and observable x column matrices of a model, and the column priors."""
-    from scipy.sparse import csc_matrix
-    rows, cols, orows, ocols, priors = [], [], [], [], []
-    for inst in dem.flattened():
-        if inst.type != "error":
-            continue
-        j = len(priors)
-        priors.append(inst.args_copy()[0])
-        dets, obs = set(), set()
-        for t in inst.targets_copy():
-            if t.is_relative_detector_id():
-                dets ^= {t.val}
-            elif t.is_logical_observable_id():
-                obs ^= {t.val}
-        rows += sorted(dets)
-        cols += [j] * len(dets)
-        orows += sorted(obs)
-        ocols += [j] * len(obs)
-    h = csc_matrix((np.ones(len(rows), np.uint8), (rows, cols)), shape=(dem.num_detectors, len(priors)))
-    o = csc_matrix((np.ones(len(orows), np.uint8), (orows, ocols)), shape=(dem.num_observables, len(priors)))
-    return h, o, np.array(priors)
 
 
 def time_ours(decoder, events):

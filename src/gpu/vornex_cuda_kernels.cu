@@ -105,6 +105,10 @@ struct vx_scratch {
     Byte rnk, parity, has_bnd, node_par, visited, support;
 };
 
+// One thread's share of the two areas: index elements and bytes.
+__device__ vx_u64 vx_index_stride(vx_u64 N, vx_u64 E) { return 6 * N + 1 + 4 * E; }
+__device__ vx_u64 vx_byte_stride(vx_u64 N, vx_u64 E) { return 5 * N + E; }
+
 template <template <class> class View, class I>
 __device__ vx_scratch<View<I>, View<vx_u8>> vx_carve(I* idx, vx_u8* bytes, vx_u64 stride, vx_u64 N, vx_u64 E) {
     vx_scratch<View<I>, View<vx_u8>> s;
@@ -243,11 +247,9 @@ extern "C" __global__ void uf_decode_batch_cuda(const vx_u8* syndromes, const vx
                                                 vx_u32 batch_size) {
     const vx_u64 t = vx_thread_index();
     if (t >= (vx_u64)batch_size) return;
-    const vx_u64 N = n_nodes;
-    const vx_u64 E = n_edges;
-    const vx_u64 S32 = 6 * N + 1 + 4 * E;
-    const vx_u64 S8 = 5 * N + E;
-    const vx_scratch<vx_flat<vx_u32>, vx_flat<vx_u8>> s = vx_carve<vx_flat>(s32 + t * S32, s8 + t * S8, 1, N, E);
+    const vx_u64 N = n_nodes, E = n_edges;
+    const vx_scratch<vx_flat<vx_u32>, vx_flat<vx_u8>> s =
+        vx_carve<vx_flat>(s32 + t * vx_index_stride(N, E), s8 + t * vx_byte_stride(N, E), 1, N, E);
     vx_decode_shot(s, syndromes + t * (vx_u64)n_checks, corrections + t * (vx_u64)n_qubits, edge_a, edge_b, edge_q,
                    n_qubits, n_checks, n_nodes, n_edges);
 }
@@ -259,14 +261,10 @@ __device__ void vx_decode_lanes(const vx_u8* syndromes, const I* edge_a, const I
                                 vx_u32 n_nodes, vx_u32 n_edges, vx_u32 batch_size) {
     const vx_u64 t = vx_thread_index();
     if (t >= (vx_u64)batch_size) return;
-    const vx_u64 N = n_nodes;
-    const vx_u64 E = n_edges;
-    const vx_u64 S = 6 * N + 1 + 4 * E;
-    const vx_u64 S8 = 5 * N + E;
-    const vx_u64 warp = t / 32;
-    const vx_u64 lane = t % 32;
-    const vx_scratch<vx_lane<I>, vx_lane<vx_u8>> s =
-        vx_carve<vx_lane>(sidx + warp * S * 32 + lane, s8 + warp * S8 * 32 + lane, 32, N, E);
+    const vx_u64 N = n_nodes, E = n_edges;
+    const vx_u64 warp = t / 32, lane = t % 32;
+    const vx_scratch<vx_lane<I>, vx_lane<vx_u8>> s = vx_carve<vx_lane>(
+        sidx + warp * vx_index_stride(N, E) * 32 + lane, s8 + warp * vx_byte_stride(N, E) * 32 + lane, 32, N, E);
     vx_decode_shot(s, syndromes + t * (vx_u64)n_checks, corrections + t * (vx_u64)n_qubits, edge_a, edge_b, edge_q,
                    n_qubits, n_checks, n_nodes, n_edges);
 }

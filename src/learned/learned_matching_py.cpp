@@ -4,6 +4,7 @@
 #include "learned/learned_matching.h"
 #include "learned/trained_cache.h"
 #include "module/binding.h"
+#include "module/member_groups.h"
 #include "module/released_work.h"
 #include "module/registry.h"
 
@@ -29,9 +30,6 @@ std::unique_ptr<LearnedMatchingDecoder> build(const Args& args) {
     return decoder;
 }
 
-// The class method: the constructor's construction under its own name.
-std::unique_ptr<LearnedMatchingDecoder> from_detector_error_model(const Args& args) { return build(args); }
-
 PyObject* train(LearnedMatchingDecoder& decoder, const Args& args) {
     const auto n_samples = args.get<uint64_t>(0);
     const auto seed = args.get<std::optional<uint64_t>>(1).value_or(0);
@@ -53,16 +51,13 @@ constexpr const char* kTrainDoc =
 ModuleItem& learned_matching_decoder_class() {
     using D = LearnedMatchingDecoder;
     static ClassSpec spec =
-        ClassSpec::of<build>("LearnedMatchingDecoder(model, *, hidden_size=16, n_layers=2, seed=0, train_samples=0, "
-                             "train_seed=0, validation_shots=1000, cache_dir=None)")
-            .class_method<from_detector_error_model>(
-                "from_detector_error_model($type, model, *, hidden_size=16, n_layers=2, seed=0, train_samples=0, "
-                "train_seed=0, validation_shots=1000, cache_dir=None)")
+        model_class<build>("LearnedMatchingDecoder",
+                           "hidden_size=16, n_layers=2, seed=0, train_samples=0, train_seed=0, "
+                           "validation_shots=1000, cache_dir=None")
             .method<train>("train($self, n_samples, *, seed=0, validation_shots=1000, progress=None)", kTrainDoc)
             .method<decode_method<&D::edge_weights, "Invalid detection events: ">>(
                 "edge_weights($self, detection_events)")
-            .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
-            .method<predict_observables_batch_method<D>>(kPredictBatchSignature, kPredictBatchDoc)
+            .with(observable_predictions<D>)
             .method<plain_method<&D::save_weights>>("save_weights($self, path)")
             .method<plain_method<&D::load_weights>>("load_weights($self, path)")
             .getter<&D::n_detectors>("num_detectors")

@@ -4,6 +4,7 @@
 #include "bp/bp_arguments_py.h"
 #include "matching/belief_matching.h"
 #include "module/binding.h"
+#include "module/member_groups.h"
 #include "module/model_arg.h"
 #include "module/registry.h"
 
@@ -27,10 +28,6 @@ std::unique_ptr<BeliefMatchingDecoder> build(const Args& args) {
     return std::make_unique<BeliefMatchingDecoder>(unwrap(BeliefMatchingDecoder::create(std::move(model), bp)));
 }
 
-// The class method: the same construction as the constructor, bound by a
-// name of its own (one native function serves one signature).
-std::unique_ptr<BeliefMatchingDecoder> from_detector_error_model(const Args& args) { return build(args); }
-
 // The shared batch prediction with one more choice: plain=True matches with
 // the prior weights.
 PyObject* predict_observables_batch(const BeliefMatchingDecoder& decoder, const Args& args) {
@@ -48,11 +45,9 @@ PyObject* predict_observables_batch(const BeliefMatchingDecoder& decoder, const 
 ModuleItem& belief_matching_decoder_class() {
     using D = BeliefMatchingDecoder;
     static ClassSpec spec =
-        ClassSpec::of<build>("BeliefMatchingDecoder(model, *, max_iter=20, bp_method='product_sum', "
-                             "ms_scaling_factor=1.0, schedule='parallel', stop='syndrome')")
-            .class_method<from_detector_error_model>("from_detector_error_model($type, model, *, max_iter=20, "
-                                 "bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
-                                 "stop='syndrome')")
+        model_class<build>("BeliefMatchingDecoder",
+                           "max_iter=20, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
+                           "stop='syndrome'")
             .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
             .method<predict_observables_batch>(
                 "predict_observables_batch($self, detection_events, *, bit_packed=False, plain=False)",

@@ -20,8 +20,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 #include "base/result.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "base/grow.h"
 #include "base/shape.h"
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
@@ -29,30 +30,24 @@ struct MatchEvent {
 
 // Scratch of one decode on one thread; every buffer only grows.
 struct SparseScratch {
-    bool busy = false;
-    std::vector<uint32_t> seen;  // search stamp per check
-    uint32_t stamp = 0;
-    std::vector<uint32_t> cost;
-    std::vector<uint32_t> parent;
-    std::vector<uint32_t> parent_qubit;
-    std::vector<uint32_t> queue;
-    std::vector<uint32_t> defects;
-    std::vector<int32_t> defect_of_check;  // -1 everywhere outside a decode
-    std::vector<int32_t> vertex_of_check;  // -1 everywhere outside a decode
-    std::vector<MatchEvent> events;
-    std::vector<uint64_t> endpoint;  // per matching vertex
-    std::vector<MatchingEdge> edges;
-    std::vector<int64_t> partner;
+    bool busy = false;                     // taken by a decode on this thread
+    std::vector<uint32_t> seen;            // per check: stamp of the last search that reached it
+    uint32_t stamp = 0;                    // the current search's stamp
+    std::vector<uint32_t> cost;            // per check: path cost from the search's source
+    std::vector<uint32_t> parent;          // per check: previous check on that path
+    std::vector<uint32_t> parent_qubit;    // per check: qubit of the edge from its parent
+    std::vector<uint32_t> queue;           // breadth-first queue of one search
+    std::vector<uint32_t> defects;         // checks whose syndrome bit is set, ascending
+    std::vector<int32_t> defect_of_check;  // per check: defect index, -1 everywhere outside a decode
+    std::vector<int32_t> vertex_of_check;  // per check: matching vertex, -1 everywhere outside a decode
+    std::vector<MatchEvent> events;        // candidate pairs and boundary matches with their costs
+    std::vector<uint64_t> endpoint;        // per matching vertex: its check, or kBoundary
+    std::vector<MatchingEdge> edges;       // the matching instance handed to the dense engine
+    std::vector<int64_t> partner;          // per matching vertex: its partner in the solution
 
     void prepare(size_t n_checks) {
-        if (seen.size() < n_checks) {
-            seen.resize(n_checks, 0);
-            cost.resize(n_checks);
-            parent.resize(n_checks);
-            parent_qubit.resize(n_checks);
-            defect_of_check.resize(n_checks, -1);
-            vertex_of_check.resize(n_checks, -1);
-        }
+        grow_to(n_checks, seen, cost, parent, parent_qubit);
+        grow_filled(n_checks, -1, defect_of_check, vertex_of_check);
     }
 
     // A fresh search mark; stamps are cleared on the rare wrap-around.

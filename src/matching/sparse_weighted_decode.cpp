@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/grow.h"
 #include "base/thread_scratch.h"
 #include "matching/defect_marks.h"
 #include "matching/dense/mwpm.h"
@@ -37,14 +38,8 @@ struct WeightedScratch {
     std::vector<int64_t> partner;
 
     void prepare(size_t n_checks) {
-        if (reached.size() < n_checks) {
-            reached.resize(n_checks, 0);
-            settled.resize(n_checks, 0);
-            distance.resize(n_checks);
-            parent.resize(n_checks);
-            parent_qubit.resize(n_checks);
-            defect_of_check.resize(n_checks, -1);
-        }
+        grow_to(n_checks, reached, settled, distance, parent, parent_qubit);
+        grow_filled(n_checks, -1, defect_of_check);
     }
 
     uint32_t next_stamp() {

@@ -45,6 +45,25 @@ void model_constructor(ClassSpec& spec) {
     spec.class_method<construct_from_model<D>>("from_detector_error_model($type, model)", kFromModelDoc);
 }
 
+// The same construction bound a second time: one native function serves
+// one signature, so the class method needs an instance of its own.
+template <auto Build>
+auto build_again(const Args& args) {
+    return Build(args);
+}
+
+// A family built only from a model: the constructor `Name(model, *,
+// keywords)` and from_detector_error_model with the same keywords, both
+// through Build.
+template <auto Build>
+ClassSpec model_class(const std::string& name, const std::string& keywords, const std::string& description = "",
+                      const std::string& from_model_description = "") {
+    const std::string arguments = keywords.empty() ? "model)" : "model, *, " + keywords + ")";
+    ClassSpec spec = ClassSpec::of<Build>(name + "(" + arguments, description);
+    spec.class_method<build_again<Build>>("from_detector_error_model($type, " + arguments, from_model_description);
+    return spec;
+}
+
 // predict_observables and predict_observables_batch of a family built from
 // a detector error model.
 template <class D>

@@ -10,23 +10,11 @@
 #include <chrono>
 
 #include "base/progress.h"
+#include "module/interpreter_lock.h"
 #include "module/python.h"
 #include "module/ref.h"
 
 namespace vornex::py {
-
-// Holds the interpreter lock for its lifetime, whether or not the thread
-// held it before (a progress report from work that released it).
-class HeldInterpreter {
-public:
-    HeldInterpreter() : state_(PyGILState_Ensure()) {}
-    ~HeldInterpreter() { PyGILState_Release(state_); }
-    HeldInterpreter(const HeldInterpreter&) = delete;
-    HeldInterpreter& operator=(const HeldInterpreter&) = delete;
-
-private:
-    PyGILState_STATE state_;
-};
 
 // Whether the calling thread is the interpreter's main thread, the only one
 // that runs signal handlers. Called with the interpreter lock held.

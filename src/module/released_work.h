@@ -11,22 +11,11 @@
 
 #include "base/progress.h"
 #include "base/worker_pool.h"
+#include "module/interpreter_lock.h"
 #include "module/python.h"
 #include "module/python_progress.h"
 
 namespace vornex::py {
-
-// Releases the interpreter lock for its lifetime (taken on this thread).
-class ReleasedInterpreter {
-public:
-    ReleasedInterpreter() : state_(PyEval_SaveThread()) {}
-    ~ReleasedInterpreter() { PyEval_RestoreThread(state_); }
-    ReleasedInterpreter(const ReleasedInterpreter&) = delete;
-    ReleasedInterpreter& operator=(const ReleasedInterpreter&) = delete;
-
-private:
-    PyThreadState* state_;
-};
 
 // work() without the lock, for an operation that only reads its object:
 // Ctrl-C is looked for between slices of every worker-pool call it makes

@@ -7,6 +7,7 @@
 
 #include "module/binding.h"
 #include "module/registry.h"
+#include "module/released_work.h"
 #include "server/mcp_server.h"
 #include "server/tools.h"
 
@@ -115,34 +116,15 @@ HostedTools hosted_tools(PyObject* tools) {
     return hosted;
 }
 
-// The interpreter lock is released while the server reads and waits, so that
-// the answering thread can run Python tools; it is taken back to run signal
-// handlers when a read is interrupted.
-class ReleasedInterpreter {
-public:
-    ReleasedInterpreter() : state_(PyEval_SaveThread()) {}
-    ~ReleasedInterpreter() { PyEval_RestoreThread(state_); }
-    ReleasedInterpreter(const ReleasedInterpreter&) = delete;
-    ReleasedInterpreter& operator=(const ReleasedInterpreter&) = delete;
-
-    bool signal_raised() {
-        PyEval_RestoreThread(state_);
-        const bool raised = PyErr_CheckSignals() < 0;
-        state_ = PyEval_SaveThread();
-        return raised;
-    }
-
-private:
-    PyThreadState* state_;
-};
-
 PyObject* run_mcp_server(const Args& args) {
     const HostedTools hosted = hosted_tools(args[0]);
     flush_python_stdout();
     Status status = ok_status();
     {
-        // A signal that interrupts a read (Ctrl-C) runs its Python handler; an
-        // exception from it stops the server and propagates.
+        // The lock is released while the server reads and waits, so that the
+        // answering thread can run Python tools. A signal that interrupts a
+        // read (Ctrl-C) runs its Python handler; an exception from it stops
+        // the server and propagates.
         ReleasedInterpreter released;
         status = serve_lines(STDIN_FILENO, STDOUT_FILENO, [&] { return released.signal_raised(); }, ServeLimits{},
                              hosted);

@@ -1,17 +1,14 @@
 #include "uf/event_growth.h"
 
+#include "base/grow.h"
+
 namespace vornex {
 
 void EventScratch::reserve(size_t n_nodes, size_t n_edges) {
-    if (stamp.size() < n_edges) {
-        stamp.resize(n_edges, kNever);
-        fill_tick.resize(n_edges);
-        next_queued.resize(n_edges);
-        prev_queued.resize(n_edges);
-    }
+    grow_filled(n_edges, kNever, stamp);
+    grow_to(n_edges, fill_tick, next_queued, prev_queued);
     if (counted.size() < n_nodes) {
-        counted.resize(n_nodes, 0);
-        mark.resize(n_nodes, 0);
+        grow_to(n_nodes, counted, mark);
         old_roots.reserve(n_nodes);
         old_active.reserve(n_nodes);
         joined.reserve(n_nodes);

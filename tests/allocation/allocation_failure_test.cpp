@@ -15,6 +15,7 @@
 
 #include "base/wyrand.h"
 #include "bp/bp_osd_family.h"
+#include "common/model_texts.h"
 #include "bp/relay_bp_family.h"
 #include "code/rotated_surface.h"
 #include "dem/dem_reader.h"
@@ -66,20 +67,7 @@ size_t sweep(const std::string& name, const Call& call) {
     return failed;
 }
 
-// A distance-5 repetition code over three rounds (as in the prediction tests).
-std::string repetition_model() {
-    std::string text;
-    for (int r = 0; r < 3; ++r) {
-        text += "error(0.01) D" + std::to_string(4 * r) + " L0\n";
-        for (int i = 0; i < 3; ++i)
-            text += "error(0.01) D" + std::to_string(4 * r + i) + " D" + std::to_string(4 * r + i + 1) + "\n";
-        text += "error(0.01) D" + std::to_string(4 * r + 3) + "\n";
-        if (r < 2)
-            for (int i = 0; i < 4; ++i)
-                text += "error(0.02) D" + std::to_string(4 * r + i) + " D" + std::to_string(4 * r + 4 + i) + "\n";
-    }
-    return text;
-}
+using testing::repetition_model;
 
 std::vector<uint8_t> random_rows(size_t n_shots, size_t width, uint64_t seed) {
     Wyrand rng(seed);

@@ -5,6 +5,7 @@
 
 #include "base/wyrand.h"
 #include "code/check_graph.h"
+#include "common/model_texts.h"
 #include "dem/dem_code.h"
 #include "dem/dem_reader.h"
 #include "dem/shot_rows.h"
@@ -20,21 +21,7 @@ DemCode code_of(std::string_view text) {
     return std::move(code).value();
 }
 
-// A distance-5 repetition code over three rounds, with measurement errors:
-// detector 4r + i compares data qubits i and i + 1 in round r.
-std::string repetition_model() {
-    std::string text;
-    for (int r = 0; r < 3; ++r) {
-        text += "error(0.01) D" + std::to_string(4 * r) + " L0\n";
-        for (int i = 0; i < 3; ++i)
-            text += "error(0.01) D" + std::to_string(4 * r + i) + " D" + std::to_string(4 * r + i + 1) + "\n";
-        text += "error(0.01) D" + std::to_string(4 * r + 3) + "\n";
-        if (r < 2)
-            for (int i = 0; i < 4; ++i)
-                text += "error(0.02) D" + std::to_string(4 * r + i) + " D" + std::to_string(4 * r + 4 + i) + "\n";
-    }
-    return text;
-}
+using testing::repetition_model;
 
 TEST(DemCode, ChecksPerDetectorWithPlaceholdersForUntouchedDetectors) {
     const auto code = code_of("error(0.1) D0 D2 L0\nerror(0.2) D2\ndetector D3\n");

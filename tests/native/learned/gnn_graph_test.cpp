@@ -7,6 +7,7 @@
 #include <new>
 #include <random>
 #include <set>
+#include <tuple>
 
 namespace vornex {
 namespace {
@@ -54,20 +55,14 @@ TEST(DetectorGraphTest, PositionsTypesAndBaseWeights) {
     extras.check_types = std::vector<bool>{true, false, true};
     extras.base_weights = std::vector<double>{9, 0.5};  // qubit 2 has none
     const DetectorGraph g = build({{0, 1}, {1, 2}, {2, 3}}, {0, 0, 0}, extras);
-    EXPECT_EQ(nf(g, 1, 0), 1.0);
-    EXPECT_EQ(nf(g, 2, 1), 1.0);
-    EXPECT_EQ(nf(g, 1, 4), 0.0);
-    EXPECT_EQ(nf(g, 1, 5), 1.0);
-    EXPECT_EQ(nf(g, 2, 4), 1.0);
-    EXPECT_EQ(ef(g, 0, 0), 0.5);
-    EXPECT_EQ(ef(g, 1, 0), 1.0);
-    // Edge 0 spans 2, edge 1 spans 4: normalised by 4.
-    EXPECT_EQ(ef(g, 0, 1), 0.5);
-    EXPECT_EQ(ef(g, 1, 1), 1.0);
-    EXPECT_EQ(ef(g, 0, 2), 1.0);
-    EXPECT_EQ(ef(g, 0, 3), 0.0);
-    EXPECT_EQ(ef(g, 1, 2), 0.0);
-    EXPECT_EQ(ef(g, 1, 3), 1.0);
+    // (row, column, value) of node and edge features; edge 0 spans 2, edge 1
+    // spans 4, so distances are normalised by 4.
+    const std::vector<std::tuple<size_t, size_t, double>> nodes{
+        {1, 0, 1.0}, {2, 1, 1.0}, {1, 4, 0.0}, {1, 5, 1.0}, {2, 4, 1.0}};
+    const std::vector<std::tuple<size_t, size_t, double>> edges{
+        {0, 0, 0.5}, {1, 0, 1.0}, {0, 1, 0.5}, {1, 1, 1.0}, {0, 2, 1.0}, {0, 3, 0.0}, {1, 2, 0.0}, {1, 3, 1.0}};
+    for (const auto& [v, col, value] : nodes) EXPECT_EQ(nf(g, v, col), value) << "node " << v << " column " << col;
+    for (const auto& [k, col, value] : edges) EXPECT_EQ(ef(g, k, col), value) << "edge " << k << " column " << col;
 }
 
 TEST(DetectorGraphTest, DegenerateShapes) {

@@ -34,7 +34,7 @@ inline ReferenceResult reference_decode_units(const CheckGraph& g, const std::ve
     const size_t C = g.n_checks;
     const size_t E = g.edges.size();
     std::vector<uint32_t> parent(N), support(E, 0);
-    std::vector<uint8_t> rnk(N, 0), parity(N, 0), has_bnd(N, 0);
+    std::vector<uint8_t> parity(N, 0), has_bnd(N, 0);
     for (size_t n = 0; n < N; ++n) parent[n] = static_cast<uint32_t>(n);
     has_bnd[C] = 1;
     for (size_t c = 0; c < C; ++c)
@@ -75,22 +75,10 @@ inline ReferenceResult reference_decode_units(const CheckGraph& g, const std::ve
             if (support[e] != units[e]) continue;
             uint32_t ra = find(g.edges[e].a), rb = find(g.edges[e].b);
             if (ra == rb) continue;
-            uint8_t p = parity[ra] ^ parity[rb];
-            uint8_t h = has_bnd[ra] | has_bnd[rb];
-            uint32_t root;
-            if (rnk[ra] < rnk[rb]) {
-                parent[ra] = rb;
-                root = rb;
-            } else if (rnk[ra] > rnk[rb]) {
-                parent[rb] = ra;
-                root = ra;
-            } else {
-                parent[rb] = ra;
-                rnk[ra]++;
-                root = ra;
-            }
-            parity[root] = p;
-            has_bnd[root] = h;
+            // Which root survives changes no cluster, so the reference keeps the plainest union.
+            parent[rb] = ra;
+            parity[ra] ^= parity[rb];
+            has_bnd[ra] |= has_bnd[rb];
         }
     }
 
