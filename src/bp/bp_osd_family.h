@@ -4,9 +4,10 @@
 // detector error model (with the model's per-column priors and its
 // observables for predictions).
 //
-// Defaults of the settings are the defined decoder's behaviour: min-sum
+// Defaults of the settings are the defined decoder's behaviour (min-sum
 // without scaling, parallel schedule, the posterior stop, 50 iterations,
-// OSD-0. With any other value the engine runs configured: BP iterations
+// OSD-0) for check lists and matrices; a detector error model starts from
+// model_bp_osd_settings instead (scaled min-sum, syndrome stop, OSD-CS 7). With any other value the engine runs configured: BP iterations
 // capped by max_iterations rather than 50, the error rate checked to lie in
 // [0, 1], a qubit listed twice in a check read as one entry, and a check read
 // as fired by bit 0 of its byte in both BP and OSD.
@@ -34,6 +35,9 @@ struct BpOsdOptions {
     BpOsdSettings settings = defined_bp_osd_settings();
 
     static BpOsdSettings defined_bp_osd_settings();
+    // Defaults of the detector-error-model entry points, as the field runs
+    // BP-OSD on circuit models (see model_bp_osd_settings in the .cpp).
+    static BpOsdSettings model_bp_osd_settings();
     // True when nothing differs from the defined decoder's behaviour.
     bool is_defined() const;
 };

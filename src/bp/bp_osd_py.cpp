@@ -12,9 +12,10 @@ namespace {
 
 // Keyword settings shared by the constructor and the class method, starting
 // at argument `first`: max_iter, bp_method, ms_scaling_factor, schedule,
-// stop, osd_method, osd_order.
-BpOsdSettings settings_from(const Args& args, size_t first) {
-    BpOsdSettings s = BpOsdOptions::defined_bp_osd_settings();
+// stop, osd_method, osd_order; omitted ones keep the values in `defaults`.
+BpOsdSettings settings_from(const Args& args, size_t first,
+                            BpOsdSettings defaults = BpOsdOptions::defined_bp_osd_settings()) {
+    BpOsdSettings s = defaults;
     s.bp = bp_settings_argument(args, first, s.bp);
     if (auto v = args.get<std::optional<std::string>>(first + 5)) s.osd.method = unwrap(parse_osd_method(*v));
     if (auto v = optional_count(args, first + 6)) s.osd.order = *v;
@@ -47,7 +48,8 @@ std::unique_ptr<BpOsdFamily> from_matrix(const Args& args) {
 
 std::unique_ptr<BpOsdFamily> from_detector_error_model(const Args& args) {
     ModelArg model(args, 0);
-    return std::make_unique<BpOsdFamily>(unwrap(BpOsdFamily::from_model(*model, settings_from(args, 1))));
+    return std::make_unique<BpOsdFamily>(unwrap(BpOsdFamily::from_model(
+        *model, settings_from(args, 1, BpOsdOptions::model_bp_osd_settings()))));
 }
 
 }  // namespace
@@ -66,7 +68,7 @@ ModuleItem& bp_osd_decoder_class() {
                 kFromCheckMatrixDoc)
             .class_method<from_detector_error_model>(
                 "from_detector_error_model($type, model, *, max_iter=50, bp_method='minimum_sum', "
-                "ms_scaling_factor=1.0, schedule='parallel', stop='posterior', osd_method='osd_0', osd_order=0)")
+                "ms_scaling_factor=0.625, schedule='parallel', stop='syndrome', osd_method='osd_cs', osd_order=7)")
             .method<decode_method<&D::decode, "Invalid syndrome: ">>("decode($self, syndrome)")
             .method<decode_method<&D::decode_timed, "Invalid syndrome: ">>(
                 "decode_timed($self, syndrome, max_latency_ms)")

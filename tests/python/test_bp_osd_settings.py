@@ -1,4 +1,5 @@
 """BPOSDDecoder's keyword settings, batches, detector-error-model entry point and predictions."""
+import inspect
 import pathlib
 
 import numpy as np
@@ -95,6 +96,32 @@ def test_bad_settings_are_value_errors():
     with pytest.raises(ValueError):
         dec.decode(u8([1, 0, 0]))
     assert error_text(ValueError, lambda: dec.predict_observables(u8([0] * 9))) == no_observables_text("BPOSDDecoder")
+
+
+# The model entry point's defaults (scaled min-sum, syndrome stop, OSD-CS 7) and the defined ones.
+MODEL_DEFAULTS = dict(max_iter=50, bp_method="minimum_sum", ms_scaling_factor=0.625, schedule="parallel",
+                      stop="syndrome", osd_method="osd_cs", osd_order=7)
+DEFINED = dict(max_iter=50, bp_method="minimum_sum", ms_scaling_factor=1.0, schedule="parallel",
+               stop="posterior", osd_method="osd_0", osd_order=0)
+
+
+def test_model_entry_point_defaults_are_scaled_min_sum_with_syndrome_stop_and_osd_cs7():
+    circuit = stim.Circuit.generated("color_code:memory_xyz", distance=3, rounds=3,
+                                     after_clifford_depolarization=0.01, before_measure_flip_probability=0.01)
+    dem = circuit.detector_error_model()
+    det = circuit.compile_detector_sampler(seed=5).sample(300).astype(np.uint8)
+
+    def predict(**settings):
+        return vx.BPOSDDecoder.from_detector_error_model(dem, **settings).predict_observables_batch(det)
+    default = predict()
+    assert np.array_equal(default, predict(**MODEL_DEFAULTS))
+    # Each default that differs from the defined decoder's changes some predictions here.
+    for key in ("ms_scaling_factor", "stop", "osd_method"):
+        assert not np.array_equal(default, predict(**{**MODEL_DEFAULTS, key: DEFINED[key]})), key
+    # The constructors keep the defined defaults (their results are guarded by the defined digests).
+    for entry in (vx.BPOSDDecoder, vx.BPOSDDecoder.from_check_matrix):
+        keywords = {k: v.default for k, v in inspect.signature(entry).parameters.items() if k in DEFINED}
+        assert keywords == DEFINED
 
 
 def test_model_entry_point_reads_text_paths_and_stim_models(tmp_path):

@@ -31,7 +31,8 @@ def test_options_reach_the_family_and_its_own_errors_come_back():
     assert spec.text("vornex_") == "vornex_bposd:osd_order=4,max_iter=7,osd_method=osd_cs,ms_scaling_factor=1"
     direct = vx.BPOSDDecoder.from_detector_error_model(dem, osd_order=4, max_iter=7, osd_method="osd_cs",
                                                        ms_scaling_factor=1.0)
-    for decoder in (spec.build(dem), build_decoder("vornex_bposd:osd_order=4,max_iter=7,osd_method=osd_cs", dem)):
+    for decoder in (spec.build(dem),
+                    build_decoder("vornex_bposd:osd_order=4,max_iter=7,osd_method=osd_cs,ms_scaling_factor=1", dem)):
         assert np.array_equal(decoder.predict_observables_batch(dets), direct.predict_observables_batch(dets))
 
     def refusal(text):
@@ -52,6 +53,32 @@ def test_options_reach_the_family_and_its_own_errors_come_back():
     assert refusal("bposd:").endswith("options are key=value pairs separated by commas, got ''")
     assert refusal("bposd:max_iter=3,max_iter=4").endswith(": option max_iter given twice")
     assert refusal("nope:max_iter=3").startswith("unknown decoder family 'nope'")
+
+
+def test_specs_and_sinter_start_from_the_model_entry_point_defaults():
+    import vornex_tools
+    circuit = stim.Circuit.generated("color_code:memory_xyz", distance=3, rounds=3,
+                                     after_clifford_depolarization=0.01, before_measure_flip_probability=0.01)
+    dem = circuit.detector_error_model()
+    dets = circuit.compile_detector_sampler(seed=5).sample(300).astype(np.uint8)
+    packed = np.packbits(dets, axis=1, bitorder="little")
+
+    def predictions(decoder):
+        return decoder.predict_observables_batch(dets)
+    default = predictions(vx.BPOSDDecoder.from_detector_error_model(dem))
+    sinter_bposd = vornex_tools.sinter_decoders()["vornex_bposd"].compile_decoder_for_dem(dem=dem)
+    assert np.array_equal(sinter_bposd.decode_shots_bit_packed(bit_packed_detection_event_data=packed),
+                          np.packbits(default, axis=1, bitorder="little"))
+    assert np.array_equal(predictions(parse_decoder_spec("bposd:max_iter=50").build(dem)), default)
+    # Options given on top replace those defaults, one by one.
+    spec = "vornex_bposd:stop=posterior,ms_scaling_factor=1,osd_method=osd_0"
+    explicit = predictions(vx.BPOSDDecoder.from_detector_error_model(dem, stop="posterior", ms_scaling_factor=1.0,
+                                                                       osd_method="osd_0"))
+    assert not np.array_equal(explicit, default)
+    compiled = vornex_tools.sinter_decoders()[spec].compile_decoder_for_dem(dem=dem)
+    assert np.array_equal(predictions(build_decoder(spec, dem)), explicit)
+    assert np.array_equal(compiled.decode_shots_bit_packed(bit_packed_detection_event_data=packed),
+                          np.packbits(explicit, axis=1, bitorder="little"))
 
 
 def test_graph_families_name_the_families_that_accept_hyperedges():
