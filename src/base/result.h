@@ -13,8 +13,9 @@ namespace vornex {
 
 // Which Python exception the binding raises for an error text. Interrupted:
 // the caller's progress sink asked to stop (the binding's pending exception,
-// KeyboardInterrupt without one).
-enum class ErrorKind { Value, Runtime, Type, Overflow, Panic, Interrupted };
+// KeyboardInterrupt without one). Memory: work refused up front because it
+// would not fit (MemoryError).
+enum class ErrorKind { Value, Runtime, Type, Overflow, Panic, Interrupted, Memory };
 
 struct Error {
     ErrorKind kind = ErrorKind::Value;
@@ -24,6 +25,7 @@ struct Error {
 inline Error value_error(std::string message) { return {ErrorKind::Value, std::move(message)}; }
 inline Error runtime_error(std::string message) { return {ErrorKind::Runtime, std::move(message)}; }
 inline Error panic_error(std::string message) { return {ErrorKind::Panic, std::move(message)}; }
+inline Error memory_error(std::string message) { return {ErrorKind::Memory, std::move(message)}; }
 inline Error interrupted_error() { return {ErrorKind::Interrupted, "interrupted"}; }
 
 // Either a T or an Error; cheap to move, never throws on its own.

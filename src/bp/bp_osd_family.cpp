@@ -3,10 +3,17 @@
 #include <string>
 
 #include "base/shape.h"
+#include "dem/model_budget.h"
 #include "dem/dem_model.h"
 #include "dem/shot_rows.h"
 
 namespace vornex {
+namespace {
+
+// Ordered-statistics elimination keeps a detectors x detectors bit matrix.
+constexpr ModelFootprint kBpFootprint{"a BP-OSD decoder", 24, 0.125};
+
+}  // namespace
 
 BpOsdSettings BpOsdOptions::defined_bp_osd_settings() { return vornex::defined_bp_osd_settings(); }
 
@@ -57,6 +64,7 @@ Result<BpOsdFamily> BpOsdFamily::create(CheckList check_to_qubits, std::optional
 }
 
 Result<BpOsdFamily> BpOsdFamily::from_model(const DetectorErrorModel& dem, BpOsdSettings settings) {
+    if (auto fits = check_model_footprint(dem, kBpFootprint); !fits) return fits.error();
     CheckList detector_columns(dem.num_detectors);
     std::vector<uint32_t> ids, observable_begin{0}, observables;
     for (size_t j = 0; j < dem.num_errors(); ++j) {

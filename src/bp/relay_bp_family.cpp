@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/shape.h"
+#include "dem/model_budget.h"
 #include "dem/dem_columns.h"
 
 namespace vornex {
@@ -22,6 +23,7 @@ Result<RelayBpFamily> RelayBpFamily::create(CheckList check_to_qubits, std::opti
 }
 
 Result<RelayBpFamily> RelayBpFamily::from_model(const DetectorErrorModel& model, const RelaySettings& settings) {
+    if (auto fits = check_model_footprint(model, {"a Relay-BP decoder", 24, 0.125}); !fits) return fits.error();
     DemColumns c = dem_columns(model);
     auto engine = RelayBpEngine::create(c.detector_columns, c.n_columns(), c.probability, settings);
     if (!engine) return engine.error();

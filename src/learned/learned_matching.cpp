@@ -7,6 +7,7 @@
 
 #include "base/shape.h"
 #include "base/wyrand.h"
+#include "dem/model_budget.h"
 #include "dem/observable_map.h"
 #include "dem/shot_rows.h"
 #include "matching/model_graph.h"
@@ -81,6 +82,7 @@ Status LearnedMatchingDecoder::load_weights(const std::string& path) {
 Result<LearnedMatchingDecoder> LearnedMatchingDecoder::from_model(const DetectorErrorModel& model,
                                                                   size_t hidden_size, size_t n_layers,
                                                                   uint64_t seed) {
+    if (auto fits = check_model_footprint(model, {"a learned matching decoder", 60}); !fits) return fits.error();
     if (hidden_size > kMaxHiddenSize || n_layers > kMaxLayers)
         return value_error("LearnedMatchingDecoder takes hidden_size up to " + std::to_string(kMaxHiddenSize) +
                            " and n_layers up to " + std::to_string(kMaxLayers) + "; got " +

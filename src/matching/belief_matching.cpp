@@ -9,6 +9,7 @@
 #include "base/shape.h"
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
+#include "dem/model_budget.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
 #include "dem/shot_rows.h"
@@ -241,6 +242,7 @@ Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::spa
 }
 
 Result<MatchingModel> matching_model_from(const DetectorErrorModel& dem) {
+    if (auto fits = check_model_footprint(dem, {"a belief-matching decoder", 78}); !fits) return fits.error();
     auto graph = build_dem_graph(dem);
     if (!graph) return graph.error();
     const DemGraph& g = graph.value();

@@ -12,6 +12,7 @@
 #include "base/shape.h"
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
+#include "dem/model_budget.h"
 #include "matching/defect_search.h"
 #include "matching/dense/mwpm.h"
 #include "uf/uf_core.h"
@@ -607,6 +608,7 @@ std::vector<uint8_t> BlossomDecoder::batch_decode(std::span<const uint8_t> syndr
 }
 
 Result<BlossomDecoder> BlossomDecoder::from_model(const DetectorErrorModel& model) {
+    if (auto fits = check_model_footprint(model, {"a blossom decoder", 232}); !fits) return fits.error();
     auto code = dem_code_from_model(model, "BlossomDecoder");
     if (!code) return code.error();
     DemCode& c = code.value();

@@ -8,6 +8,7 @@
 
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
+#include "dem/model_budget.h"
 #include "dem/dem_graph.h"
 #include "dem/event_list_rows.h"
 #include "matching/model_graph.h"
@@ -86,6 +87,7 @@ Result<MatchingDecoder> MatchingDecoder::create(CheckList check_to_qubits, std::
 }
 
 Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& model, bool enable_correlations) {
+    if (auto fits = check_model_footprint(model, {"a matching decoder", 54}); !fits) return fits.error();
     auto view = build_dem_graph(model);
     if (!view) return view.error();
     const DemGraph& dem = view.value();

@@ -15,6 +15,7 @@ PyObject* exception_type_for(ErrorKind kind) {
         case ErrorKind::Overflow: return PyExc_OverflowError;
         case ErrorKind::Panic: return panic_exception_type();
         case ErrorKind::Interrupted: return PyExc_KeyboardInterrupt;
+        case ErrorKind::Memory: return PyExc_MemoryError;
     }
     return PyExc_RuntimeError;
 }

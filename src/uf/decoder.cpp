@@ -1,5 +1,6 @@
 #include "uf/decoder.h"
 
+#include "dem/model_budget.h"
 #include <new>
 
 #include "base/worker_pool.h"
@@ -34,6 +35,7 @@ Status UnionFindDecoder::check_syndrome_length(size_t length) const {
 }
 
 Result<UnionFindDecoder> UnionFindDecoder::from_model(const DetectorErrorModel& model) {
+    if (auto fits = check_model_footprint(model, {"a Union-Find decoder", 68}); !fits) return fits.error();
     return create_from_model<UnionFindDecoder>(model, [](UnionFindDecoder& decoder, auto observables) {
         decoder.model_ = std::move(observables);
     });

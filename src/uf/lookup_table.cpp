@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/shape.h"
+#include "dem/model_budget.h"
 
 namespace vornex {
 
@@ -191,6 +192,7 @@ std::vector<uint8_t> LookupTable::batch_decode(std::span<const uint8_t> syndrome
 }
 
 Result<LookupTable> LookupTable::from_model(const DetectorErrorModel& model) {
+    if (auto fits = check_model_footprint(model, {"a lookup-table decoder", 132}); !fits) return fits.error();
     return create_from_model<LookupTable>(model, [](LookupTable& table, auto observables) {
         table.model_ = std::move(observables);
     });

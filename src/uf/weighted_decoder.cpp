@@ -4,6 +4,7 @@
 
 #include "base/shape.h"
 #include "base/worker_pool.h"
+#include "dem/model_budget.h"
 
 namespace vornex {
 
@@ -16,6 +17,7 @@ Result<WeightedUnionFindDecoder> WeightedUnionFindDecoder::create(CheckList chec
 }
 
 Result<WeightedUnionFindDecoder> WeightedUnionFindDecoder::from_model(const DetectorErrorModel& model) {
+    if (auto fits = check_model_footprint(model, {"a weighted Union-Find decoder", 68}); !fits) return fits.error();
     auto code = dem_code_from_model(model, "WeightedUnionFindDecoder");
     if (!code) return code.error();
     DemCode& c = code.value();

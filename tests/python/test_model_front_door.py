@@ -54,3 +54,22 @@ def test_model_files_are_read_with_a_size_bound():
         vx.MatchingDecoder.from_detector_error_model(pathlib.Path("/dev/zero"))
     assert str(error.value) == \
         "model file '/dev/zero' is larger than the 268435456-byte limit of a detector error model"
+
+
+def test_declared_detector_counts_are_checked_against_the_memory_budget(monkeypatch):
+    # 27 bytes of text declaring 2**26 detectors: every family refuses it
+    # before sizing anything by that count.
+    tiny_model_of_many_detectors = "error(0.1) D0 D67108863 L0"
+    for family in FAMILIES:
+        with pytest.raises(MemoryError, match="^the model declares 67108864 detectors; .* budget of 2.0 GiB"):
+            getattr(vx, family).from_detector_error_model(tiny_model_of_many_detectors)
+    # The budget is read on each build: a small one refuses an ordinary model,
+    # a larger one (or an unreadable setting, which keeps the default) lets it build.
+    dem = stim.Circuit.generated("repetition_code:memory", distance=5, rounds=5,
+                                 after_clifford_depolarization=0.02).detector_error_model(decompose_errors=True)
+    monkeypatch.setenv("VORNEX_MEMORY_BUDGET", "1K")
+    with pytest.raises(MemoryError, match="^the model declares 24 detectors; a matching decoder .* budget of 1.0 KiB"):
+        vx.MatchingDecoder.from_detector_error_model(dem)
+    for budget in ("1M", "2048", "-5", "lots"):
+        monkeypatch.setenv("VORNEX_MEMORY_BUDGET", budget)
+        vx.MatchingDecoder.from_detector_error_model(dem)

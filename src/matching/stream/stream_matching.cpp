@@ -8,6 +8,7 @@
 
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
+#include "dem/model_budget.h"
 #include "dem/event_list_rows.h"
 
 namespace vornex {
@@ -127,6 +128,7 @@ StreamMatchingDecoder::~StreamMatchingDecoder() = default;
 
 Result<StreamMatchingDecoder> StreamMatchingDecoder::create(const DetectorErrorModel& model,
                                                             const StreamOptions& options) {
+    if (auto fits = check_model_footprint(model, {"a stream matching decoder", 54}); !fits) return fits.error();
     auto built = stream::build_round_layers(model, options.detectors_per_round, options.enable_correlations);
     if (!built) return built.error();
     auto layers = std::make_shared<const stream::RoundLayers>(std::move(built).value());
