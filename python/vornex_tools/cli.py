@@ -18,7 +18,7 @@ import numpy as np
 from . import decode_run
 from .arguments import Parser, add_option
 from .families import DEFAULT_FAMILY, family_table, parse_decoder_spec
-from .shot_data import FORMATS
+from .shot_data import BOUND_HELP, FORMATS
 from .stream_command import add_stream_arguments, run_stream
 from .sweeps.command import add_sweep_arguments, run_sweep
 
@@ -32,7 +32,7 @@ def _add_model_arguments(parser: argparse.ArgumentParser, *, required: bool) -> 
     add_option(parser, "--dem", required=required, metavar="FILE",
                help="detector error model file (Stim's text format)")
     add_option(parser, "--in", dest="input", required=required, metavar="FILE",
-               help="detection events, one shot per record ('-' for standard input)")
+               help=f"detection events, one shot per record ('-' for standard input); {BOUND_HELP}")
     add_option(parser, "--in-format", choices=FORMATS, default="01", help="format of --in (default: 01)")
     add_option(parser, "--in-includes-appended-observables", action="store_true",
                help="each shot of --in ends with the actual observable flips")

@@ -9,7 +9,7 @@ import vornex_decoder_v3 as vx
 
 from .families import build_decoder
 from .progress import Progress
-from .shot_data import encode_shot_data, read_shot_data
+from .shot_data import encode_shot_data, read_bounded, read_shot_data
 
 # Shots handed to the native batch call at a time: large enough to keep the
 # worker pool busy, small enough for steady progress and bounded temporaries.
@@ -31,12 +31,12 @@ def load_model(path: str):
 
 
 def read_input(path: str) -> bytes:
-    """The bytes of a file, or of standard input for '-'."""
+    """The bytes of a file, or of standard input for '-', refused past the memory budget."""
     if path == "-":
-        return sys.stdin.buffer.read()
+        return read_bounded(sys.stdin.buffer, "<standard input>")
     try:
         with open(path, "rb") as f:
-            return f.read()
+            return read_bounded(f, path)
     except OSError as e:
         raise ValueError(f"cannot read {path!r}: {e.strerror}") from None
 

@@ -5,6 +5,12 @@ observable flips (any of the three may be empty; only the dets format tells
 them apart). Arrays in and out are uint8 0/1 of shape (shots, bits), or
 bit-packed (shots, ceil(bits / 8)) in little bit order when asked for.
 Every fixed-layout format is converted with whole-array NumPy operations.
+
+Files are read whole (the formats without a fixed shot length cannot be split
+without reading them), so what is read is bounded: a file, and the rows it
+decodes to, must fit in the memory budget, the one the decoders check declared
+counts against (VORNEX_MEMORY_BUDGET, 2 GiB by default); past it the read is
+refused with a ShotDataError before the memory is taken.
 """
 from __future__ import annotations
 
@@ -20,8 +26,69 @@ FORMATS = ("01", "b8", "r8", "ptb64", "hits", "dets")
 Source = Union[str, os.PathLike, bytes]
 
 
+DEFAULT_MEMORY_BUDGET = 1 << 31
+MEMORY_BUDGET_VARIABLE = "VORNEX_MEMORY_BUDGET"
+_READ_CHUNK = 1 << 24
+# What the command's help says of the bound.
+BOUND_HELP = ("shot files are read whole; one larger than the memory budget, or decoding to more bits than it has "
+              "bytes, is refused (VORNEX_MEMORY_BUDGET, bytes with an optional K/M/G/T suffix; default 2G)")
+
+
 class ShotDataError(ValueError):
-    """A shot data file that does not hold what its format and width promise."""
+    """A shot data file that does not hold what its format and width promise, or that exceeds the memory budget."""
+
+
+def memory_budget() -> int:
+    """The bytes in VORNEX_MEMORY_BUDGET (a whole number, optionally followed by K, M, G or T for powers of
+    1024) when it reads as one above zero, else 2 GiB; the decoders read the same setting."""
+    text = os.environ.get(MEMORY_BUDGET_VARIABLE, "")
+    power = "KMGT".find(text[-1:]) + 1 if text else 0
+    digits = text[:-1] if power else text
+    if digits.isascii() and digits.isdigit() and int(digits) > 0:
+        return int(digits) << (10 * power)
+    return DEFAULT_MEMORY_BUDGET
+
+
+def _over_budget(what: str, size: int) -> ShotDataError:
+    return ShotDataError(f"{what} {_byte_text(size)}, above the memory budget of {_byte_text(memory_budget())} "
+                         f"(set {MEMORY_BUDGET_VARIABLE} to a number of bytes, optionally with a K, M, G or T "
+                         "suffix, to raise it)")
+
+
+def _byte_text(size: float) -> str:
+    if size < 1024:
+        return f"{int(size)} bytes"
+    for unit in ("KiB", "MiB", "GiB", "TiB", "PiB", "EiB"):
+        size /= 1024
+        if size < 1024 or unit == "EiB":
+            return f"{size:.1f} {unit}" if size < 10 else f"{size:.0f} {unit}"
+    raise AssertionError("unreachable")
+
+
+def read_bounded(file, name: str) -> bytes:
+    """All bytes of an open binary file, refused past the memory budget without reading further (a device
+    such as /dev/zero, or a pipe that never ends, stops there)."""
+    limit = memory_budget()
+    try:
+        size = os.fstat(file.fileno()).st_size
+    except (AttributeError, OSError, ValueError):
+        size = 0
+    if size > limit:
+        raise _over_budget(f"shot data file {name!r} holds", size)
+    chunks, total = [], 0
+    while total <= limit:
+        chunk = file.read(min(_READ_CHUNK, limit + 1 - total))
+        if not chunk:
+            return b"".join(chunks)
+        chunks.append(chunk)
+        total += len(chunk)
+    raise _over_budget(f"shot data file {name!r} holds more than", limit)
+
+
+def _check_decoded(bits: int, fmt: str) -> None:
+    """Refuses data that decodes to more bits than the memory budget holds bytes (one byte per bit)."""
+    if bits > memory_budget():
+        raise _over_budget(f"{fmt} data decodes to", bits)
 
 
 def read_shot_data(source: Source, *, format: str, num_measurements: int = 0, num_detectors: int = 0,
@@ -43,8 +110,10 @@ def read_shot_data(source: Source, *, format: str, num_measurements: int = 0, nu
     elif fmt == "ptb64":
         bits = _decode_ptb64(data, width, num_shots)
     elif fmt == "hits":
+        _check_decoded(data.count(b"\n") * width, fmt)
         bits = _as_error(decode_hits, data, width)
     else:
+        _check_decoded(data.count(b"\n") * width, fmt)
         bits = _as_error(decode_dets, data, (num_measurements, num_detectors, num_observables))
     return np.packbits(bits, axis=1, bitorder="little") if bit_packed else bits
 
@@ -93,7 +162,7 @@ def _width(*counts: int) -> int:
 def _read_bytes(path: Union[str, os.PathLike]) -> bytes:
     try:
         with open(path, "rb") as f:
-            return f.read()
+            return read_bounded(f, os.fspath(path))
     except OSError as e:
         raise ShotDataError(f"cannot read shot data file {os.fspath(path)!r}: {e.strerror}") from None
 
@@ -150,6 +219,7 @@ def _clear_padding(packed: np.ndarray, width: int) -> np.ndarray:
 def _finish_packed(packed: np.ndarray, width: int, bit_packed: bool) -> np.ndarray:
     if bit_packed:
         return _clear_padding(packed, width)
+    _check_decoded(packed.shape[0] * width, "b8")
     return np.unpackbits(packed, axis=1, count=width, bitorder="little")
 
 
@@ -220,6 +290,7 @@ def _decode_r8(data: bytes, width: int) -> np.ndarray:
     ends = np.cumsum(steps)
     record = width + 1
     total = int(ends[-1]) if ends.size else 0
+    _check_decoded(total, "r8")
     if total % record:
         raise ShotDataError(f"r8 data ended in the middle of a shot: it decodes to {total} bits, "
                             f"not a multiple of {record} ({width} bits and the implied one per shot)")
@@ -250,6 +321,7 @@ def _decode_ptb64(data: bytes, width: int, num_shots: int | None) -> np.ndarray:
     raw = _whole_units(data, "ptb64", group_bytes, "a group of 64 shots", "")
     if raw is None:
         return np.zeros((num_shots or 0, 0), dtype=np.uint8)
+    _check_decoded(raw.size * 8, "ptb64")
     words = raw.reshape(-1, width, 8)
     bits = np.unpackbits(words, axis=2, bitorder="little")
     return np.ascontiguousarray(bits.transpose(0, 2, 1)).reshape(-1, width)

@@ -16,7 +16,7 @@ import numpy as np
 import vornex_decoder_v3 as vx
 
 from . import decode_run
-from .shot_data import FORMATS, read_shot_data
+from .shot_data import BOUND_HELP, FORMATS, read_shot_data
 
 
 def add_stream_arguments(parser: argparse.ArgumentParser) -> None:
@@ -24,7 +24,7 @@ def add_stream_arguments(parser: argparse.ArgumentParser) -> None:
                         help="detector error model file (Stim's text format) whose detectors have a time coordinate, "
                              "or give --detectors-per-round")
     parser.add_argument("--in", dest="input", required=True, metavar="FILE",
-                        help="detection events, one experiment per shot ('-' for standard input)")
+                        help=f"detection events, one experiment per shot ('-' for standard input); {BOUND_HELP}")
     parser.add_argument("--in-format", choices=FORMATS, default="01", help="format of --in (default: 01)")
     parser.add_argument("--in-includes-appended-observables", action="store_true",
                         help="each shot of --in ends with the actual observable flips (mistakes are then counted)")

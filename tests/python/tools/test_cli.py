@@ -1,6 +1,7 @@
 """The `vornex` command end to end in a subprocess, on files written and read by stim."""
 import io
 import json
+import os
 import pathlib
 import subprocess
 import sys
@@ -14,9 +15,9 @@ from vornex_tools.progress import Progress
 stim = pytest.importorskip("stim")
 
 
-def vornex(*args, stdin=b""):
+def vornex(*args, stdin=b"", env=None):
     return subprocess.run([sys.executable, "-m", "vornex_tools", *map(str, args)], input=stdin,
-                          capture_output=True, timeout=300)
+                          capture_output=True, timeout=300, env=None if env is None else {**os.environ, **env})
 
 
 @pytest.fixture(scope="module")
@@ -107,6 +108,31 @@ def test_bad_files_exit_with_one_line(experiment, tmp_path):
     result = vornex("predict", "--dem", folder / "model.dem", "--in", tmp_path / "empty.01",
                     "--out", tmp_path / "no" / "such" / "dir")
     assert result.returncode == 1 and b"cannot write" in result.stderr
+
+
+def test_files_and_declared_counts_past_the_memory_budget_are_one_error_line(experiment, tmp_path):
+    folder, dem, _, _ = experiment
+    small = {"VORNEX_MEMORY_BUDGET": "64K"}
+    over = b", above the memory budget of 64 KiB (set VORNEX_MEMORY_BUDGET to a number of bytes"
+    # An endless device stops at the budget, standard input too.
+    result = vornex("predict", "--dem", folder / "model.dem", "--in", "/dev/zero", "--out", "-", env=small)
+    assert result.returncode == 1
+    assert result.stderr.startswith(b"vornex: error: shot data file '/dev/zero' holds more than 64 KiB" + over)
+    result = vornex("count", "--dem", folder / "model.dem", "--in", "-", "--in-includes-appended-observables",
+                    stdin=b"0" * 100_000, env=small)
+    assert result.stderr.startswith(b"vornex: error: shot data file '<standard input>' holds more than 64 KiB")
+    # A short file of empty hits lines decodes to shots of the model's width.
+    (tmp_path / "wide.dem").write_text("error(0.1) D0 D9999 L0\n")
+    (tmp_path / "empty.hits").write_bytes(b"\n" * 10)
+    result = vornex("predict", "--dem", tmp_path / "wide.dem", "--in", tmp_path / "empty.hits", "--in-format", "hits",
+                    "--out", "-", env=small)
+    assert result.returncode == 1 and result.stderr.startswith(b"vornex: error: hits data decodes to 98 KiB" + over)
+    # A model declaring more detectors than the decoder's tables fit in.
+    (tmp_path / "empty.hits").write_bytes(b"\n")
+    result = vornex("predict", "--dem", tmp_path / "wide.dem", "--in", tmp_path / "empty.hits", "--in-format", "hits",
+                    "--out", "-", env=small)
+    assert result.returncode == 1
+    assert result.stderr.startswith(b"vornex: error: not enough memory (the model declares 10000 detectors; ")
 
 
 @pytest.mark.parametrize("args, message", [
