@@ -8,7 +8,9 @@ same counts, and the driver counts whichever copy reaches it first, once.
 from __future__ import annotations
 
 import collections
+import contextlib
 import pathlib
+import signal
 import tempfile
 import threading
 import time
@@ -133,6 +135,14 @@ def compiled_task(payload: TaskPayload) -> CompiledTask:
 def run_batch(payload: TaskPayload, shots: int, seed: int) -> BatchResult:
     """Samples and decodes `shots` shots of the payload's task with the given seed."""
     return compiled_task(payload).run(shots, seed)
+
+
+def dask_setup(worker) -> None:
+    """Run by each worker of an embedded cluster as it starts (a Dask preload): Ctrl-C is ignored here, since the
+    driver that was interrupted ends the workers itself, at once, and a worker stopped mid-batch by the same
+    signal would only print its traceback."""
+    with contextlib.suppress(ValueError):  # only the main thread may set handlers
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
 def forward_payload(payload: TaskPayload) -> TaskPayload:

@@ -4,6 +4,7 @@ from __future__ import annotations
 import contextlib
 import logging
 import os
+import signal
 from collections.abc import Iterator
 
 # Seconds to wait for an existing scheduler to answer.
@@ -41,7 +42,26 @@ def dask_client(scheduler: str | None = None, workers: int | None = None) -> Ite
     # The workers' own logs stay quiet: a failed batch reaches the caller as an error.
     # The scheduler's web server takes a free loopback port rather than the usual
     # 8787, which another cluster (or another sweep) on this machine may hold.
+    # Each worker runs batch.dask_setup as it starts, which makes it ignore Ctrl-C: in a terminal Ctrl-C
+    # reaches the whole process group, and the driver, not each worker, decides what stops.
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=LOOPBACK_ANY_PORT,
-                      silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"}) as cluster, \
-            Client(cluster) as client:
-        yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"
+                      silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"},
+                      preload=["vornex_tools.sweeps.batch"]) as cluster, Client(cluster) as client:
+        try:
+            yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"
+        except KeyboardInterrupt:
+            _kill_workers(cluster)
+            raise
+
+
+def _kill_workers(cluster) -> None:
+    """Ends the embedded workers at once after Ctrl-C: their batches in flight are not counted anyway, and a
+    graceful close would wait for each to finish its batch."""
+    from distributed.core import Status
+    for nanny in list(cluster.workers.values()):
+        pid = getattr(nanny, "pid", None)
+        if pid:
+            # A nanny closing gracefully closes itself when its worker ends, instead of starting another.
+            nanny.status = Status.closing_gracefully
+            with contextlib.suppress(OSError):
+                os.kill(pid, signal.SIGKILL)
