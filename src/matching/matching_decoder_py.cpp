@@ -44,8 +44,10 @@ PyObject* predict_observables_batch(const D& decoder, const Args& args) {
     const ModelObservables& model = detail::model_of(decoder);
     const bool bit_packed = args.get<std::optional<bool>>(1).value_or(false);
     detail::EventRows rows = detail::event_rows(args, 0, model, bit_packed, true);
-    auto predictions = unwrap(
-        decoder.predict_observables(rows.bytes, rows.n_shots, bit_packed, true, correlated_arg(decoder, args, 2)));
+    const bool correlated = correlated_arg(decoder, args, 2);
+    // Like every family's batch: the lock released, and Ctrl-C looked for between the pool's slices.
+    auto predictions = unwrap(without_interpreter(
+        [&] { return decoder.predict_observables(rows.bytes, rows.n_shots, bit_packed, true, correlated); }));
     const size_t width = BitRows{model.num_observables(), bit_packed}.row_bytes();
     return to_array(std::move(predictions), {static_cast<npy_intp>(rows.n_shots), static_cast<npy_intp>(width)});
 }

@@ -55,15 +55,9 @@ def sigint_by_default():
     signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
-# Known slow to stop (about 5 s): MatchingDecoder on bit-packed rows; not yet understood.
-SLOW_TO_STOP = {("MatchingDecoder", "packed")}
-
-
 @pytest.mark.parametrize("packing", ["unpacked", "packed"])
 @pytest.mark.parametrize("family", FAMILIES)
-def test_ctrl_c_stops_a_batch_prediction_and_the_decoder_predicts_as_before(family, packing, request):
-    if (family, packing) in SLOW_TO_STOP:
-        request.applymarker(pytest.mark.xfail(reason="stops in about 5 s, not 2", strict=False))
+def test_ctrl_c_stops_a_batch_prediction_and_the_decoder_predicts_as_before(family, packing):
     child = subprocess.Popen([sys.executable, "-c", CHILD, family, packing], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True, preexec_fn=sigint_by_default)
     try:
