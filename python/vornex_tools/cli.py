@@ -12,6 +12,7 @@ from __future__ import annotations
 import argparse
 import json
 import sys
+import time
 
 import numpy as np
 
@@ -58,7 +59,8 @@ def build_parser() -> argparse.ArgumentParser:
     count = commands.add_parser(
         "count", aliases=["count_mistakes"], help="count mistaken predictions",
         description="Count shots whose predicted observable flips differ from the actual ones. Predictions come "
-                    "from --predictions, or are decoded here from --dem and --in.")
+                    "from --predictions, or are decoded here from --dem and --in. Called as count_mistakes it "
+                    "prints PyMatching's line, 'MISTAKES / SHOTS'.")
     _add_model_arguments(count, required=False)
     add_option(count, "--predictions", metavar="FILE", help="predicted observable flips")
     add_option(count, "--predictions-format", choices=FORMATS, default="01",
@@ -69,6 +71,9 @@ def build_parser() -> argparse.ArgumentParser:
     add_option(count, "--num-observables", type=int, metavar="N",
                help="observables per shot, when there is no --dem to tell")
     add_option(count, "--json", action="store_true", help="print the counts as one JSON object")
+    add_option(count, "--out", metavar="FILE", help="write the counts there instead of to standard output")
+    add_option(count, "--time", action="store_true",
+               help="print the decoding time, in all and per shot, on standard error")
     count.set_defaults(run=run_count)
 
     sweep = commands.add_parser(
@@ -125,9 +130,12 @@ def run_count(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None
     errors = int(np.count_nonzero(np.any(predictions != actual, axis=1)))
     rate = errors / shots if shots else 0.0
     if args.json:
-        print(json.dumps({"shots": shots, "errors": errors, "logical_error_rate": rate}))
+        text = json.dumps({"shots": shots, "errors": errors, "logical_error_rate": rate})
+    elif args.command == "count_mistakes":
+        text = f"{errors} / {shots}"  # what scripts written for PyMatching's count_mistakes parse
     else:
-        print(f"{errors} mistakes in {shots} shots (logical error rate {rate:.6g})")
+        text = f"{errors} mistakes in {shots} shots (logical error rate {rate:.6g})"
+    decode_run.write_output(args.out or "-", (text + "\n").encode())
 
 
 def _count_inputs(args: argparse.Namespace, parser: argparse.ArgumentParser) -> tuple[np.ndarray, np.ndarray]:
@@ -148,11 +156,21 @@ def _count_inputs(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     else:
         events = decode_run.read_events(args.input, args.in_format, model,
                                         appended_observables=args.in_includes_appended_observables)
+        started = time.perf_counter()
         predictions = decode_run.predict(model, args.decoder, events.packed_detectors, label="vornex count")
+        if args.time:
+            _print_time(time.perf_counter() - started, predictions.shape[0])
         actual = events.observables
     if args.obs is not None:
         actual = decode_run.read_observables(args.obs, args.obs_format, num_observables)
     return predictions, actual
+
+
+def _print_time(seconds: float, shots: int) -> None:
+    """The decoding time in PyMatching's words and unit."""
+    per_shot = seconds / shots if shots else 0.0
+    print(f"Total decoding time: {seconds * 1e6:.0f}us\nDecoding time per shot: {per_shot * 1e6:.3g}us",
+          file=sys.stderr)
 
 
 def run_serve(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:

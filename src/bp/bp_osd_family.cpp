@@ -53,6 +53,7 @@ Result<BpOsdFamily> BpOsdFamily::create(CheckList check_to_qubits, std::optional
         return family;
     }
     const size_t nq = n_qubits ? *n_qubits : derived_n_qubits(check_to_qubits);
+    if (auto fits = check_qubit_budget(nq); !fits) return fits.error();
     std::vector<double> rates = options.error_channel ? std::move(*options.error_channel)
                                                       : std::vector<double>(nq, error_rate);
     if (!options.error_channel && !(error_rate >= 0.0 && error_rate <= 1.0))

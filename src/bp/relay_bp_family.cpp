@@ -12,6 +12,7 @@ Result<RelayBpFamily> RelayBpFamily::create(CheckList check_to_qubits, std::opti
                                             double error_rate, std::optional<std::vector<double>> error_channel,
                                             const RelaySettings& settings) {
     const size_t nq = n_qubits ? *n_qubits : derived_n_qubits(check_to_qubits);
+    if (auto fits = check_qubit_budget(nq); !fits) return fits.error();
     if (!error_channel && !(error_rate >= 0.0 && error_rate <= 1.0))
         return value_error("error_rate must be in [0, 1], got " + std::to_string(error_rate));
     const std::vector<double> rates = error_channel ? std::move(*error_channel) : std::vector<double>(nq, error_rate);

@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <string>
 
+#include "base/memory_budget.h"
+
 namespace vornex {
+
+Status check_qubit_budget(size_t n_qubits) {
+    return check_count_budget("the check list", n_qubits, "qubits", "belief propagation", 40);
+}
 
 Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits,
                                        RepeatedQubits repeats) {
@@ -15,6 +21,7 @@ Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t 
     if (g.n_checks >= kNoIndex || n_qubits >= kNoIndex || listed >= kNoIndex)
         return value_error("Code too large: " + std::to_string(g.n_checks) + " checks x " +
                            std::to_string(n_qubits) + " qubits, " + std::to_string(listed) + " check entries");
+    if (auto fits = check_qubit_budget(n_qubits); !fits) return fits.error();
 
     g.check_offsets.reserve(g.n_checks + 1);
     g.check_offsets.push_back(0);

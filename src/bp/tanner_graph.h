@@ -48,8 +48,14 @@ struct TannerGraph {
     size_t n_edges() const { return edge_qubit.size(); }
 };
 
-// Builds the graph of check_to_qubits over n_qubits columns. Fails only when
-// a size does not fit the 32-bit ids ("Code too large: ...").
+// MemoryError text when BP on n_qubits declared columns would not fit in the
+// memory budget: messages, priors and posteriors are per column, and a short
+// check list can declare billions (Relay-BP takes about 40 bytes each).
+Status check_qubit_budget(size_t n_qubits);
+
+// Builds the graph of check_to_qubits over n_qubits columns. Fails when a
+// size does not fit the 32-bit ids ("Code too large: ...") or n_qubits the
+// memory budget (check_qubit_budget).
 Result<TannerGraph> build_tanner_graph(const CheckList& check_to_qubits, size_t n_qubits,
                                        RepeatedQubits repeats = RepeatedQubits::Once);
 

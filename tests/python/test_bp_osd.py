@@ -113,3 +113,13 @@ def test_single_flips_on_a_chain_are_not_turned_into_logical_errors():
         error[q] = 1
         syndrome = np.array([error[i] ^ error[i + 1] for i in range(n - 1)], dtype=np.uint8)
         assert dec.decode(syndrome).tolist() == error.tolist()
+
+
+def test_declared_qubit_counts_are_checked_against_the_memory_budget():
+    # Two checks of one qubit declaring 2**31 columns: refused before any per-column array is taken,
+    # by the defined decoder, with settings, and by Relay-BP.
+    for build in (lambda: vx.BPOSDDecoder([[0], [1]], 1 << 31, 0.1),
+                  lambda: vx.BPOSDDecoder([[0], [1]], 1 << 31, 0.1, max_iter=10),
+                  lambda: vx.RelayBPDecoder([[0], [1]], 1 << 31, 0.1)):
+        with pytest.raises(MemoryError, match="^the check list declares 2147483648 qubits; belief propagation"):
+            build()

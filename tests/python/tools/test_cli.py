@@ -3,6 +3,7 @@ import io
 import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -232,6 +233,14 @@ def test_stim_and_pymatching_spellings_give_pymatchings_files(experiment, tmp_pa
         assert result.returncode == 0, result.stderr
         counted = json.loads(result.stdout)["errors"]
         assert counted == errors if command[0] == "count_mistakes" else 0 < counted < 2 * errors + 20
+
+    # PyMatching's count_mistakes line, on standard output or in --out, for scripts that parse it.
+    pymatching.cli(command_line_args=["count_mistakes", *common, "--out", str(tmp_path / "peer.txt")])
+    peer_line = (tmp_path / "peer.txt").read_bytes()
+    assert vornex("count_mistakes", *common).stdout == peer_line == f"{errors} / 2000\n".encode()
+    timed = vornex("count_mistakes", *common, "--time", "--out", tmp_path / "ours.txt")
+    assert (tmp_path / "ours.txt").read_bytes() == peer_line and timed.stdout == b""
+    assert re.fullmatch(rb"Total decoding time: \d+us\nDecoding time per shot: [0-9.e+-]+us\n", timed.stderr)
 
 
 def test_models_the_command_cannot_decode_well_are_told(tmp_path):
