@@ -38,6 +38,11 @@ uint64_t now_ns() {
 // is in (or none for a whole stream). The text is only built on failure:
 // this runs for every round.
 Status check_bits(std::span<const uint8_t> events, std::optional<uint64_t> round) {
+    uint64_t high = 0;  // any bit above bit 0 of any byte
+    for (size_t at = 0; at < events.size(); at += 8)
+        high |= detail::load_word(events.data() + at, std::min<size_t>(8, events.size() - at)) &
+                ~detail::kLowBitOfEachByte;
+    if (high == 0) return ok_status();
     for (size_t i = 0; i < events.size(); ++i) {
         if (events[i] > 1) {
             const std::string where = round ? "round " + std::to_string(*round) + ": " : "";
@@ -110,7 +115,8 @@ Status plan_parallel_windows(stream::WindowGraphCache& cache, const StreamMap& m
 
 struct StreamMatchingDecoder::State {
     StreamMap map;                     // this experiment's rounds (an early final round shortens them)
-    std::vector<uint8_t> ring;         // `window` slots of max_round_size bytes; round r in slot r % window
+    std::vector<uint8_t> ring;         // `window` slots of slot_bytes; round r in slot r % window, zero after it
+    size_t slot_bytes = 0;             // max_round_size rounded up to whole words, so rounds are read by words
     uint64_t received = 0;             // rounds given to this experiment
     uint64_t start = 0;                // first round not yet committed
     ObsMask committed = 0;             // observable flips committed in this experiment
@@ -164,7 +170,8 @@ Result<StreamMatchingDecoder> StreamMatchingDecoder::create(const DetectorErrorM
     decoder.window_ = window;
     decoder.commit_ = commit;
     decoder.state_ = std::make_unique<State>();
-    decoder.state_->ring.assign(size_t{window} * layers->max_round_size, 0);
+    decoder.state_->slot_bytes = (size_t{layers->max_round_size} + 7) / 8 * 8;
+    decoder.state_->ring.assign(size_t{window} * decoder.state_->slot_bytes, 0);
     decoder.reset();
     decoder.prebuild(decoder.model_map_);
     decoder.prebuild(decoder.stream_map_);
@@ -243,8 +250,7 @@ Status StreamMatchingDecoder::check_round(uint64_t round, std::span<const uint8_
 Status StreamMatchingDecoder::step() {
     State& s = *state_;
     const uint64_t end = s.map.n_rounds();
-    const size_t slot_bytes = layers_->max_round_size;
-    auto slot = [&](uint64_t round) { return s.ring.data() + (round % window_) * slot_bytes; };
+    auto slot = [&](uint64_t round) { return s.ring.data() + (round % window_) * s.slot_bytes; };
     uint32_t length = 0, commit_end = 0;
     bool open_above = true;
     if (s.received - s.start >= window_ && (end == 0 || s.start + window_ < end)) {
@@ -261,7 +267,7 @@ Status StreamMatchingDecoder::step() {
     auto graph = cache_->get(s.map, first, length, false, open_above);
     if (!graph) return graph.error();
     auto bytes = [&](uint32_t i) { return slot(first + i); };
-    if (auto status = s.decoder.decode(*graph.value(), bytes, 0, commit_end, s.record_edges, s.out); !status)
+    if (auto status = s.decoder.decode<true>(*graph.value(), bytes, 0, commit_end, s.record_edges, s.out); !status)
         return status;
     s.committed ^= s.out.observables;
     for (const auto& [round, index] : s.out.flips) slot(first + static_cast<uint64_t>(round))[index] ^= 1;
@@ -271,18 +277,20 @@ Status StreamMatchingDecoder::step() {
     return ok_status();
 }
 
-Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::take_round(std::span<const uint8_t> round_events) {
+Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::take_round(std::span<const uint8_t> round_events,
+                                                                        bool checked) {
     State& s = *state_;
     if (s.complete) {
         return value_error("all " + std::to_string(s.map.n_rounds()) +
                            " rounds of this experiment are in; call flush() to start the next");
     }
     const uint64_t round = s.received;
-    if (auto status = check_round(round, round_events, s.map); !status) return status.error();
-    if (!round_events.empty()) {
-        std::memcpy(s.ring.data() + (round % window_) * layers_->max_round_size, round_events.data(),
-                    round_events.size());
+    if (!checked) {
+        if (auto status = check_round(round, round_events, s.map); !status) return status.error();
     }
+    uint8_t* slot = s.ring.data() + (round % window_) * s.slot_bytes;
+    if (!round_events.empty()) std::memcpy(slot, round_events.data(), round_events.size());
+    std::fill(slot + round_events.size(), slot + s.slot_bytes, uint8_t{0});
     ++s.received;
     if (auto status = step(); !status) {
         --s.received;
@@ -326,7 +334,7 @@ Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::extend(std::span<c
     while (consumed < events.size()) {
         const uint64_t begin = now_ns();
         const uint32_t size = layers_->size(s.map.layer(s.received));
-        auto result = take_round(events.subspan(consumed, size));
+        auto result = take_round(events.subspan(consumed, size), true);
         if (!result) {
             s.ring = ring;
             s.received = received;
@@ -388,9 +396,8 @@ Result<StreamMatchingDecoder::ObsMask> StreamMatchingDecoder::flush(std::optiona
         const uint32_t length = static_cast<uint32_t>(s.received - first);
         auto graph = cache_->get(s.map, first, length, false, true);
         if (!graph) return graph.error();
-        const size_t slot_bytes = layers_->max_round_size;
-        auto bytes = [&](uint32_t i) { return s.ring.data() + ((first + i) % window_) * slot_bytes; };
-        if (auto status = s.decoder.decode(*graph.value(), bytes, 0, length, s.record_edges, s.out); !status)
+        auto bytes = [&](uint32_t i) { return s.ring.data() + ((first + i) % window_) * s.slot_bytes; };
+        if (auto status = s.decoder.decode<true>(*graph.value(), bytes, 0, length, s.record_edges, s.out); !status)
             return value_error(rounds_text(first, s.received) + status.error().message);
         s.committed ^= s.out.observables;
         for (const auto& [round, edge] : s.out.edges) s.edges.push_back({first + static_cast<uint64_t>(round), edge});

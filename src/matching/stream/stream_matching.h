@@ -111,7 +111,8 @@ private:
     // (changed by the decode).
     Status decode_shot(std::span<uint8_t> buffer, stream::WindowDecoder& decoder, stream::WindowCommit& commit,
                        ObsMask& flips) const;
-    Result<ObsMask> take_round(std::span<const uint8_t> round_events);
+    // The next round; `checked` when its length and bits are known good.
+    Result<ObsMask> take_round(std::span<const uint8_t> round_events, bool checked = false);
     Status check_round(uint64_t round, std::span<const uint8_t> events, const stream::StreamMap& map) const;
     Status step();
     void reset();

@@ -44,16 +44,20 @@ class WindowDecoder {
 public:
     // Matches window `w`, whose round i holds the 0/1 bytes round_bytes(i),
     // and commits its rounds [commit_begin, commit_end) into `out`. Fails as
-    // the matcher does (no perfect matching), leaving `out` cleared.
-    template <class RoundBytes>
+    // the matcher does (no perfect matching), leaving `out` cleared. With
+    // `Padded` each round's bytes run on as zeros to a whole number of
+    // words, which are read whole.
+    template <bool Padded = false, class RoundBytes>
     Status decode(const WindowGraph& w, RoundBytes&& round_bytes, uint32_t commit_begin, uint32_t commit_end,
                   bool want_edges, WindowCommit& out) {
-        events_.resize(w.matcher->n_nodes());
+        events_.resize(w.matcher->n_nodes() + 8);
         size_t count = 0;
         const uint32_t length = static_cast<uint32_t>(w.round_offset.size() - 1);
         for (uint32_t i = 0; i < length; ++i) {
             const uint32_t base = w.round_offset[i];
-            const size_t found = fired_of_byte_row(round_bytes(i), w.round_offset[i + 1] - base, events_.data() + count);
+            uint32_t size = w.round_offset[i + 1] - base;
+            if constexpr (Padded) size = (size + 7) / 8 * 8;
+            const size_t found = fired_of_byte_row(round_bytes(i), size, events_.data() + count);
             for (size_t k = count; k < count + found; ++k) events_[k] += base;
             count += found;
         }
