@@ -34,7 +34,8 @@ testing::RandomGraph simple_graph(Wyrand& rng) {
 // Each shot, with or without weights of its own, gets a minimum-weight
 // matching of its graph under exactly that shot's weights: overrides never
 // leak into the next shot or into another matcher's shots on the thread,
-// and the edges returned are a correction of that weight.
+// and the edges returned, or the pairs with their paths, are a correction
+// of that weight.
 TEST(ExactMatcher, EveryShotMatchesAtMinimumWeightUnderItsOwnWeights) {
     Wyrand rng(23);
     size_t checked = 0;
@@ -85,6 +86,26 @@ TEST(ExactMatcher, EveryShotMatchesAtMinimumWeightUnderItsOwnWeights) {
             for (const uint32_t v : events) parity[v] ^= 1;
             for (uint32_t v = 0; v < g.n; ++v) ASSERT_EQ(parity[v], 0) << "detector " << v;
             EXPECT_EQ(total, *best);  // no correction of these events weighs less than their best matching
+            // The same matching as pairs, each traced along a shortest path
+            // under the same weights: together they weigh the best matching.
+            std::vector<MatchedEnds> pairs;
+            ASSERT_TRUE(m.match_pairs(events, pairs, overrides).ok());
+            ObsMask pairs_obs = 0;
+            int64_t traced = 0;
+            std::vector<uint32_t> path;
+            for (const MatchedEnds& pair : pairs) {
+                pairs_obs ^= pair.observables;
+                ASSERT_TRUE(m.shortest_path(pair.a, pair.b, path, overrides));
+                uint32_t at = pair.a;
+                for (const uint32_t e : path) {
+                    ASSERT_TRUE(g.edges[e].u == at || g.edges[e].v == at) << "path leaves " << at;
+                    at = g.edges[e].u == at ? g.edges[e].v : g.edges[e].u;
+                    traced += g.edges[e].weight;
+                }
+                EXPECT_EQ(at, pair.b);
+            }
+            EXPECT_EQ(pairs_obs, expected_obs);
+            EXPECT_EQ(traced, *best);
             ++checked;
         }
     }
