@@ -14,6 +14,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 
@@ -106,6 +107,24 @@ void parallel_for_ranges(size_t n, Body&& body) {
         detail::run_in_slices(n, *sink, body);
     else
         detail::run_on_pool(0, n, body);
+}
+
+// Calls body(begin, end) on pieces covering [0, n): on the pool when
+// `parallel`, otherwise once, on this thread.
+template <class Body>
+void for_ranges(size_t n, bool parallel, Body&& body) {
+    if (parallel)
+        parallel_for_ranges(n, body);
+    else if (n > 0)
+        body(size_t{0}, n);
+}
+
+// Lowers `least` to `value` when that is smaller, from any thread: pieces
+// that finish in any order agree on the first shot that failed.
+inline void lower_atomically(std::atomic<size_t>& least, size_t value) {
+    size_t seen = least.load();
+    while (value < seen && !least.compare_exchange_weak(seen, value)) {
+    }
 }
 
 // Calls body(i) for every i in [0, n), in parallel.

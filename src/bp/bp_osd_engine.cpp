@@ -1,24 +1,15 @@
 #include "bp/bp_osd_engine.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 
+#include "base/setting_text.h"
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
 #include "bp/decode_rows.h"
 
 namespace vornex {
-
-namespace {
-
-std::string shortest(double x) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
-}
-
-}  // namespace
 
 Status validate_column_error_rates(std::span<const double> rates, size_t n_qubits) {
     if (rates.size() != n_qubits)
@@ -28,6 +19,14 @@ Status validate_column_error_rates(std::span<const double> rates, size_t n_qubit
         if (!(rates[q] >= 0.0 && rates[q] <= 1.0))
             return value_error("error_channel[" + std::to_string(q) + "] must be in [0, 1], got " + shortest(rates[q]));
     return ok_status();
+}
+
+ColumnPriors column_priors(std::span<const double> rates) {
+    ColumnPriors priors;
+    priors.llr.resize(rates.size());
+    for (size_t q = 0; q < rates.size(); ++q) priors.llr[q] = bp_prior_llr(rates[q]);
+    priors.all_positive = std::all_of(priors.llr.begin(), priors.llr.end(), [](double l) { return l > 0.0; });
+    return priors;
 }
 
 Result<BpOsdEngine> BpOsdEngine::create(const CheckList& check_to_qubits, size_t n_qubits,
@@ -40,12 +39,11 @@ Result<BpOsdEngine> BpOsdEngine::create(const CheckList& check_to_qubits, size_t
     BpOsdEngine engine;
     engine.graph_ = std::move(graph).value();
     engine.settings_ = settings;
-    engine.prior_llr_.resize(n_qubits);
-    for (size_t q = 0; q < n_qubits; ++q) engine.prior_llr_[q] = bp_prior_llr(column_error_rates[q]);
+    ColumnPriors priors = column_priors(column_error_rates);
+    engine.prior_llr_ = std::move(priors.llr);
+    engine.all_priors_positive_ = priors.all_positive;
     OsdScratch scratch;
     engine.rank_ = gf2_rank(engine.graph_, scratch);
-    engine.all_priors_positive_ =
-        std::all_of(engine.prior_llr_.begin(), engine.prior_llr_.end(), [](double l) { return l > 0.0; });
     engine.event_free_ = EventFreeBp::build(engine.graph_, engine.prior_llr_, settings.bp);
     return engine;
 }

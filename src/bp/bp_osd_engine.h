@@ -105,4 +105,12 @@ BpOsdSettings defined_bp_osd_settings();
 // Checks the length of a per-column error-rate list and its values.
 Status validate_column_error_rates(std::span<const double> rates, size_t n_qubits);
 
+// Prior log-likelihood ratios of the columns, and whether every one is
+// positive (an empty syndrome then decodes to no flips without BP).
+struct ColumnPriors {
+    std::vector<double> llr;
+    bool all_positive = false;
+};
+ColumnPriors column_priors(std::span<const double> rates);
+
 }  // namespace vornex

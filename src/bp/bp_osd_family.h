@@ -24,6 +24,7 @@
 #include "base/result.h"
 #include "base/thread_scratch.h"
 #include "bp/bp_osd_engine.h"
+#include "bp/decode_rows.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
 
@@ -57,14 +58,7 @@ public:
     const ModelObservables* model() const { return model_.get(); }
     // One shot's observable flips through the configurable engine, with the
     // workspace of the worker thread (one predictor per piece of the split).
-    auto make_predictor() const {
-        return [this, lease = std::make_shared<ScratchLease<BpOsdEngine::Workspace>>(),
-                correction = std::vector<uint8_t>(engine_->n_qubits())](std::span<const uint8_t> row,
-                                                                         std::span<uint8_t> flips) mutable {
-            engine_->decode_into(row, correction, lease->get());
-            model_->map.apply(correction, flips);
-        };
-    }
+    auto make_predictor() const { return engine_predictor(*engine_, *model_); }
 
     Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome);
     Result<std::vector<uint8_t>> decode_timed(std::span<const uint8_t> syndrome, double max_latency_ms);

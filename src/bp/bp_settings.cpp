@@ -1,51 +1,39 @@
 #include "bp/bp_settings.h"
 
-#include <charconv>
 #include <string>
+
+#include "base/setting_text.h"
 
 namespace vornex {
 
-namespace {
-
-std::string quoted(std::string_view name) {
-    std::string text;
-    text.reserve(name.size() + 2);
-    text.append(1, '\'').append(name).append(1, '\'');
-    return text;
-}
-
-// Shortest text that reads back as the same double.
-std::string shortest(double x) {
-    char buf[32];
-    const auto end = std::to_chars(buf, buf + sizeof buf, x).ptr;
-    return std::string(buf, end);
-}
-
-}  // namespace
-
 Result<BpMethod> parse_bp_method(std::string_view name) {
-    if (name == "minimum_sum" || name == "min_sum" || name == "ms") return BpMethod::MinSum;
-    if (name == "product_sum" || name == "ps") return BpMethod::ProductSum;
-    return value_error("bp_method must be 'minimum_sum' or 'product_sum', got " + quoted(name));
+    static constexpr NamedValue<BpMethod> kNames[] = {{"minimum_sum", BpMethod::MinSum},
+                                                      {"product_sum", BpMethod::ProductSum},
+                                                      {"min_sum", BpMethod::MinSum, false},
+                                                      {"ms", BpMethod::MinSum, false},
+                                                      {"ps", BpMethod::ProductSum, false}};
+    return parse_named("bp_method", name, kNames);
 }
 
 Result<BpSchedule> parse_bp_schedule(std::string_view name) {
-    if (name == "parallel") return BpSchedule::Parallel;
-    if (name == "serial") return BpSchedule::Serial;
-    return value_error("schedule must be 'parallel' or 'serial', got " + quoted(name));
+    static constexpr NamedValue<BpSchedule> kNames[] = {{"parallel", BpSchedule::Parallel},
+                                                        {"serial", BpSchedule::Serial}};
+    return parse_named("schedule", name, kNames);
 }
 
 Result<BpStop> parse_bp_stop(std::string_view name) {
-    if (name == "syndrome") return BpStop::Syndrome;
-    if (name == "posterior") return BpStop::Posterior;
-    return value_error("stop must be 'syndrome' or 'posterior', got " + quoted(name));
+    static constexpr NamedValue<BpStop> kNames[] = {{"syndrome", BpStop::Syndrome}, {"posterior", BpStop::Posterior}};
+    return parse_named("stop", name, kNames);
 }
 
 Result<OsdMethod> parse_osd_method(std::string_view name) {
-    if (name == "osd_0" || name == "osd0") return OsdMethod::Osd0;
-    if (name == "osd_e" || name == "exhaustive") return OsdMethod::Exhaustive;
-    if (name == "osd_cs" || name == "combination_sweep") return OsdMethod::CombinationSweep;
-    return value_error("osd_method must be 'osd_0', 'osd_e' or 'osd_cs', got " + quoted(name));
+    static constexpr NamedValue<OsdMethod> kNames[] = {{"osd_0", OsdMethod::Osd0},
+                                                       {"osd_e", OsdMethod::Exhaustive},
+                                                       {"osd_cs", OsdMethod::CombinationSweep},
+                                                       {"osd0", OsdMethod::Osd0, false},
+                                                       {"exhaustive", OsdMethod::Exhaustive, false},
+                                                       {"combination_sweep", OsdMethod::CombinationSweep, false}};
+    return parse_named("osd_method", name, kNames);
 }
 
 Status validate_bp_settings(const BpSettings& settings) {

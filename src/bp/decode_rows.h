@@ -1,13 +1,15 @@
 // Rows of syndromes decoded on the worker pool by a BP engine, one
-// workspace per thread.
+// workspace per thread, and a BP engine's predictor of observable flips.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
+#include "dem/model_prediction.h"
 
 namespace vornex {
 
@@ -24,6 +26,17 @@ void decode_rows_on_pool(const Engine& engine, const uint8_t* syndromes, size_t 
             engine.decode_into({syndromes + i * n_checks, n_checks}, {corrections + i * n_qubits, n_qubits},
                                lease.get());
     });
+}
+
+// One shot's observable flips through `engine`, with the worker thread's
+// workspace (one predictor per piece of a split); both arguments outlive it.
+template <class Engine>
+auto engine_predictor(const Engine& engine, const ModelObservables& model) {
+    return correction_predictor(model, engine.n_qubits(),
+                                [&engine, lease = std::make_shared<ScratchLease<typename Engine::Workspace>>()](
+                                    std::span<const uint8_t> row, std::span<uint8_t> correction) {
+                                    engine.decode_into(row, correction, lease->get());
+                                });
 }
 
 }  // namespace vornex

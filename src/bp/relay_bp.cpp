@@ -1,11 +1,11 @@
 #include "bp/relay_bp.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "base/setting_text.h"
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
 #include "base/wyrand.h"
@@ -16,13 +16,6 @@
 namespace vornex {
 
 namespace {
-
-std::string shortest(double x) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
-}
-
-std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
 // splitmix64's finaliser: leg seeds that differ in one bit share no state.
 uint64_t mix(uint64_t x) {
@@ -37,15 +30,13 @@ bool strength_ok(double g) { return g >= -1.0 && g <= 1.0; }
 }  // namespace
 
 Result<RelayWeight> parse_relay_weight(std::string_view name) {
-    if (name == "prior") return RelayWeight::Prior;
-    if (name == "count") return RelayWeight::Count;
-    return value_error("solution_weight must be 'prior' or 'count', got " + quoted(name));
+    static constexpr NamedValue<RelayWeight> kNames[] = {{"prior", RelayWeight::Prior}, {"count", RelayWeight::Count}};
+    return parse_named("solution_weight", name, kNames);
 }
 
 Result<RelayFallback> parse_relay_fallback(std::string_view name) {
-    if (name == "osd") return RelayFallback::Osd;
-    if (name == "none") return RelayFallback::None;
-    return value_error("fallback must be 'osd' or 'none', got " + quoted(name));
+    static constexpr NamedValue<RelayFallback> kNames[] = {{"osd", RelayFallback::Osd}, {"none", RelayFallback::None}};
+    return parse_named("fallback", name, kNames);
 }
 
 Status validate_relay_settings(const RelaySettings& s) {
@@ -72,10 +63,9 @@ Result<RelayBpEngine> RelayBpEngine::create(const CheckList& check_to_qubits, si
     RelayBpEngine engine;
     engine.graph_ = std::move(graph).value();
     engine.settings_ = settings;
-    engine.prior_llr_.resize(n_qubits);
-    for (size_t q = 0; q < n_qubits; ++q) engine.prior_llr_[q] = bp_prior_llr(column_error_rates[q]);
-    engine.all_priors_positive_ =
-        std::all_of(engine.prior_llr_.begin(), engine.prior_llr_.end(), [](double l) { return l > 0.0; });
+    ColumnPriors priors = column_priors(column_error_rates);
+    engine.prior_llr_ = std::move(priors.llr);
+    engine.all_priors_positive_ = priors.all_positive;
     engine.first_strength_.assign(n_qubits, settings.first_strength);
     OsdScratch scratch;
     engine.rank_ = gf2_rank(engine.graph_, scratch);

@@ -14,6 +14,7 @@
 
 #include "base/result.h"
 #include "base/thread_scratch.h"
+#include "bp/decode_rows.h"
 #include "bp/relay_bp.h"
 #include "code/check_graph.h"
 #include "dem/dem_code.h"
@@ -41,14 +42,7 @@ public:
     const RelayBpEngine& engine() const { return *engine_; }
     // The model's detectors and observables; nullptr when built from check lists.
     const ModelObservables* model() const { return model_.get(); }
-    auto make_predictor() const {
-        return [this, lease = std::make_shared<ScratchLease<RelayBpEngine::Workspace>>(),
-                correction = std::vector<uint8_t>(engine_->n_qubits())](std::span<const uint8_t> row,
-                                                                         std::span<uint8_t> flips) mutable {
-            engine_->decode_into(row, correction, lease->get());
-            model_->map.apply(correction, flips);
-        };
-    }
+    auto make_predictor() const { return engine_predictor(*engine_, *model_); }
 
     Result<std::vector<uint8_t>> decode(std::span<const uint8_t> syndrome) const;
     Result<RelayDecode> decode_report(std::span<const uint8_t> syndrome) const;

@@ -132,15 +132,9 @@ Status predict_rows_from_events(const uint8_t* in, BitRows in_layout, size_t n_s
             detail::predict_event_range(predictor, in, in_layout, out, out_layout, begin, end, fired);
         if (failure.kind == detail::RowFailure::None) return;
         const size_t code = failure.shot * 2 + (failure.kind == detail::RowFailure::NotABit ? 1 : 0);
-        size_t seen = first_bad.load();
-        while (code < seen && !first_bad.compare_exchange_weak(seen, code)) {
-        }
+        lower_atomically(first_bad, code);
     };
-    if (parallel) {
-        parallel_for_ranges(n_shots, run);
-    } else if (n_shots) {
-        run(0, n_shots);
-    }
+    for_ranges(n_shots, parallel, run);
     const size_t code = first_bad.load();
     if (code == SIZE_MAX) return ok_status();
     const size_t shot = code / 2;

@@ -116,15 +116,9 @@ Status predict_observable_rows(const uint8_t* in, BitRows in_layout, size_t n_sh
         std::vector<uint8_t> observables(out_layout.n_bits);
         const size_t bad =
             detail::predict_shot_range(predictor, in, in_layout, out, out_layout, begin, end, events, observables);
-        size_t seen = first_bad.load();
-        while (bad < seen && !first_bad.compare_exchange_weak(seen, bad)) {
-        }
+        lower_atomically(first_bad, bad);
     };
-    if (parallel) {
-        parallel_for_ranges(n_shots, run);
-    } else if (n_shots) {
-        run(0, n_shots);
-    }
+    for_ranges(n_shots, parallel, run);
     if (first_bad.load() < n_shots) return non_bit_error(in, in_layout.row_bytes(), first_bad.load());
     return ok_status();
 }

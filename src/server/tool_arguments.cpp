@@ -25,13 +25,26 @@ const OrderedJson* argument(const OrderedJson& arguments, const char* name) {
     return it == arguments.end() ? nullptr : &*it;
 }
 
+namespace {
+
+// The argument `name` as an array of at most kMaxToolChecks `entries`.
+Result<const OrderedJson*> check_sized_array(const OrderedJson& arguments, const std::string& name,
+                                             const char* entries) {
+    const OrderedJson* v = argument(arguments, name.c_str());
+    if (v == nullptr || !v->is_array()) return value_error("Missing or invalid " + name);
+    if (v->size() > kMaxToolChecks)
+        return value_error(name + " may hold at most " + std::to_string(kMaxToolChecks) + " " + entries + ", got " +
+                           std::to_string(v->size()));
+    return v;
+}
+
+}  // namespace
+
 Result<CheckList> read_check_list(const OrderedJson& arguments) {
     const Error invalid = value_error("Missing or invalid check_to_qubits");
-    const OrderedJson* v = argument(arguments, "check_to_qubits");
-    if (v == nullptr || !v->is_array()) return invalid;
-    if (v->size() > kMaxToolChecks)
-        return value_error("check_to_qubits may hold at most " + std::to_string(kMaxToolChecks) + " checks, got " +
-                           std::to_string(v->size()));
+    auto array = check_sized_array(arguments, "check_to_qubits", "checks");
+    if (!array) return array.error();
+    const OrderedJson* v = array.value();
     CheckList checks;
     checks.reserve(v->size());
     for (const auto& check : *v) {
@@ -53,11 +66,9 @@ Result<CheckList> read_check_list(const OrderedJson& arguments) {
 
 Result<std::vector<uint8_t>> read_syndrome_bytes(const OrderedJson& arguments) {
     const Error invalid = value_error("Missing or invalid syndrome");
-    const OrderedJson* v = argument(arguments, "syndrome");
-    if (v == nullptr || !v->is_array()) return invalid;
-    if (v->size() > kMaxToolChecks)
-        return value_error("syndrome may hold at most " + std::to_string(kMaxToolChecks) + " values, got " +
-                           std::to_string(v->size()));
+    auto array = check_sized_array(arguments, "syndrome", "values");
+    if (!array) return array.error();
+    const OrderedJson* v = array.value();
     std::vector<uint8_t> syndrome;
     syndrome.reserve(v->size());
     for (const auto& b : *v) {

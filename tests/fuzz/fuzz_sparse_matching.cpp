@@ -11,7 +11,7 @@
 
 #include "fuzz_input.h"
 #include "matching/sparse/sparse_engine.h"
-#include "../native/matching/sparse/sparse_reference.h"
+#include "matching/sparse/sparse_reference.h"
 
 namespace {
 

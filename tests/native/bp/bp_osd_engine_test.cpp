@@ -49,12 +49,6 @@ std::vector<double> random_rates(std::mt19937_64& rng, size_t n) {
     return p;
 }
 
-std::vector<double> llrs(const std::vector<double>& rates) {
-    std::vector<double> l;
-    for (double p : rates) l.push_back(bp_prior_llr(p));
-    return l;
-}
-
 BpSettings random_bp_settings(std::mt19937_64& rng) {
     BpSettings s;
     s.method = rng() % 2 ? BpMethod::MinSum : BpMethod::ProductSum;
@@ -78,7 +72,7 @@ TEST(BpEngineBp, MatchesPlainReferenceForEverySetting) {
     for (int trial = 0; trial < 3000; ++trial) {
         const RandomCode rc = random_code(rng);
         const auto graph = build_tanner_graph(rc.checks, rc.n_qubits).value();
-        const auto prior = llrs(random_rates(rng, rc.n_qubits));
+        const auto prior = column_priors(random_rates(rng, rc.n_qubits)).llr;
         const BpSettings settings = random_bp_settings(rng);
         const auto h = reference::parity_matrix(rc.checks, rc.n_qubits);
         const auto s = trial % 2 ? random_bits(rng, rc.checks.size())
@@ -222,7 +216,8 @@ TEST(BpEngineOsd, EveryMethodAndOrderMatchesPlainReference) {
         // Coarse posteriors and, half the time, equal weights: many ties.
         std::vector<double> post(rc.n_qubits);
         for (auto& x : post) x = static_cast<double>(static_cast<int>(rng() % 9) - 4);
-        const auto weights = trial % 2 ? std::vector<double>(rc.n_qubits, 2.0) : llrs(random_rates(rng, rc.n_qubits));
+        const auto weights = trial % 2 ? std::vector<double>(rc.n_qubits, 2.0)
+                                       : column_priors(random_rates(rng, rc.n_qubits)).llr;
         const auto s = trial % 4 == 3 ? random_bits(rng, rc.checks.size())
                                       : reference::syndrome_of(h, random_bits(rng, rc.n_qubits, 30));
         OsdScratch scratch;

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "bp/bp_models.h"
+#include "bp/bp_osd_engine.h"
 #include "bp/bp_osd.h"
 
 namespace vornex {
@@ -72,12 +73,6 @@ size_t reference_memory_bp(const BpModel& m, const std::vector<double>& prior, c
     return iterations;
 }
 
-std::vector<double> llrs(const std::vector<double>& rates) {
-    std::vector<double> l;
-    for (double p : rates) l.push_back(bp_prior_llr(p));
-    return l;
-}
-
 // Random small codes with random rates, so that no two sums tie.
 BpModel small_random_model(std::mt19937_64& rng) {
     BpModel m = testing::random_ldpc_model(rng, 4 + rng() % 8, 6 + rng() % 14, 0.0);
@@ -97,7 +92,7 @@ TEST(MemoryBp, ZeroStrengthIsPlainMinSumBitForBit) {
     for (int trial = 0; trial < 300; ++trial) {
         const BpModel m = trial % 2 ? small_random_model(rng) : testing::surface_memory_model(4, 3, 0.05);
         auto graph = build_tanner_graph(m.checks, m.n_qubits).value();
-        const std::vector<double> prior = llrs(m.rates);
+        const std::vector<double> prior = column_priors(m.rates).llr;
         const std::vector<uint8_t> s = trial % 2 ? random_syndrome(rng, m.checks.size()) : testing::sampled_syndrome(rng, m);
         BpSettings bp;
         bp.max_iterations = 1 + rng() % 40;
@@ -119,7 +114,7 @@ TEST(MemoryBp, LegsMatchThePlainReference) {
     for (int trial = 0; trial < 300; ++trial) {
         const BpModel m = small_random_model(rng);
         auto graph = build_tanner_graph(m.checks, m.n_qubits).value();
-        const std::vector<double> prior = llrs(m.rates);
+        const std::vector<double> prior = column_priors(m.rates).llr;
         const std::vector<uint8_t> s = random_syndrome(rng, m.checks.size());
         BpSettings bp;
         bp.max_iterations = 1 + rng() % 25;
@@ -223,7 +218,7 @@ TEST(RelayBp, OneLegWithoutMemoryIsPlainMinSum) {
     auto engine = RelayBpEngine::create(m.checks, m.n_qubits, m.rates, rs).value();
     ASSERT_TRUE(engine.restricts_first_leg());
     auto graph = build_tanner_graph(m.checks, m.n_qubits).value();
-    const std::vector<double> prior = llrs(m.rates);
+    const std::vector<double> prior = column_priors(m.rates).llr;
     BpSettings bp;
     bp.max_iterations = 30;
     RelayBpEngine::Workspace ws;

@@ -8,6 +8,7 @@
 
 #include "base/wyrand.h"
 #include "code/check_graph.h"
+#include "common/best_pairing.h"
 #include "common/codes.h"
 
 namespace vornex::testing {
@@ -37,18 +38,9 @@ inline double min_correction_weight(const CheckList& checks, size_t n_qubits, co
     std::vector<size_t> defects;
     for (size_t c = 0; c < syndrome.size(); ++c)
         if (syndrome[c]) defects.push_back(c);
-    const size_t d = defects.size();
-    std::vector<double> best(size_t{1} << d, inf);
-    best[0] = 0;
-    for (size_t mask = 1; mask < best.size(); ++mask) {
-        const size_t i = static_cast<size_t>(__builtin_ctzll(mask));
-        const size_t rest = mask & ~(size_t{1} << i);
-        double b = dist[defects[i] * n + n - 1] + best[rest];
-        for (size_t j = i + 1; j < d; ++j)
-            if (rest >> j & 1) b = std::min(b, dist[defects[i] * n + defects[j]] + best[rest & ~(size_t{1} << j)]);
-        best[mask] = b;
-    }
-    return best.back();
+    return best_pairing_by_subsets(
+        defects.size(), [&](size_t i, size_t j) { return dist[defects[i] * n + defects[j]]; },
+        [&](size_t i) { return dist[defects[i] * n + n - 1]; }, inf);
 }
 
 inline double weight_of(const std::vector<uint8_t>& correction, const std::vector<double>& w) {

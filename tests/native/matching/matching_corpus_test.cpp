@@ -19,9 +19,7 @@
 namespace vornex {
 namespace {
 
-using testing::random_error;
-using testing::rotated_sector_left_right;
-using testing::syndrome_of;
+using namespace testing;
 using Bytes = std::vector<uint8_t>;
 
 // FNV-1a over the corrections and their lengths, in decode order.

@@ -12,9 +12,7 @@
 namespace vornex {
 namespace {
 
-using testing::random_error;
-using testing::rotated_sector_left_right;
-using testing::syndrome_of;
+using namespace testing;
 using Bytes = std::vector<uint8_t>;
 using Weights = std::vector<std::pair<uint32_t, double>>;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/wyrand.h"
+#include "common/best_pairing.h"
 #include "matching/dense/mwpm.h"
 #include "matching/sparse/matching_graph.h"
 
@@ -86,20 +87,11 @@ inline std::vector<int64_t> all_pairs(const RandomGraph& g) {
 inline std::optional<int64_t> best_matching_by_subsets(const std::vector<int64_t>& d, uint32_t n,
                                                        const std::vector<uint32_t>& events) {
     const size_t m = size_t{n} + 1;
-    const size_t k = events.size();
-    std::vector<int64_t> best(size_t{1} << k, kUnreachable);
-    best[0] = 0;
-    for (size_t mask = 1; mask < best.size(); ++mask) {
-        const size_t i = static_cast<size_t>(__builtin_ctzll(mask));
-        const size_t rest = mask & ~(size_t{1} << i);
-        int64_t b = d[events[i] * m + n] + best[rest];
-        for (size_t j = i + 1; j < k; ++j) {
-            if (rest >> j & 1) b = std::min(b, d[events[i] * m + events[j]] + best[rest & ~(size_t{1} << j)]);
-        }
-        best[mask] = std::min(b, kUnreachable);
-    }
-    if (best.back() >= kUnreachable) return std::nullopt;
-    return best.back();
+    const int64_t best = best_pairing_by_subsets(
+        events.size(), [&](size_t i, size_t j) { return d[events[i] * m + events[j]]; },
+        [&](size_t i) { return d[events[i] * m + n]; }, kUnreachable);
+    if (best >= kUnreachable) return std::nullopt;
+    return best;
 }
 
 // Exact minimum weight through the dense engine: each event gets a boundary
