@@ -7,14 +7,6 @@
 namespace vornex {
 namespace {
 
-// splitmix64 finaliser: spreads clock and thread-id bits over the whole seed.
-uint64_t mix64(uint64_t z) {
-    z += 0x9e3779b97f4a7c15ull;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-}
-
 uint64_t fresh_thread_seed() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     const auto id = std::hash<std::thread::id>{}(std::this_thread::get_id());
@@ -22,6 +14,13 @@ uint64_t fresh_thread_seed() {
 }
 
 }  // namespace
+
+uint64_t mix64(uint64_t z) {
+    z += 0x9e3779b97f4a7c15ull;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
 
 Wyrand& thread_rng() {
     thread_local Wyrand rng(fresh_thread_seed());

@@ -39,4 +39,8 @@ Wyrand& thread_rng();
 // A seeded instance whose seed is one draw of the calling thread's generator.
 Wyrand derive_rng();
 
+// splitmix64's finaliser: inputs that differ in one bit give unrelated
+// outputs (seeds derived from counters, clocks or thread ids).
+uint64_t mix64(uint64_t z);
+
 }  // namespace vornex

@@ -17,14 +17,6 @@ namespace vornex {
 
 namespace {
 
-// splitmix64's finaliser: leg seeds that differ in one bit share no state.
-uint64_t mix(uint64_t x) {
-    x += 0x9e3779b97f4a7c15ull;
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
-    return x ^ (x >> 31);
-}
-
 bool strength_ok(double g) { return g >= -1.0 && g <= 1.0; }
 
 }  // namespace
@@ -85,7 +77,8 @@ BpSettings RelayBpEngine::bp_settings(size_t max_iterations) const {
 }
 
 void RelayBpEngine::leg_strengths(size_t r, std::span<double> out) const {
-    Wyrand rng(mix(settings_.seed ^ mix(r)));
+    // Leg seeds that differ in one bit share no state.
+    Wyrand rng(mix64(settings_.seed ^ mix64(r)));
     const double lo = settings_.strength_min, width = settings_.strength_max - settings_.strength_min;
     for (double& g : out) g = lo + width * rng.next_unit();
 }

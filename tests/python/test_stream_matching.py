@@ -2,6 +2,7 @@
 same shots), the same flips however the rounds arrive, longer streams from a short model, bad input, and memory
 that stays flat over a million rounds."""
 import math
+import os
 import pathlib
 import subprocess
 import sys
@@ -159,6 +160,8 @@ def test_bad_input_is_refused_and_changes_nothing(tmp_path):
     assert vx.StreamMatchingDecoder(no_time, detectors_per_round=1).model_rounds == 2
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's allocator cannot run under an address-space limit")
 def test_memory_stays_flat_over_a_million_rounds(tmp_path):
     # The child streams a million rounds of a distance-11 experiment under an
     # address-space cap a little above what it uses after the first 10^5.
