@@ -26,6 +26,14 @@ struct Pair {
 
 }  // namespace
 
+Result<std::shared_ptr<const EdgeCorrelations>> EdgeCorrelations::create_shared(const DetectorErrorModel& model,
+                                                                                const DemGraph& dem, bool enabled) {
+    if (!enabled) return std::shared_ptr<const EdgeCorrelations>();
+    auto built = create(model, dem);
+    if (!built) return built.error();
+    return std::make_shared<const EdgeCorrelations>(std::move(built).value());
+}
+
 Result<EdgeCorrelations> EdgeCorrelations::create(const DetectorErrorModel& model, const DemGraph& dem) {
     std::vector<Pair> pairs;
     std::vector<uint32_t> detectors;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
     // The pairs of `model`, whose graph view is `dem`. Fails, naming the
     // line, on an error that flips several edges with probability above 1/2.
     static Result<EdgeCorrelations> create(const DetectorErrorModel& model, const DemGraph& dem);
+    // create() held for sharing when `enabled`, else null (plain matching).
+    static Result<std::shared_ptr<const EdgeCorrelations>> create_shared(const DetectorErrorModel& model,
+                                                                         const DemGraph& dem, bool enabled);
 
     size_t n_edges() const { return weights_.size(); }
     // The edges b and weights w_ab implied by edge a, ascending by b.

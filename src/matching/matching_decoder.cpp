@@ -93,12 +93,8 @@ Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& mo
     const DemGraph& dem = view.value();
     // Refused decompositions are named by their instruction before any
     // merged edge is refused by its ends.
-    std::shared_ptr<const EdgeCorrelations> correlations;
-    if (enable_correlations) {
-        auto built = EdgeCorrelations::create(model, dem);
-        if (!built) return built.error();
-        correlations = std::make_shared<const EdgeCorrelations>(std::move(built).value());
-    }
+    auto correlations = EdgeCorrelations::create_shared(model, dem, enable_correlations);
+    if (!correlations) return correlations.error();
     // Second-pass weights lie between the build weights, so a correlated
     // graph resolves them even when all build weights are equal.
     auto graph = model_matching_graph(dem, "MatchingDecoder",
@@ -108,7 +104,7 @@ Result<MatchingDecoder> MatchingDecoder::from_model(const DetectorErrorModel& mo
     if (!matcher) return matcher.error();
     MatchingDecoder d;
     d.matcher_ = std::move(matcher).value();
-    d.correlations_ = std::move(correlations);
+    d.correlations_ = std::move(correlations).value();
     d.n_qubits_ = dem.edges.size();
     d.model_ = std::make_shared<const ModelObservables>(
         ModelObservables{dem.num_detectors, ObservableMap::from_graph(dem, dem.edges.size())});

@@ -1,9 +1,9 @@
 #include "uf/decoder.h"
 
-#include "dem/model_budget.h"
 #include <new>
 
 #include "base/worker_pool.h"
+#include "dem/model_budget.h"
 #include "uf/uf_core.h"
 
 namespace vornex {

@@ -1,23 +1,15 @@
 """Ctrl-C during long native calls: a child process gets SIGINT in the middle
 of each call, which must end with KeyboardInterrupt within 2 s and leave the
 object usable."""
-import os
-import signal
-import subprocess
 import sys
 import time
 
 import pytest
 
 import vornex_decoder_v3 as vx
+from signalled_child import interrupted_when_ready
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
-
-
-# The child takes Ctrl-C even when this run inherited SIGINT ignored (a job a shell without job control
-# started in the background): Python installs its KeyboardInterrupt handler only over the default.
-def sigint_by_default():
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 PRELUDE = """
@@ -93,18 +85,8 @@ def interrupt(setup, call, check):
         "except KeyboardInterrupt:\n"
         "    print('interrupted', flush=True)\n"
         f"{check}\n")
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True, preexec_fn=sigint_by_default)
-    try:
-        assert child.stdout.readline().strip() == "ready", child.stderr.read()
-        time.sleep(0.5)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=60)
-        return out, err, child.returncode, time.monotonic() - sent
-    finally:
-        child.kill()
-        child.wait()
+    out, err, code, sent = interrupted_when_ready(["-c", script], timeout=60)
+    return out, err, code, time.monotonic() - sent
 
 
 @pytest.mark.parametrize("case", sorted(CASES))

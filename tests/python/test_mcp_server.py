@@ -10,14 +10,9 @@ import time
 import pytest
 
 import vornex_decoder_v3 as vx
+from signalled_child import sigint_by_default
 
 SERVER = "import vornex_decoder_v3 as vx; r = vx.run_mcp_server(); print('returned', r)"
-
-
-# The child takes Ctrl-C even when this run inherited SIGINT ignored (a job a shell without job control
-# started in the background): Python installs its KeyboardInterrupt handler only over the default.
-def sigint_by_default():
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 class Server:

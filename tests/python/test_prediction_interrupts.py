@@ -2,14 +2,12 @@
 KeyboardInterrupt within 2 s of SIGINT, and the decoder then predicts as if it had never been
 interrupted. Each case runs in a child process sized so that the uninterrupted call would take
 about eight seconds."""
-import signal
-import subprocess
 import sys
-import time
 
 import pytest
 
 import vornex_decoder_v3 as vx
+from signalled_child import interrupted_when_ready
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
 stim = pytest.importorskip("stim")
@@ -50,26 +48,11 @@ print("same" if np.array_equal(before, after) else "different", flush=True)
 """
 
 
-# The child takes Ctrl-C even when this run inherited SIGINT ignored (see test_interrupts.py).
-def sigint_by_default():
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
-
-
 @pytest.mark.parametrize("packing", ["unpacked", "packed"])
 @pytest.mark.parametrize("family", FAMILIES)
 def test_ctrl_c_stops_a_batch_prediction_and_the_decoder_predicts_as_before(family, packing):
-    child = subprocess.Popen([sys.executable, "-c", CHILD, family, packing], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, preexec_fn=sigint_by_default)
-    try:
-        assert child.stdout.readline().strip() == "ready", child.stderr.read()
-        time.sleep(0.5)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=120)
-    finally:
-        child.kill()
-        child.wait()
-    assert child.returncode == 0, err
+    out, err, code, sent = interrupted_when_ready(["-c", CHILD, family, packing], timeout=120)
+    assert code == 0, err
     stopped, check = out.split("\n")[:2]
     assert stopped.startswith("interrupted"), out
     assert float(stopped.split()[1]) - sent < 2.0

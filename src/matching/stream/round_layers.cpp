@@ -121,12 +121,8 @@ Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::opt
     auto view = build_dem_graph(model);
     if (!view) return view.error();
     const DemGraph& graph = view.value();
-    std::shared_ptr<const EdgeCorrelations> pairs;
-    if (correlations) {
-        auto built = EdgeCorrelations::create(model, graph);
-        if (!built) return built.error();
-        pairs = std::make_shared<const EdgeCorrelations>(std::move(built).value());
-    }
+    auto pairs = EdgeCorrelations::create_shared(model, graph, correlations);
+    if (!pairs) return pairs.error();
     // The global decoder's integer weights, so that a window covering the
     // whole model matches exactly as it does.
     auto global = model_matching_graph(graph, "StreamMatchingDecoder",
@@ -211,7 +207,7 @@ Result<RoundLayers> build_round_layers(const DetectorErrorModel& model, std::opt
     for (uint32_t r = 0; r < n_rounds; ++r) layers.edge_begin[r + 1] += layers.edge_begin[r];
 
     layers.weight_scale = weights.scale;
-    layers.correlations = std::move(pairs);
+    layers.correlations = std::move(pairs).value();
     find_bulk(layers);
     layers.distance = graphlike_distance(graph);
     return layers;
