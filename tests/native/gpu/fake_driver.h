@@ -27,11 +27,10 @@ struct FakeCompiler {
 };
 
 struct FakeDevice {
-    int init_result = 0;
+    // What initialising, retaining and resetting the primary context and
+    // launching return (0: success), and how many devices there are.
+    int init_result = 0, retain_result = 0, reset_result = 0, launch_result = 0;
     int device_count = 1;
-    int retain_result = 0;
-    int reset_result = 0;
-    int launch_result = 0;
     // Returned once by the next synchronisation: an error of an earlier
     // asynchronous launch. A sticky code also becomes `sticky_code`.
     int sync_result = 0;
