@@ -7,7 +7,7 @@ Rows (all Stim circuit-level noise at strength p, rounds = distance):
 - bb: the bivariate-bicycle [[144,12,12]] Z memory of bb_circuit.py (12 rounds), p = 0.002, 0.003;
   the same four decoders.
 - belief: `surface_code:rotated_memory_x`, d = 5, 7, 9, p = 0.001, 0.003, 0.005: BeliefMatchingDecoder
-  (its defaults) against plain MatchingDecoder.
+  (its defaults: exact BP; and BP capped at radius 1 and 2) against plain MatchingDecoder and PyMatching.
 
 Every decoder sees the same sampled shots. Times are CPU microseconds per shot on one thread (ours
 run as one batch with VORNEX_NUM_THREADS=1; ldpc's decode is called per shot from Python, as it has
@@ -107,8 +107,16 @@ def belief_row(name, circuit, shots):
     results = {}
     p, t = time_ours(vx.MatchingDecoder.from_detector_error_model(dem), events)
     results["matching"] = (failures(p, actual), t)
+    import pymatching
+    peer = pymatching.Matching.from_detector_error_model(dem)
+    start = time.process_time()
+    p = peer.decode_batch(events)
+    results["pymatching"] = (failures(p, actual), (time.process_time() - start) * 1e6 / len(events))
     p, t = time_ours(vx.BeliefMatchingDecoder.from_detector_error_model(dem), events)
     results["belief_matching"] = (failures(p, actual), t)
+    for radius in (1, 2):
+        p, t = time_ours(vx.BeliefMatchingDecoder.from_detector_error_model(dem, bp_radius=radius), events)
+        results[f"belief_r{radius}"] = (failures(p, actual), t)
     row(name, results, "matching")
 
 

@@ -27,7 +27,7 @@ PARAMETER_TYPES = {
     "check_types": "Sequence[bool] | None", "base_weights": "Sequence[float] | None",
     "node_feat_dim": "int", "edge_feat_dim": "int", "hidden_size": "int", "n_layers": "int",
     "path": "str | os.PathLike[str]", "graph": "DetectorGraph", "graphs": "Sequence[DetectorGraph]",
-    "targets": "Sequence[npt.ArrayLike]", "gnn": "GNNPredecoder", "max_bp_iter": "int",
+    "targets": "Sequence[npt.ArrayLike]", "gnn": "GNNPredecoder", "max_bp_iter": "int", "bp_radius": "int | None",
     "gnn_hidden_size": "int | None", "gnn_n_layers": "int | None", "distance": "int",
     "progress": "Callable[[int, int], object] | bool | None", "error_probabilities": "npt.ArrayLike | None",
     "check_matrix": "npt.ArrayLike | Any", "detection_events": "npt.ArrayLike", "bit_packed": "bool",

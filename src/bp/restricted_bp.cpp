@@ -103,7 +103,7 @@ EventFreeBp EventFreeBp::build(const TannerGraph& g, std::span<const double> pri
 BpOutcome run_restricted_belief_propagation(const TannerGraph& g, std::span<const double> prior,
                                             std::span<const uint8_t> syndrome, const BpSettings& settings,
                                             std::span<const double> strength, const EventFreeBp& free_run,
-                                            BpMessages& m) {
+                                            BpMessages& m, size_t radius) {
     clear_region(g, m);
     m.posterior.resize(g.n_qubits);
     m.v2c.resize(g.n_edges());
@@ -129,7 +129,8 @@ BpOutcome run_restricted_belief_propagation(const TannerGraph& g, std::span<cons
     const size_t n_edges = g.n_edges();
     while (outcome.iterations < settings.max_iterations) {
         const size_t t = outcome.iterations;
-        if (!free_run.has(t + 1) || 2 * region_edges > n_edges) {
+        // A capped region is bounded by its radius: it stays restricted.
+        if (!free_run.has(t + 1) || (radius == kUnboundedRadius && 2 * region_edges > n_edges)) {
             fill_outside(g, free_run, t, m);
             return continue_belief_propagation(g, prior, syndrome, settings, strength, m, outcome);
         }
@@ -140,9 +141,10 @@ BpOutcome run_restricted_belief_propagation(const TannerGraph& g, std::span<cons
                 if (!m.qubit_marked[g.edge_qubit[e]]) m.v2c[e] = free_v2c[e];
             bp_update_check(g, c, syndrome[c] & 1, settings, m);
         }
-        // Qubits next to the new checks join with their event-free posterior.
+        // Qubits next to the new checks join with their event-free posterior
+        // (within the radius).
         const double* free_posterior = free_run.posterior(t);
-        for (; grown_checks < m.region_checks.size(); ++grown_checks) {
+        for (; t < radius && grown_checks < m.region_checks.size(); ++grown_checks) {
             const uint32_t c = m.region_checks[grown_checks];
             for (uint32_t e = g.check_offsets[c]; e < g.check_offsets[c + 1]; ++e) {
                 const uint32_t q = g.edge_qubit[e];

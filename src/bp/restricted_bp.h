@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -73,6 +74,9 @@ private:
     std::vector<double> posterior_;  // (last_ + 1) rows of n_qubits
 };
 
+// A region that grows with every iteration, as exactness needs.
+inline constexpr size_t kUnboundedRadius = std::numeric_limits<size_t>::max();
+
 // Restricted BP: the outcome and hard decision of run_belief_propagation
 // (or of run_memory_belief_propagation without resume, when strength is not
 // empty) with the settings the tables were built for. Afterwards the
@@ -81,10 +85,18 @@ private:
 // then false), everywhere; complete_posterior fills in the rest.
 // Preconditions: free_run.usable(), built from the same graph, priors,
 // settings and strengths.
+//
+// With a finite `radius` the region stops growing after `radius` steps
+// (qubits join only in the first `radius` iterations): BP then runs on the
+// fired checks' neighbourhood of that radius alone, everything beyond held at
+// its event-free values. That is an approximation, no longer whole-graph BP:
+// a message that leaves the region never comes back changed. Its error falls
+// with the radius as the influence of a syndrome bit fades with distance;
+// callers choose the radius by measuring their results against the exact run.
 BpOutcome run_restricted_belief_propagation(const TannerGraph& graph, std::span<const double> prior_llr,
                                             std::span<const uint8_t> syndrome, const BpSettings& settings,
                                             std::span<const double> strength, const EventFreeBp& free_run,
-                                            BpMessages& messages);
+                                            BpMessages& messages, size_t radius = kUnboundedRadius);
 
 // Writes the event-free posterior of iteration `iterations` to every qubit
 // outside the region of the last restricted run.

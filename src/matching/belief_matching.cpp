@@ -89,6 +89,27 @@ Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model,
 }
 
 Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp,
+                                                            size_t bp_radius) {
+    auto made = create(std::move(model), bp, nullptr);
+    if (!made) return made.error();
+    BeliefMatchingDecoder d = std::move(made).value();
+    d.bp_radius_ = bp_radius;
+    if (bp_radius == kUnboundedRadius || !d.event_free_.usable()) return d;
+    // The graph weighted as a shot's edges far from its events are: by the
+    // event-free posteriors of the last iteration.
+    const size_t last = std::min(bp.max_iterations, d.event_free_.last_iteration());
+    const double* free_llr = d.event_free_.posterior(last);
+    std::vector<double> probability(d.n_columns()), weights(d.n_edges());
+    for (size_t j = 0; j < probability.size(); ++j) probability[j] = 1.0 / (1.0 + std::exp(free_llr[j]));
+    d.edge_probabilities(probability, weights);
+    for (double& w : weights) w = matching_weight(w);
+    auto belief = SparseEdgeMatcher::create(static_cast<uint32_t>(d.n_detectors()), d.model_.edge_ends, weights);
+    if (!belief) return belief.error();
+    d.belief_matcher_ = std::make_shared<const SparseEdgeMatcher>(std::move(belief).value());
+    return d;
+}
+
+Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model, const BpSettings& bp,
                                                             std::shared_ptr<const EdgeMatcher> matcher) {
     if (auto st = validate_model(model); !st) return st.error();
     if (auto st = validate_bp_settings(bp); !st) return st.error();
@@ -123,7 +144,8 @@ Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model,
         auto sparse = SparseEdgeMatcher::create(static_cast<uint32_t>(d.model_.n_detectors), d.model_.edge_ends,
                                                 d.prior_weights_);
         if (!sparse) return sparse.error();
-        matcher = std::make_shared<const SparseEdgeMatcher>(std::move(sparse).value());
+        d.prior_matcher_ = std::make_shared<const SparseEdgeMatcher>(std::move(sparse).value());
+        matcher = d.prior_matcher_;
     }
     d.matcher_ = std::move(matcher);
     std::vector<uint32_t> observable_begin{0}, observables;
@@ -207,6 +229,70 @@ Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_into(std::s
     return outcome;
 }
 
+Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_capped(std::span<const uint8_t> syndrome,
+                                                                            std::span<uint8_t> observables,
+                                                                            Workspace& ws) const {
+    Outcome outcome;
+    std::fill(observables.begin(), observables.end(), uint8_t{0});
+    ws.events.clear();
+    for (size_t d = 0; d < syndrome.size(); ++d)
+        if (syndrome[d] & 1) ws.events.push_back(static_cast<uint32_t>(d));
+    if (ws.events.empty()) return outcome;
+    const BpOutcome bp = run_restricted_belief_propagation(columns_, prior_llr_, syndrome, bp_settings_, {},
+                                                           event_free_, ws.bp, bp_radius_);
+    outcome.bp_iterations = bp.iterations;
+    if (!ws.bp.region_clean) {
+        // The event-free tables ran out: the exact path, whole-graph weights.
+        ws.flips.resize(n_edges());
+        auto exact = decode_into(syndrome, ws.flips, observables, ws);
+        ws.fired.assign(n_detectors(), 0);  // the sparse check below expects it clear
+        return exact;
+    }
+    // Edges of the region's columns, re-weighted from their columns'
+    // posteriors (event-free ones for columns outside the region).
+    ws.edge_marked.resize(n_edges());
+    ws.overrides.clear();
+    const double* free_llr = event_free_.posterior(bp.iterations);
+    for (const uint32_t q : ws.bp.region_qubits) {
+        for (const uint32_t e : model_.column_edges[q]) {
+            if (ws.edge_marked[e]) continue;
+            ws.edge_marked[e] = 1;
+            double p = 0.0;
+            for (uint32_t k = edge_column_begin_[e]; k < edge_column_begin_[e + 1]; ++k) {
+                const uint32_t j = edge_columns_[k];
+                const double llr = ws.bp.qubit_marked[j] ? ws.bp.posterior[j] : free_llr[j];
+                const double r = 1.0 / (1.0 + std::exp(llr));
+                p = p * (1.0 - r) + r * (1.0 - p);
+            }
+            ws.overrides.push_back({e, matching_weight(p)});
+        }
+    }
+    for (const EdgeWeight& o : ws.overrides) ws.edge_marked[o.edge] = 0;
+    // The matching must fire exactly the events; the prior-weighted one otherwise.
+    auto explained = [&] {
+        auto each_end = [&](auto visit) {
+            for (const uint32_t e : ws.matched)
+                for (const uint32_t d : {model_.edge_ends[e].first, model_.edge_ends[e].second})
+                    if (d != kNoIndex) visit(d);
+        };
+        ws.fired.resize(n_detectors());
+        each_end([&](uint32_t d) { ws.fired[d] ^= 1; });
+        bool ok = true;
+        for (const uint32_t d : ws.events) ok &= ws.fired[d] == 1;
+        each_end([&](uint32_t d) { ok &= ws.fired[d] == (syndrome[d] & 1); });
+        each_end([&](uint32_t d) { ws.fired[d] = 0; });
+        return ok;
+    };
+    if (!belief_matcher_->match_with_overrides(ws.events, ws.overrides, ws.matched).ok() || !explained()) {
+        outcome.used_belief_weights = false;
+        if (auto status = prior_matcher_->match_with_overrides(ws.events, {}, ws.matched); !status)
+            return status.error();
+    }
+    for (const uint32_t e : ws.matched)
+        for (const uint32_t o : model_.edge_observables[e]) observables[o] ^= 1;
+    return outcome;
+}
+
 Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::span<const uint8_t> events,
                                                                         size_t n_shots, bool bit_packed,
                                                                         bool parallel, bool plain) const {
@@ -231,6 +317,8 @@ Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::spa
             };
             if (plain) {
                 if (auto st = decode_plain_into(row, ws.flips, observables); !st) record(st.error());
+            } else if (capped()) {
+                if (auto outcome = decode_capped(row, observables, ws); !outcome) record(outcome.error());
             } else if (auto outcome = decode_into(row, ws.flips, observables, ws); !outcome) {
                 record(outcome.error());
             }

@@ -25,7 +25,9 @@ std::unique_ptr<BeliefMatchingDecoder> build(const Args& args) {
     ModelArg model_arg(args, 0);
     auto model = unwrap(matching_model_from(*model_arg));
     const BpSettings bp = bp_settings_argument(args, 1, belief_bp_defaults());
-    return std::make_unique<BeliefMatchingDecoder>(unwrap(BeliefMatchingDecoder::create(std::move(model), bp)));
+    const size_t radius = optional_count(args, 6).value_or(kUnboundedRadius);
+    return std::make_unique<BeliefMatchingDecoder>(
+        unwrap(BeliefMatchingDecoder::create(std::move(model), bp, radius)));
 }
 
 // The shared batch prediction with one more choice: plain=True matches with
@@ -47,7 +49,7 @@ ModuleItem& belief_matching_decoder_class() {
     static ClassSpec spec =
         model_class<build>("BeliefMatchingDecoder",
                            "max_iter=20, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
-                           "stop='syndrome'")
+                           "stop='syndrome', bp_radius=None")
             .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
             .method<predict_observables_batch>(
                 "predict_observables_batch($self, detection_events, *, bit_packed=False, plain=False)",

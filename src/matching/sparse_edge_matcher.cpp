@@ -1,6 +1,7 @@
 #include "matching/sparse_edge_matcher.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "base/thread_scratch.h"
@@ -18,6 +19,9 @@ struct EdgeMatcherScratch {
     std::vector<EdgeWeight> overrides;   // per pair: its weight in this call
     std::vector<sparse::NodeId> fired;   // detectors of this call's syndrome
     std::vector<uint32_t> matched;       // pairs the correction runs along
+    // Sparse calls: both hold their "none" value between calls.
+    std::vector<int64_t> override_discrete;  // per caller edge: this call's rounded weight, or -1
+    std::vector<uint32_t> pair_chosen;       // per pair: the edge carrying it in this call, or kNoIndex
     bool busy = false;
 };
 
@@ -60,11 +64,21 @@ Result<SparseEdgeMatcher> SparseEdgeMatcher::create(uint32_t n_detectors,
 
     SparseEdgeMatcher m;
     m.n_edges_ = edge_ends.size();
+    m.build_discrete_ = discrete;
+    m.edge_pair_.assign(edge_ends.size(), kNoIndex);
+    const double top = weights.empty() ? 0.0 : *std::max_element(weights.begin(), weights.end());
+    const bool all_equal = std::all_of(weights.begin(), weights.end(), [&](double w) { return w == top; });
+    // The rounding discretise_weights_into applied (all-equal weights all became 1).
+    m.build_scale_ = all_equal ? (top > 0.0 ? 1.0 / top : 1.0)
+                               : static_cast<double>(sparse::kDiscreteWeightScale) / top;
     m.pair_begin_.push_back(0);
     std::vector<sparse::GraphEdge> pairs;
     for (const auto& [first, at] : first_of_pair) {
         const uint32_t pair = static_cast<uint32_t>(pairs.size());
-        for (size_t i = at; i < order.size() && key(order[i]) == key(first); ++i) m.pair_edges_.push_back(order[i]);
+        for (size_t i = at; i < order.size() && key(order[i]) == key(first); ++i) {
+            m.pair_edges_.push_back(order[i]);
+            m.edge_pair_[order[i]] = pair;
+        }
         m.pair_begin_.push_back(static_cast<uint32_t>(m.pair_edges_.size()));
         const auto members = std::span<const uint32_t>(m.pair_edges_).subspan(m.pair_begin_[pair]);
         const uint32_t best = lightest(members, discrete);
@@ -114,6 +128,50 @@ Status SparseEdgeMatcher::match(std::span<const uint8_t> syndrome, std::span<con
     std::fill(edge_flips.begin(), edge_flips.end(), uint8_t{0});
     for (const uint32_t p : s.matched) edge_flips[chosen[p]] = 1;
     return ok_status();
+}
+
+Status SparseEdgeMatcher::match_with_overrides(std::span<const uint32_t> fired,
+                                               std::span<const EdgeWeight> overrides,
+                                               std::vector<uint32_t>& matched) const {
+    ScratchLease<EdgeMatcherScratch> lease;
+    EdgeMatcherScratch& s = lease.get();
+    if (s.override_discrete.size() < n_edges_) s.override_discrete.resize(n_edges_, -1);
+    if (s.pair_chosen.size() < build_chosen_.size()) s.pair_chosen.resize(build_chosen_.size(), kNoIndex);
+    s.overrides.clear();
+    s.fired.assign(fired.begin(), fired.end());
+    size_t written = 0;  // overrides[0, written) are in override_discrete
+    // Puts the scratch back to "none" whatever the outcome.
+    auto finish = [&](Status status) {
+        for (size_t k = 0; k < written; ++k) s.override_discrete[overrides[k].edge] = -1;
+        for (const EdgeWeight& o : s.overrides) s.pair_chosen[static_cast<uint32_t>(o.edge)] = kNoIndex;
+        return status;
+    };
+    for (; written < overrides.size(); ++written) {
+        const auto [e, w] = overrides[written];
+        if (e >= n_edges_ || !std::isfinite(w) || w < 0)
+            return finish(value_error("override of edge " + std::to_string(e) + " with weight " + std::to_string(w) +
+                                      ": edges run below " + std::to_string(n_edges_) +
+                                      ", weights must be finite and >= 0"));
+        s.override_discrete[e] = std::llround(w * build_scale_);
+    }
+    for (const EdgeWeight& o : overrides) {
+        const uint32_t p = edge_pair_[o.edge];
+        if (p == kNoIndex || s.pair_chosen[p] != kNoIndex) continue;
+        // The pair's lightest edge under this call's weights, the first on a tie.
+        uint32_t best = kNoIndex;
+        int64_t best_weight = 0;
+        for (uint32_t k = pair_begin_[p]; k < pair_begin_[p + 1]; ++k) {
+            const uint32_t e = pair_edges_[k];
+            const int64_t w = s.override_discrete[e] >= 0 ? s.override_discrete[e] : build_discrete_[e];
+            if (best == kNoIndex || w < best_weight) best = e, best_weight = w;
+        }
+        s.pair_chosen[p] = best;
+        s.overrides.push_back({p, static_cast<double>(best_weight)});
+    }
+    if (auto status = matcher_->match_edges(s.fired, s.matched, s.overrides); !status) return finish(status);
+    matched.clear();
+    for (const uint32_t p : s.matched) matched.push_back(s.pair_chosen[p] != kNoIndex ? s.pair_chosen[p] : build_chosen_[p]);
+    return finish(ok_status());
 }
 
 }  // namespace vornex

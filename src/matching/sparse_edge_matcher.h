@@ -32,6 +32,16 @@ public:
     Status match(std::span<const uint8_t> syndrome, std::span<const double> weights,
                  std::span<uint8_t> edge_flips) const override;
 
+    // A matching of the `fired` detectors under the build weights with a few
+    // edges re-weighted for this call (caller's edge ids, real weights at the
+    // build weights' scale; each edge at most once): only the pairs of those
+    // edges are touched, so the call costs the overrides and the matching,
+    // never a pass over every edge. `matched` gets the caller's edges of the
+    // matching (overwritten). Fails with the engine's text, or on an edge out
+    // of range or a negative or non-finite weight.
+    Status match_with_overrides(std::span<const uint32_t> fired, std::span<const EdgeWeight> overrides,
+                                std::vector<uint32_t>& matched) const;
+
 private:
     SparseEdgeMatcher() = default;
 
@@ -40,6 +50,9 @@ private:
     std::vector<uint32_t> pair_begin_;     // per pair + 1: offsets into pair_edges_
     std::vector<uint32_t> pair_edges_;     // the caller's edges of each pair, in input order
     std::vector<uint32_t> build_chosen_;   // per pair: its lightest edge under the build weights
+    std::vector<int64_t> build_discrete_;  // per caller edge: its build weight, rounded
+    std::vector<uint32_t> edge_pair_;      // per caller edge: its pair (kNoIndex for a self-loop)
+    double build_scale_ = 1.0;             // real weight -> rounded, as the build weights were
 };
 
 }  // namespace vornex

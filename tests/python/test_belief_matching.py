@@ -50,6 +50,28 @@ def test_plain_matching_matches_the_peer_and_belief_matching_is_not_worse():
     assert fails[1] <= fails[0]
 
 
+def test_radius_capped_bp_keeps_the_exact_runs_predictions_and_failures():
+    circuit, dem = surface(5, 0.005)
+    det, obs = circuit.compile_detector_sampler(seed=17).sample(1500, separate_observables=True)
+    det = det.astype(np.uint8)
+    exact = vx.BeliefMatchingDecoder(dem).predict_observables_batch(det)
+    assert np.array_equal(exact, vx.BeliefMatchingDecoder(dem, bp_radius=None).predict_observables_batch(det))
+    fails = np.count_nonzero((exact != obs).any(axis=1))
+    for radius in (1, 20):
+        dec = vx.BeliefMatchingDecoder(dem, bp_radius=radius)
+        capped = dec.predict_observables_batch(det)
+        for row, pred in zip(det[:30], capped[:30]):
+            assert np.array_equal(dec.predict_observables(row), pred)
+        disagreements = np.count_nonzero((capped != exact).any(axis=1))
+        # Held-back messages and far edges at their last event-free weights change almost nothing here
+        # (0 of 1500 shots at either radius; radius 0, no BP at all, changes 5).
+        assert disagreements <= 2, radius
+        # Paired shots: three standard deviations of the disagreements.
+        assert np.count_nonzero((capped != obs).any(axis=1)) <= fails + 3 * max(1, disagreements) ** 0.5
+    with pytest.raises(ValueError, match="^bp_radius must be >= 0, got -1$"):
+        vx.BeliefMatchingDecoder(dem, bp_radius=-1)
+
+
 def test_plain_matching_is_the_matching_decoder_and_events_come_in_any_layout():
     circuit, dem = surface(5, 0.005)
     det = circuit.compile_detector_sampler(seed=5).sample(500)

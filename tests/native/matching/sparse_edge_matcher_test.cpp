@@ -104,6 +104,60 @@ TEST(SparseEdgeMatcher, EachCallMatchesAtMinimumWeightUnderItsOwnWeights) {
     EXPECT_GT(matched, 1500u);
 }
 
+// A call with a few overrides matches at the weight of a dense call whose
+// weights are the build weights with those entries replaced (overrides kept
+// below the heaviest build weight, so both round at the same scale), and
+// leaves nothing behind for the next call.
+TEST(SparseEdgeMatcher, OverridesMatchAsTheDenseCallWithTheSameWeights) {
+    Wyrand rng(29);
+    size_t compared = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const WeightedGraph g = random_graph(rng);
+        if (g.ends.empty()) continue;
+        const SparseEdgeMatcher matcher = SparseEdgeMatcher::create(g.n, g.ends, g.weights).value();
+        const double top = *std::max_element(g.weights.begin(), g.weights.end());
+        std::vector<double> dense = g.weights;
+        std::vector<EdgeWeight> overrides;
+        for (uint32_t k = 0; k < g.ends.size(); ++k)
+            if (rng.next_unit() < 0.3) overrides.push_back({k, dense[k] = rng.next_unit() * top});
+        std::vector<uint8_t> syndrome(g.n, 0);
+        std::vector<uint32_t> events;
+        for (uint32_t v = 0; v < g.n; ++v)
+            if (rng.next_unit() < 0.4) syndrome[v] = 1, events.push_back(v);
+        std::vector<uint8_t> flips(g.ends.size());
+        std::vector<uint32_t> matched;
+        const Status want = matcher.match(syndrome, dense, flips);
+        const Status got = matcher.match_with_overrides(events, overrides, matched);
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        ASSERT_EQ(got.ok(), want.ok());
+        if (!want.ok()) continue;
+        const std::vector<int64_t> integer = sparse::discretise_weights(dense).value();
+        int64_t want_total = 0, got_total = 0;
+        std::vector<uint8_t> parity(g.n, 0);
+        for (size_t k = 0; k < flips.size(); ++k) want_total += flips[k] ? integer[k] : 0;
+        for (const uint32_t k : matched) {
+            got_total += integer[k];
+            for (uint32_t x : {g.ends[k].first, g.ends[k].second})
+                if (x != kNoIndex) parity[x] ^= 1;
+        }
+        EXPECT_EQ(parity, syndrome);
+        EXPECT_EQ(got_total, want_total);
+        // The build weights are back: no overrides now match as a call with none.
+        ASSERT_TRUE(matcher.match(syndrome, {}, flips).ok());
+        ASSERT_TRUE(matcher.match_with_overrides(events, {}, matched).ok());
+        std::vector<uint8_t> again(g.ends.size(), 0);
+        for (const uint32_t k : matched) again[k] = 1;
+        EXPECT_EQ(again, flips);
+        ++compared;
+    }
+    EXPECT_GT(compared, 200u);
+    const WeightedGraph g = random_graph(rng);
+    const SparseEdgeMatcher matcher = SparseEdgeMatcher::create(g.n, g.ends, g.weights).value();
+    std::vector<uint32_t> matched;
+    const EdgeWeight bad[] = {{static_cast<uint32_t>(g.ends.size()), 1.0}};
+    EXPECT_FALSE(matcher.match_with_overrides({}, bad, matched).ok());
+}
+
 TEST(SparseEdgeMatcher, RefusesMismatchedLengths) {
     const std::vector<std::pair<uint32_t, uint32_t>> ends{{0, 1}, {1, kNoIndex}};
     EXPECT_EQ(SparseEdgeMatcher::create(2, ends, std::vector<double>{1.0}).error().message,
