@@ -21,6 +21,11 @@ BpSettings belief_bp_defaults() {
     return s;
 }
 
+// The keywords after the model, with those defaults.
+constexpr const char* kKeywords =
+    "max_iter=20, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', stop='syndrome', "
+    "bp_radius=None";
+
 std::unique_ptr<BeliefMatchingDecoder> build(const Args& args) {
     ModelArg model_arg(args, 0);
     auto model = unwrap(matching_model_from(*model_arg));
@@ -46,10 +51,7 @@ PyObject* predict_observables_batch(const BeliefMatchingDecoder& decoder, const 
 
 ModuleItem& belief_matching_decoder_class() {
     using D = BeliefMatchingDecoder;
-    static ClassSpec spec =
-        model_class<build>("BeliefMatchingDecoder",
-                           "max_iter=20, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
-                           "stop='syndrome', bp_radius=None")
+    static ClassSpec spec = model_class<build>("BeliefMatchingDecoder", kKeywords)
             .method<predict_observables_method<D>>(kPredictSignature, kPredictDoc)
             .method<predict_observables_batch>(
                 "predict_observables_batch($self, detection_events, *, bit_packed=False, plain=False)",
