@@ -78,6 +78,15 @@ constexpr DecoderFamily kFamilies[] = {
                 "errors (Y errors, hook errors) flip with them, then exact matching again; fewer failures than "
                 "matching at circuit-level noise for about twice its time.",
      .options = "enable_correlations=true"},
+    {.name = "belief_correlated",
+     .class_name = "BeliefCorrelatedDecoder",
+     .aliases = "",
+     .hyperedges = false,
+     .exact = false,
+     .summary = "Correlated matching whose first pass matches on belief-propagation weights: uses the shot's events "
+                "through BP and the decomposed errors' edge pairs together; fewer failures than correlated matching "
+                "at circuit-level noise, at belief-matching's cost (BP per shot): pick it when failures matter more "
+                "than time."},
     {.name = "stream_matching",
      .class_name = "StreamMatchingDecoder",
      .aliases = "",

@@ -191,6 +191,26 @@ Status BeliefMatchingDecoder::decode_plain_into(std::span<const uint8_t> syndrom
     return ok_status();
 }
 
+size_t BeliefMatchingDecoder::belief_weights(std::span<const uint8_t> syndrome, Workspace& ws) const {
+    ws.bit_syndrome.resize(syndrome.size());
+    for (size_t d = 0; d < syndrome.size(); ++d) ws.bit_syndrome[d] = syndrome[d] & 1;
+    size_t iterations = 0;
+    if (event_free_.usable()) {
+        iterations = run_restricted_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_, {},
+                                                       event_free_, ws.bp)
+                         .iterations;
+        complete_posterior(columns_, event_free_, iterations, ws.bp);
+    } else {
+        iterations = run_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_, ws.bp).iterations;
+    }
+    // Posterior LLRs become probabilities in place, then edge weights.
+    for (double& l : ws.bp.posterior) l = 1.0 / (1.0 + std::exp(l));
+    ws.weights.resize(n_edges());
+    edge_probabilities(ws.bp.posterior, ws.weights);
+    for (double& w : ws.weights) w = matching_weight(w);
+    return iterations;
+}
+
 Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_into(std::span<const uint8_t> syndrome,
                                                                           std::span<uint8_t> edge_flips,
                                                                           std::span<uint8_t> observables,
@@ -204,20 +224,7 @@ Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_into(std::s
         std::fill(observables.begin(), observables.end(), uint8_t{0});
         return outcome;
     }
-    if (event_free_.usable()) {
-        outcome.bp_iterations = run_restricted_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_,
-                                                                  {}, event_free_, ws.bp)
-                                    .iterations;
-        complete_posterior(columns_, event_free_, outcome.bp_iterations, ws.bp);
-    } else {
-        outcome.bp_iterations =
-            run_belief_propagation(columns_, prior_llr_, ws.bit_syndrome, bp_settings_, ws.bp).iterations;
-    }
-    // Posterior LLRs become probabilities in place, then edge weights.
-    for (double& l : ws.bp.posterior) l = 1.0 / (1.0 + std::exp(l));
-    ws.weights.resize(n_edges());
-    edge_probabilities(ws.bp.posterior, ws.weights);
-    for (double& w : ws.weights) w = matching_weight(w);
+    outcome.bp_iterations = belief_weights(syndrome, ws);
     const bool belief_ok = matcher_->match(ws.bit_syndrome, ws.weights, edge_flips).ok() &&
                            explains(ws.bit_syndrome, edge_flips, ws);
     if (!belief_ok) {

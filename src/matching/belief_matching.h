@@ -116,6 +116,11 @@ public:
     // posteriors), combined as independent flips.
     void edge_probabilities(std::span<const double> column_probability, std::span<double> out) const;
 
+    // This shot's matching weight of every edge from BP's posteriors, into
+    // ws.weights (n_edges entries), for a syndrome of n_detectors bytes with
+    // at least one event; returns the number of BP iterations run.
+    size_t belief_weights(std::span<const uint8_t> syndrome, Workspace& ws) const;
+
     // Decodes one syndrome of n_detectors bytes into edge flips (n_edges
     // bytes) and observable flips (n_observables bytes). Fails only when
     // neither the belief weights nor the priors admit a matching (an odd

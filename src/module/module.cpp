@@ -43,6 +43,7 @@ ItemFactory const kRegistry[] = {
     rotated_surface_code_class,
     matching_decoder_class,
     belief_matching_decoder_class,
+    belief_correlated_decoder_class,
     weighted_union_find_decoder_class,
     learned_matching_decoder_class,
     relay_bp_decoder_class,

@@ -30,6 +30,7 @@ ModuleItem& detector_error_model_class();
 ModuleItem& rotated_surface_code_class();
 ModuleItem& matching_decoder_class();
 ModuleItem& belief_matching_decoder_class();
+ModuleItem& belief_correlated_decoder_class();
 ModuleItem& weighted_union_find_decoder_class();
 ModuleItem& learned_matching_decoder_class();
 ModuleItem& stream_matching_decoder_class();
