@@ -11,33 +11,136 @@
 
 namespace vornex {
 
+namespace {
+
+double flip_either(double p, double q) { return p * (1.0 - q) + q * (1.0 - p); }
+
+}  // namespace
+
+CorrectionScore CorrectionScore::create(const MatchingModel& model) {
+    const size_t n_edges = model.edge_ends.size();
+    std::vector<double> single(n_edges, 0.0);
+    std::vector<std::pair<uint64_t, double>> pairs;  // (a << 32 | b, probability), a < b
+    std::vector<uint32_t> edges;
+    for (size_t j = 0; j < model.column_probability.size(); ++j) {
+        // A component listed twice cancels.
+        edges.assign(model.column_edges[j].begin(), model.column_edges[j].end());
+        std::sort(edges.begin(), edges.end());
+        size_t kept = 0;
+        for (size_t i = 0; i < edges.size();) {
+            size_t k = i;
+            while (k < edges.size() && edges[k] == edges[i]) ++k;
+            if ((k - i) % 2) edges[kept++] = edges[i];
+            i = k;
+        }
+        const double p = model.column_probability[j];
+        if (kept == 1) single[edges[0]] = flip_either(single[edges[0]], p);
+        if (kept == 2) pairs.emplace_back(uint64_t{edges[0]} << 32 | edges[1], p);
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    CorrectionScore s;
+    s.single_.resize(n_edges);
+    for (size_t e = 0; e < n_edges; ++e) s.single_[e] = matching_weight(single[e]);
+    s.begin_.assign(n_edges + 1, 0);
+    std::vector<std::pair<uint32_t, EdgeWeight>> merged;
+    for (size_t i = 0; i < pairs.size();) {
+        double p = 0.0;
+        size_t k = i;
+        for (; k < pairs.size() && pairs[k].first == pairs[i].first; ++k) p = flip_either(p, pairs[k].second);
+        const auto a = static_cast<uint32_t>(pairs[i].first >> 32);
+        const auto b = static_cast<uint32_t>(pairs[i].first);
+        merged.push_back({a, {b, matching_weight(p)}});
+        ++s.begin_[a + 1];
+        i = k;
+    }
+    for (size_t e = 0; e < n_edges; ++e) s.begin_[e + 1] += s.begin_[e];
+    for (const auto& m : merged) s.partners_.push_back(m.second);  // already ordered by a, then b
+    return s;
+}
+
+double CorrectionScore::score(std::span<const uint32_t> edges, Workspace& ws) const {
+    ws.sorted.assign(edges.begin(), edges.end());
+    std::sort(ws.sorted.begin(), ws.sorted.end());
+    ws.savings.clear();
+    double total = 0.0;
+    for (const uint32_t a : ws.sorted) {
+        total += single_[a];
+        for (uint32_t k = begin_[a]; k < begin_[a + 1]; ++k) {
+            const EdgeWeight& partner = partners_[k];
+            const double saving = single_[a] + single_[partner.edge] - partner.weight;
+            if (saving > 0 && std::binary_search(ws.sorted.begin(), ws.sorted.end(), partner.edge))
+                ws.savings.push_back({saving, a, partner.edge});
+        }
+    }
+    // Largest saving first; ties in edge order, so the score does not depend on the input's order.
+    std::sort(ws.savings.begin(), ws.savings.end(), [](const Saving& x, const Saving& y) {
+        if (x.saving != y.saving) return x.saving > y.saving;
+        return x.a != y.a ? x.a < y.a : x.b < y.b;
+    });
+    ws.used.assign(ws.sorted.size(), 0);
+    auto position = [&](uint32_t e) {
+        return static_cast<size_t>(std::lower_bound(ws.sorted.begin(), ws.sorted.end(), e) - ws.sorted.begin());
+    };
+    for (const Saving& s : ws.savings) {
+        const size_t i = position(s.a), j = position(s.b);
+        if (ws.used[i] || ws.used[j]) continue;
+        ws.used[i] = ws.used[j] = 1;
+        total -= s.saving;
+    }
+    return total;
+}
+
 Result<BeliefCorrelatedDecoder> BeliefCorrelatedDecoder::create(const DetectorErrorModel& model,
                                                                 const BpSettings& bp) {
     auto matching = MatchingDecoder::from_model(model, true);
     if (!matching) return matching.error();
     auto columns = matching_model_from(model);
     if (!columns) return columns.error();
+    BeliefCorrelatedDecoder d;
+    d.score_ = std::make_shared<const CorrectionScore>(CorrectionScore::create(columns.value()));
     auto belief = BeliefMatchingDecoder::create(std::move(columns).value(), bp);
     if (!belief) return belief.error();
-    BeliefCorrelatedDecoder d;
     d.belief_ = std::make_shared<const BeliefMatchingDecoder>(std::move(belief).value());
     d.matching_ = std::make_shared<const MatchingDecoder>(std::move(matching).value());
     return d;
 }
 
-Status BeliefCorrelatedDecoder::predict_into(std::span<const uint8_t> events, sparse::ObsMask& observables,
-                                             Workspace& ws) const {
+Result<BeliefCorrelatedDecoder::Choice> BeliefCorrelatedDecoder::predict_into(std::span<const uint8_t> events,
+                                                                              sparse::ObsMask& observables,
+                                                                              Workspace& ws) const {
     ws.fired.clear();
     for (size_t i = 0; i < events.size(); ++i)
         if (events[i] & 1) ws.fired.push_back(static_cast<sparse::NodeId>(i));
     observables = 0;
-    if (ws.fired.empty()) return ok_status();
+    if (ws.fired.empty()) return Choice::Correlated;
+    sparse::ObsMask flips[3] = {0, 0, 0};
+    if (auto st = matching_->match(ws.fired, true, {}, flips[0], &ws.edges[0]); !st) return st.error();
+
     belief_->belief_weights(events, ws.belief);
-    // Both decoders read the same graph view, so belief edge e is engine edge e.
+    // Both read the same graph view, so belief edge e is the engine's edge e.
     ws.weights.resize(n_edges());
-    for (size_t e = 0; e < ws.weights.size(); ++e)
-        ws.weights[e] = {static_cast<uint32_t>(e), ws.belief.weights[e]};
-    return matching_->match(ws.fired, true, ws.weights, observables);
+    for (size_t e = 0; e < n_edges(); ++e) ws.weights[e] = {static_cast<uint32_t>(e), ws.belief.weights[e]};
+    const ExactMatcher& matcher = matching_->matcher();
+    if (auto st = matcher.match_edges(ws.fired, ws.edges[1], ws.weights, &flips[1]); !st) return st.error();
+    // The second pass from the belief-weighted first pass: the implied
+    // weights are appended after the belief ones, so the lower wins (the
+    // shot's list is read whole before anything is appended).
+    const size_t n_belief = ws.weights.size();
+    matching_->correlations()->second_pass_weights(ws.edges[1], ws.weights, ws.implied, ws.weights);
+    if (ws.weights.size() == n_belief) {
+        ws.edges[2] = ws.edges[1];
+        flips[2] = flips[1];
+    } else if (auto st = matcher.match_edges(ws.fired, ws.edges[2], ws.weights, &flips[2]); !st) {
+        return st.error();
+    }
+    size_t best = 0;
+    double best_score = score_->score(ws.edges[0], ws.score);
+    for (size_t c : {size_t{2}, size_t{1}}) {
+        const double s = score_->score(ws.edges[c], ws.score);
+        if (s < best_score) best = c, best_score = s;
+    }
+    observables = flips[best];
+    return static_cast<Choice>(best);
 }
 
 Result<std::vector<uint8_t>> BeliefCorrelatedDecoder::predict_observables(std::span<const uint8_t> events,
@@ -56,9 +159,9 @@ Result<std::vector<uint8_t>> BeliefCorrelatedDecoder::predict_observables(std::s
         return [&, lease = std::make_shared<ScratchLease<Workspace>>()](std::span<const uint8_t> row,
                                                                        std::span<uint8_t> observables) {
             sparse::ObsMask flips = 0;
-            if (auto st = predict_into(row, flips, lease->get()); !st) {
+            if (auto choice = predict_into(row, flips, lease->get()); !choice) {
                 std::lock_guard guard(failure_lock);
-                if (failure.empty()) failure = st.error().message;
+                if (failure.empty()) failure = choice.error().message;
                 return;
             }
             for (size_t o = 0; o < observables.size(); ++o) observables[o] = static_cast<uint8_t>((flips >> o) & 1);
