@@ -83,10 +83,9 @@ constexpr DecoderFamily kFamilies[] = {
      .aliases = "",
      .hyperedges = false,
      .exact = false,
-     .summary = "Correlated matching whose first pass matches on belief-propagation weights: uses the shot's events "
-                "through BP and the decomposed errors' edge pairs together; fewer failures than correlated matching "
-                "at circuit-level noise, at belief-matching's cost (BP per shot): pick it when failures matter more "
-                "than time."},
+     .summary = "Correlated, belief-weighted and belief-then-correlated matching per shot, keeping the correction "
+                "the model's errors explain at the least weight: fewer failures than correlated matching at "
+                "circuit-level noise, at the cost of BP per shot; pick it when failures matter more than time."},
     {.name = "stream_matching",
      .class_name = "StreamMatchingDecoder",
      .aliases = "",

@@ -1,5 +1,5 @@
-// BeliefCorrelatedDecoder: BP posteriors as the first pass's weights of
-// correlated matching. Built only from a model; calls share the object.
+// BeliefCorrelatedDecoder: the least costly of correlated, belief-weighted
+// and belief-then-correlated matching. Built only from a model; calls share the object.
 #include "bp/bp_arguments_py.h"
 #include "matching/belief_correlated.h"
 #include "module/binding.h"
@@ -11,7 +11,8 @@ namespace vornex::py {
 namespace {
 
 // A short product-sum run: on circuit-level surface-code models ten
-// iterations gave nearly all of the gain of twenty at half the time.
+// iterations gave nearly all of the gain of twenty at half the time, and
+// more than min-sum's ten.
 BpSettings belief_correlated_bp_defaults() {
     BpSettings s;
     s.method = BpMethod::ProductSum;
@@ -34,12 +35,14 @@ ModuleItem& belief_correlated_decoder_class() {
     static ClassSpec spec =
         ClassSpec::of<build>("BeliefCorrelatedDecoder(model, *, max_iter=10, bp_method='product_sum', "
                              "ms_scaling_factor=1.0, schedule='parallel', stop='syndrome')",
-                             "Correlated matching whose first pass matches on BP's posterior weights: belief "
-                             "propagation on the model's full hypergraph reweights every edge for the shot, the "
-                             "first pass's edges then lower the weights of the edges decomposed errors flip with "
-                             "them, and a second exact matching gives the prediction. Fewer failures than "
-                             "correlated matching on circuit-level noise, at the cost of BP per shot; pick it when "
-                             "failures matter more than time.")
+                             "Matching that weighs three corrections per shot: correlated matching, matching on "
+                             "belief propagation's posterior weights (BP on the model's full hypergraph), and "
+                             "correlated matching whose first pass is the belief-weighted one. It predicts with the "
+                             "correction the model's own errors explain at the least weight (an edge costs the errors "
+                             "flipping it alone, two edges one error flips together cost that error). Fewer failures "
+                             "than correlated matching on circuit-level noise, at the cost of BP per shot (tens to "
+                             "a hundred times correlated matching's time); pick it when failures matter more than "
+                             "time.")
             .class_method<from_detector_error_model>("from_detector_error_model($type, model, *, max_iter=10, "
                                                      "bp_method='product_sum', ms_scaling_factor=1.0, "
                                                      "schedule='parallel', stop='syndrome')")

@@ -50,6 +50,8 @@ INSTANCES = {
     "MatchingDecoder": lambda: vx.MatchingDecoder(CHECKS, N_QUBITS),
     "BeliefMatchingDecoder": lambda: vx.BeliefMatchingDecoder(
         "error(0.1) D0 D1\nerror(0.1) D1 D2 L0\nerror(0.1) D2 D3\nerror(0.1) D0\nerror(0.1) D3\n"),
+    "BeliefCorrelatedDecoder": lambda: vx.BeliefCorrelatedDecoder(
+        "error(0.1) D0 D1\nerror(0.1) D1 D2 L0\nerror(0.1) D2 D3\nerror(0.1) D0\nerror(0.1) D3\n"),
     "WeightedUnionFindDecoder": lambda: vx.WeightedUnionFindDecoder(CHECKS, N_QUBITS, weights=[1.0, 2.0, 3.0, 2.0, 1.0]),
     "LearnedMatchingDecoder": lambda: vx.LearnedMatchingDecoder(
         "error(0.1) D0 D1\nerror(0.1) D1 D2 L0\nerror(0.1) D2 D3\nerror(0.1) D0\nerror(0.1) D3\n", hidden_size=2),
