@@ -40,7 +40,7 @@ CorrectionScore CorrectionScore::create(const MatchingModel& model) {
     std::sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     CorrectionScore s;
     s.single_.resize(n_edges);
-    for (size_t e = 0; e < n_edges; ++e) s.single_[e] = matching_weight(single[e]);
+    for (size_t e = 0; e < n_edges; ++e) s.single_[e] = single[e] > 0 ? matching_weight(single[e]) : kNoSingleError;
     s.begin_.assign(n_edges + 1, 0);
     std::vector<std::pair<uint32_t, EdgeWeight>> merged;
     for (size_t i = 0; i < pairs.size();) {
@@ -62,14 +62,24 @@ double CorrectionScore::score(std::span<const uint32_t> edges, Workspace& ws) co
     ws.sorted.assign(edges.begin(), edges.end());
     std::sort(ws.sorted.begin(), ws.sorted.end());
     ws.savings.clear();
+    // Edges no error flips alone are counted apart, so that the weights of
+    // a correction without them are summed exactly.
     double total = 0.0;
+    int64_t lone = 0;
+    auto add = [&](uint32_t e, int sign) {
+        if (single_[e] == kNoSingleError) {
+            lone += sign;
+        } else {
+            total += sign * single_[e];
+        }
+    };
     for (const uint32_t a : ws.sorted) {
-        total += single_[a];
+        add(a, +1);
         for (uint32_t k = begin_[a]; k < begin_[a + 1]; ++k) {
             const EdgeWeight& partner = partners_[k];
             const double saving = single_[a] + single_[partner.edge] - partner.weight;
             if (saving > 0 && std::binary_search(ws.sorted.begin(), ws.sorted.end(), partner.edge))
-                ws.savings.push_back({saving, a, partner.edge});
+                ws.savings.push_back({saving, partner.weight, a, partner.edge});
         }
     }
     // Largest saving first; ties in edge order, so the score does not depend on the input's order.
@@ -85,9 +95,11 @@ double CorrectionScore::score(std::span<const uint32_t> edges, Workspace& ws) co
         const size_t i = position(s.a), j = position(s.b);
         if (ws.used[i] || ws.used[j]) continue;
         ws.used[i] = ws.used[j] = 1;
-        total -= s.saving;
+        add(s.a, -1);
+        add(s.b, -1);
+        total += s.pair_weight;
     }
-    return total;
+    return total + static_cast<double>(lone) * kNoSingleError;
 }
 
 Result<BeliefCorrelatedDecoder> BeliefCorrelatedDecoder::create(const DetectorErrorModel& model,

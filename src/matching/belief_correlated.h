@@ -40,7 +40,8 @@ namespace vornex {
 class CorrectionScore {
 public:
     struct Saving {
-        double saving;
+        double saving;       // the two edges' single weights less the pair's
+        double pair_weight;  // of the errors flipping exactly a and b
         uint32_t a, b;
     };
     // Per-thread state; only grows.
@@ -54,8 +55,12 @@ public:
     // errors flipping each edge alone, and of those flipping each pair.
     static CorrectionScore create(const MatchingModel& model);
 
-    // Edges not flipped by any error alone cost matching_weight(0), the
-    // largest weight there is.
+    // The cost of an edge that no error flips alone, left unpaired: far
+    // above any matching weight, so that a correction the model's errors
+    // cannot explain loses to one they can (finite, so that sums stay exact
+    // enough to rank corrections that both carry such edges).
+    static constexpr double kNoSingleError = 1e9;
+
     double single_weight(uint32_t edge) const { return single_[edge]; }
     double score(std::span<const uint32_t> edges, Workspace& ws) const;
 

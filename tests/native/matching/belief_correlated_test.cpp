@@ -58,7 +58,7 @@ TEST(CorrectionScoreTest, PairsSingleErrorsAndCancellingComponentsOfAModel) {
     // The twice-listed component leaves a single error on 8-9; 10-11 is only
     // ever flipped with another edge.
     EXPECT_NEAR(of({e89}), w(0.05), 1e-9);
-    EXPECT_NEAR(of({e1011}), matching_weight(0.0), 1e-9);
+    EXPECT_NEAR(of({e1011}), CorrectionScore::kNoSingleError, 1e-9);
     EXPECT_NEAR(of({e1011, e2021}), w(0.02), 1e-9);
     // Greedy by saving: BC saves more than AB, so A stays single.
     EXPECT_NEAR(of({a, b, c}), w(0.001) + w(0.05), 1e-9);
@@ -66,7 +66,7 @@ TEST(CorrectionScoreTest, PairsSingleErrorsAndCancellingComponentsOfAModel) {
     EXPECT_NEAR(of({a, b}), w(0.01), 1e-9);
     EXPECT_NEAR(of({e1819, e2021}), w(0.1), 1e-9);
     // An edge pairs once: 20-21 goes with 18-19 (the larger saving), 10-11 stays single.
-    EXPECT_NEAR(of({e1011, e1819, e2021}), w(0.1) + matching_weight(0.0), 1e-9);
+    EXPECT_NEAR(of({e1011, e1819, e2021}), w(0.1) + CorrectionScore::kNoSingleError, 1e-9);
     EXPECT_EQ(of({}), 0.0);
 }
 
