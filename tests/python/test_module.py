@@ -41,6 +41,7 @@ CLASS_ORDER = [
     "RotatedSurfaceCode",
     "MatchingDecoder",
     "BeliefMatchingDecoder",
+    "BeliefCorrelatedDecoder",
     "WeightedUnionFindDecoder",
     "LearnedMatchingDecoder",
     "RelayBPDecoder",
