@@ -15,7 +15,9 @@
 // matching cannot tell a likely pair from two unlikely singles; the score
 // can, and BP's weights give candidates that the priors' first pass would
 // not reach. Pick it when failures matter more than time: it costs BP per
-// shot and four exact matchings.
+// shot and four exact matchings (on rotated surface-code memory at
+// p = 0.005, about a fifth fewer failures than correlated matching at d = 7
+// and 9, for 150-300 times its time).
 #pragma once
 
 #include <cstddef>

@@ -26,26 +26,22 @@ std::unique_ptr<BeliefCorrelatedDecoder> build(const Args& args) {
     return std::make_unique<BeliefCorrelatedDecoder>(unwrap(BeliefCorrelatedDecoder::create(*model_arg, bp)));
 }
 
-std::unique_ptr<BeliefCorrelatedDecoder> from_detector_error_model(const Args& args) { return build(args); }
-
 }  // namespace
 
 ModuleItem& belief_correlated_decoder_class() {
     using D = BeliefCorrelatedDecoder;
     static ClassSpec spec =
-        ClassSpec::of<build>("BeliefCorrelatedDecoder(model, *, max_iter=10, bp_method='product_sum', "
-                             "ms_scaling_factor=1.0, schedule='parallel', stop='syndrome')",
-                             "Matching that weighs three corrections per shot: correlated matching, matching on "
-                             "belief propagation's posterior weights (BP on the model's full hypergraph), and "
-                             "correlated matching whose first pass is the belief-weighted one. It predicts with the "
-                             "correction the model's own errors explain at the least weight (an edge costs the errors "
-                             "flipping it alone, two edges one error flips together cost that error). Fewer failures "
-                             "than correlated matching on circuit-level noise, at the cost of BP per shot (tens to "
-                             "a hundred times correlated matching's time); pick it when failures matter more than "
-                             "time.")
-            .class_method<from_detector_error_model>("from_detector_error_model($type, model, *, max_iter=10, "
-                                                     "bp_method='product_sum', ms_scaling_factor=1.0, "
-                                                     "schedule='parallel', stop='syndrome')")
+        model_class<build>("BeliefCorrelatedDecoder",
+                           "max_iter=10, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
+                           "stop='syndrome'",
+                           "Matching that weighs three corrections per shot: correlated matching, matching on "
+                           "belief propagation's posterior weights (BP on the model's full hypergraph), and "
+                           "correlated matching whose first pass is the belief-weighted one. It predicts with the "
+                           "correction the model's own errors explain at the least weight (an edge costs the errors "
+                           "flipping it alone, two edges one error flips together cost that error). Fewer failures "
+                           "than correlated matching on circuit-level noise, at the cost of BP per shot (a hundred "
+                           "times correlated matching's time or more); pick it when failures matter more than "
+                           "time.")
             .with(observable_predictions<D>)
             .getter<&D::n_detectors>("num_detectors")
             .getter<&D::n_observables>("num_observables")
