@@ -10,7 +10,9 @@
 
 #include <concepts>
 #include <cstdint>
+#include <mutex>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -51,6 +53,37 @@ Result<std::vector<uint8_t>> predict_observables(const Decoder& decoder, std::sp
     auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel,
                                           [&] { return decoder.make_predictor(); });
     if (!status) return status.error();
+    return predictions;
+}
+
+// Predictions from an engine that can fail on a shot (one with no perfect
+// matching): make_predictor() gives, per worker, a callable
+// (events, observables) -> Status. Checks that `events` holds n_shots rows;
+// the first failure's text is returned instead of the predictions.
+template <class MakePredictor>
+Result<std::vector<uint8_t>> predict_observables_checked(size_t n_detectors, size_t n_observables,
+                                                         std::span<const uint8_t> events, size_t n_shots,
+                                                         bool bit_packed, bool parallel,
+                                                         MakePredictor&& make_predictor) {
+    const BitRows in{n_detectors, bit_packed};
+    const BitRows out{n_observables, bit_packed};
+    if (events.size() != batch_bytes(n_shots, in.row_bytes()))
+        return value_error("detection events have " + std::to_string(events.size()) + " bytes for " +
+                           std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
+                           " per shot");
+    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
+    std::string failure;  // why a shot could not be decoded, when one could not
+    std::mutex failure_lock;
+    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
+        return [&, predict = make_predictor()](std::span<const uint8_t> row, std::span<uint8_t> observables) mutable {
+            if (auto st = predict(row, observables); !st) {
+                std::lock_guard guard(failure_lock);
+                if (failure.empty()) failure = st.error().message;
+            }
+        };
+    });
+    if (!status) return status.error();
+    if (!failure.empty()) return value_error(failure);
     return predictions;
 }
 

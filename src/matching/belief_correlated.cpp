@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <string>
 
-#include "base/shape.h"
 #include "base/thread_scratch.h"
-#include "dem/shot_rows.h"
+#include "dem/model_prediction.h"
 
 namespace vornex {
 
@@ -158,30 +156,15 @@ Result<BeliefCorrelatedDecoder::Choice> BeliefCorrelatedDecoder::predict_into(st
 Result<std::vector<uint8_t>> BeliefCorrelatedDecoder::predict_observables(std::span<const uint8_t> events,
                                                                           size_t n_shots, bool bit_packed,
                                                                           bool parallel) const {
-    const BitRows in{n_detectors(), bit_packed};
-    const BitRows out{n_observables(), bit_packed};
-    if (events.size() != batch_bytes(n_shots, in.row_bytes()))
-        return value_error("detection events have " + std::to_string(events.size()) + " bytes for " +
-                           std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
-                           " per shot");
-    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
-    std::string failure;  // why a shot could not be matched, when one could not
-    std::mutex failure_lock;
-    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
+    return predict_observables_checked(n_detectors(), n_observables(), events, n_shots, bit_packed, parallel, [&] {
         return [&, lease = std::make_shared<ScratchLease<Workspace>>()](std::span<const uint8_t> row,
-                                                                       std::span<uint8_t> observables) {
+                                                                       std::span<uint8_t> observables) -> Status {
             sparse::ObsMask flips = 0;
-            if (auto choice = predict_into(row, flips, lease->get()); !choice) {
-                std::lock_guard guard(failure_lock);
-                if (failure.empty()) failure = choice.error().message;
-                return;
-            }
+            if (auto choice = predict_into(row, flips, lease->get()); !choice) return choice.error();
             for (size_t o = 0; o < observables.size(); ++o) observables[o] = static_cast<uint8_t>((flips >> o) & 1);
+            return ok_status();
         };
     });
-    if (!status) return status.error();
-    if (!failure.empty()) return value_error(failure);
-    return predictions;
 }
 
 }  // namespace vornex

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "base/shape.h"
@@ -12,6 +11,7 @@
 #include "dem/model_budget.h"
 #include "dem/dem_graph.h"
 #include "dem/dem_model.h"
+#include "dem/model_prediction.h"
 #include "dem/shot_rows.h"
 #include "matching/sparse_edge_matcher.h"
 
@@ -303,37 +303,21 @@ Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_capped(std:
 Result<std::vector<uint8_t>> BeliefMatchingDecoder::predict_observables(std::span<const uint8_t> events,
                                                                         size_t n_shots, bool bit_packed,
                                                                         bool parallel, bool plain) const {
-    const BitRows in{n_detectors(), bit_packed};
-    const BitRows out{n_observables(), bit_packed};
-    if (events.size() != batch_bytes(n_shots, in.row_bytes()))
-        return value_error("detection events have " + std::to_string(events.size()) + " bytes for " +
-                           std::to_string(n_shots) + " shots, expected " + std::to_string(in.row_bytes()) +
-                           " per shot");
-    std::vector<uint8_t> predictions(batch_bytes(n_shots, out.row_bytes()));
-    std::string failure;  // why a shot could not be matched, when one could not
-    std::mutex failure_lock;
-    auto status = predict_observable_rows(events.data(), in, n_shots, predictions.data(), out, parallel, [&] {
+    return predict_observables_checked(n_detectors(), n_observables(), events, n_shots, bit_packed, parallel, [&] {
         // One workspace per worker thread, reused by every piece it runs.
         return [&, lease = std::make_shared<ScratchLease<Workspace>>()](std::span<const uint8_t> row,
-                                                                       std::span<uint8_t> observables) {
+                                                                       std::span<uint8_t> observables) -> Status {
             Workspace& ws = lease->get();
             ws.flips.resize(n_edges());
-            auto record = [&](const Error& error) {
-                std::lock_guard guard(failure_lock);
-                if (failure.empty()) failure = error.message;
-            };
-            if (plain) {
-                if (auto st = decode_plain_into(row, ws.flips, observables); !st) record(st.error());
-            } else if (capped()) {
-                if (auto outcome = decode_capped(row, observables, ws); !outcome) record(outcome.error());
-            } else if (auto outcome = decode_into(row, ws.flips, observables, ws); !outcome) {
-                record(outcome.error());
+            if (plain) return decode_plain_into(row, ws.flips, observables);
+            if (capped()) {
+                if (auto outcome = decode_capped(row, observables, ws); !outcome) return outcome.error();
+                return ok_status();
             }
+            if (auto outcome = decode_into(row, ws.flips, observables, ws); !outcome) return outcome.error();
+            return ok_status();
         };
     });
-    if (!status) return status.error();
-    if (!failure.empty()) return value_error(failure);
-    return predictions;
 }
 
 Result<MatchingModel> matching_model_from(const DetectorErrorModel& dem) {
