@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/thread_scratch.h"
+#include "dem/model_budget.h"
 #include "dem/model_prediction.h"
 
 namespace vornex {
@@ -102,6 +103,9 @@ double CorrectionScore::score(std::span<const uint32_t> edges, Workspace& ws) co
 
 Result<BeliefCorrelatedDecoder> BeliefCorrelatedDecoder::create(const DetectorErrorModel& model,
                                                                 const BpSettings& bp) {
+    // A correlated matching decoder and a belief-matching one side by side.
+    if (auto fits = check_model_footprint(model, {"a belief-correlated decoder", 54 + 78}); !fits)
+        return fits.error();
     auto matching = MatchingDecoder::from_model(model, true);
     if (!matching) return matching.error();
     auto columns = matching_model_from(model);
