@@ -34,6 +34,13 @@ Status check_memory_budget(std::string_view subject, double bytes);
 Status check_count_budget(std::string_view owner, size_t count, std::string_view counted, std::string_view decoder,
                           double bytes_per_item, double bytes_per_pair = 0.0);
 
+// check_count_budget for the qubits a check list declares (its n_qubits, or
+// its largest index + 1): "the check list declares N qubits; <decoder> for it
+// needs about ...".
+inline Status check_declared_qubits(size_t n_qubits, std::string_view decoder, double bytes_per_qubit) {
+    return check_count_budget("the check list", n_qubits, "qubits", decoder, bytes_per_qubit);
+}
+
 // Whether `bytes` (an estimate, in floating point so that no product of
 // caller sizes can wrap) fit in this machine's physical memory and in what
 // is left of the process's address-space limit. Tables are zero-filled as

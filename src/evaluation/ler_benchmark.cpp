@@ -83,7 +83,9 @@ Result<LerResult> run_ler_scenario(const LerScenario& scenario, GNNPredecoder ne
     const size_t n_qubits = size_t{d} * d;
     const CheckList checks = rotated_surface_checks(d);
     const BlossomGraph blossom = build_blossom_graph(checks, n_qubits, std::nullopt);
-    HybridDecoder hybrid = HybridDecoder::create(checks, n_qubits, {}, std::move(network));
+    auto built = HybridDecoder::create(checks, n_qubits, {}, std::move(network));
+    if (!built) return built.error();
+    HybridDecoder hybrid = std::move(built).value();
     const double p = scenario.phys_error;
     if (p > 0.0) {
         PartProgress training(progress, 0, steps);

@@ -28,12 +28,13 @@ public:
     // n_qubits defaults to the largest listed index + 1 (1 without any); the
     // network gets 10 node and 8 edge features and weights drawn from `seed`
     // (thread-seeded without one).
-    static HybridDecoder create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
-                                std::optional<size_t> hidden_size, std::optional<size_t> n_layers,
-                                std::optional<uint64_t> seed = std::nullopt);
+    // Fails when the qubits it declares would not fit the memory budget.
+    static Result<HybridDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
+                                        std::optional<size_t> hidden_size, std::optional<size_t> n_layers,
+                                        std::optional<uint64_t> seed = std::nullopt);
     // Same with a given network.
-    static HybridDecoder create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
-                                GNNPredecoder network);
+    static Result<HybridDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits, GraphExtras extras,
+                                        GNNPredecoder network);
 
     size_t n_qubits() const { return n_qubits_; }
     size_t n_checks() const { return check_to_qubits_.size(); }
@@ -63,7 +64,8 @@ public:
     Status load_weights(const std::string& path) { return network_.load_weights(path); }
 
 private:
-    HybridDecoder(CheckList check_to_qubits, size_t n_qubits, GraphExtras extras, GNNPredecoder network);
+    HybridDecoder(CheckList check_to_qubits, size_t n_qubits, GraphExtras extras, GNNPredecoder network,
+                  SparseBlossomDecoder sparse);
 
     // The detector graph of `syndrome`: built on first use, then the same
     // graph with its syndrome columns rewritten.

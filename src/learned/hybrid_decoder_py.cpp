@@ -17,7 +17,7 @@ std::unique_ptr<HybridDecoder> build(CheckList checks, std::optional<uint64_t> n
     const auto layers = args.get<std::optional<uint64_t>>(first + 4);
     const auto seed = args.get<std::optional<uint64_t>>(first + 5);
     return std::make_unique<HybridDecoder>(
-        HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers, seed));
+        unwrap(HybridDecoder::create(std::move(checks), n_qubits, std::move(extras), hidden, layers, seed)));
 }
 
 std::unique_ptr<HybridDecoder> construct(const Args& args) {

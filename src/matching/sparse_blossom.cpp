@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "base/grow.h"
+#include "base/memory_budget.h"
 #include "base/shape.h"
 #include "base/thread_scratch.h"
 #include "base/worker_pool.h"
@@ -225,7 +226,12 @@ uint32_t sparse_edge_cost(double w) {
     return static_cast<uint32_t>(c);
 }
 
-SparseBlossomDecoder SparseBlossomDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
+Result<SparseBlossomDecoder> SparseBlossomDecoder::create(CheckList check_to_qubits, std::optional<size_t> n_qubits) {
+    // Measured on a build and first decode: about 23 bytes per declared qubit.
+    if (auto fits = check_declared_qubits(n_qubits.value_or(derived_n_qubits(check_to_qubits)),
+                                          "a sparse blossom decoder", 24);
+        !fits)
+        return fits.error();
     SparseBlossomDecoder d;
     d.n_checks_ = check_to_qubits.size();
     // (qubit, check) pairs grouped by qubit; indices of any size take part,

@@ -41,7 +41,8 @@ uint32_t sparse_edge_cost(double w);
 
 class SparseBlossomDecoder {
 public:
-    static SparseBlossomDecoder create(CheckList check_to_qubits, std::optional<size_t> n_qubits);
+    // Fails when the qubits it declares would not fit the memory budget.
+    static Result<SparseBlossomDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits);
 
     size_t n_qubits() const { return n_qubits_; }
     size_t n_checks() const { return n_checks_; }

@@ -131,7 +131,7 @@ TEST(AllocationFailure, BatchDecodesOfEveryFamilyRaiseAndLeaveTheDecoderUsable) 
     const auto table = value_of(LookupTable::create(checks, std::nullopt));
     const auto matching = value_of(MatchingDecoder::create(checks, std::nullopt, std::nullopt));
     const auto blossom = BlossomDecoder(build_blossom_graph(checks, std::nullopt, std::nullopt));
-    const auto sparse = SparseBlossomDecoder::create(checks, std::nullopt);
+    const auto sparse = SparseBlossomDecoder::create(checks, std::nullopt).value();
     const auto bp_osd = value_of(BpOsdFamily::create(checks, std::nullopt, 0.05, BpOsdOptions{}));
 
     const std::vector<std::pair<std::string, Call>> calls = {

@@ -30,7 +30,7 @@ Bytes random_syndrome(const CheckList& checks, size_t n_qubits, Wyrand& rng, dou
 
 TEST(HybridDecoder, ZeroSyndromeAndLengthMessage) {
     const CheckList checks = rotated_surface_checks(5);
-    auto dec = HybridDecoder::create(checks, std::nullopt, {}, 8, 2);
+    auto dec = HybridDecoder::create(checks, std::nullopt, {}, 8, 2).value();
     EXPECT_EQ(dec.n_qubits(), 25u);
     EXPECT_EQ(dec.n_checks(), 12u);
     const Bytes zero(12, 0);
@@ -40,7 +40,7 @@ TEST(HybridDecoder, ZeroSyndromeAndLengthMessage) {
     const auto bad = dec.decode_hybrid(Bytes(11, 0));
     ASSERT_FALSE(bad.ok());
     EXPECT_EQ(bad.error().message, "Syndrome length 11 != n_checks 12");
-    EXPECT_EQ(HybridDecoder::create({}, std::nullopt, {}, 4, 1).n_qubits(), 1u);
+    EXPECT_EQ(HybridDecoder::create({}, std::nullopt, {}, 4, 1).value().n_qubits(), 1u);
 }
 
 TEST(HybridDecoder, SeedFixesTheStartingNetwork) {
@@ -49,7 +49,7 @@ TEST(HybridDecoder, SeedFixesTheStartingNetwork) {
     const Bytes s = random_syndrome(checks, 25, rng, 0.1);
     const DetectorGraph graph = DetectorGraph::create(checks, s, {}, 25).value();
     auto weights = [&](std::optional<uint64_t> seed) {
-        return HybridDecoder::create(checks, 25, {}, 8, 2, seed).network().forward(graph).value();
+        return HybridDecoder::create(checks, 25, {}, 8, 2, seed).value().network().forward(graph).value();
     };
     EXPECT_EQ(weights(5), weights(5));
     EXPECT_NE(weights(5), weights(6));
@@ -90,8 +90,8 @@ Pairs heuristic_pairs(const CheckList& checks, size_t nq, const Bytes& s, double
 TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
     const CheckList checks = rotated_surface_checks(7);
     const size_t nq = 49;
-    auto dec = HybridDecoder::create(checks, nq, {}, seeded_network(4));
-    auto reference = SparseBlossomDecoder::create(checks, nq);
+    auto dec = HybridDecoder::create(checks, nq, {}, seeded_network(4)).value();
+    auto reference = SparseBlossomDecoder::create(checks, nq).value();
     const GNNPredecoder net = seeded_network(4);
     Wyrand rng(99);
     const Bytes first = random_syndrome(checks, nq, rng, 0.06);
@@ -124,7 +124,7 @@ TEST(HybridDecoder, WeightsMatchFreshGraphsAndPlainHeuristic) {
 
 TEST(HybridDecoder, BatchRowsAreSingleDecodes) {
     const CheckList checks = rotated_surface_checks(5);
-    auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(8));
+    auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(8)).value();
     Wyrand rng(5);
     Bytes rows;
     for (int i = 0; i < 20; ++i) {
@@ -144,7 +144,7 @@ TEST(HybridDecoder, BatchRowsAreSingleDecodes) {
 
 TEST(HybridDecoder, TrainingChangesOnlyTheNetwork) {
     const CheckList checks = rotated_surface_checks(5);
-    auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(2));
+    auto dec = HybridDecoder::create(checks, 25, {}, seeded_network(2)).value();
     const GNNPredecoder before = dec.network();
     EXPECT_FALSE(dec.has_graph_cache());
     const auto loss = dec.train(20, 2, 0.1);
@@ -160,7 +160,7 @@ TEST(HybridDecoder, TrainingChangesOnlyTheNetwork) {
     ASSERT_TRUE(dec.train_bp(10, 1, 0.05, 10).ok());
     const std::string path = ::testing::TempDir() + "hybrid_weights.safetensors";
     ASSERT_TRUE(dec.save_weights(path).ok());
-    auto other = HybridDecoder::create(checks, 25, {}, seeded_network(77));
+    auto other = HybridDecoder::create(checks, 25, {}, seeded_network(77)).value();
     ASSERT_TRUE(other.load_weights(path).ok());
     EXPECT_TRUE(other.network() == dec.network());
     std::remove(path.c_str());

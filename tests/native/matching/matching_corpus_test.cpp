@@ -155,7 +155,7 @@ TEST(MatchingCorpus, SparseBlossomResultsStayPinned) {
     Wyrand rng(77);
     std::vector<uint64_t> out;
     for (const Corpus& c : corpora()) {
-        SparseBlossomDecoder d = SparseBlossomDecoder::create(c.checks, c.n_qubits);
+        SparseBlossomDecoder d = SparseBlossomDecoder::create(c.checks, c.n_qubits).value();
         Digest plain, weighted;
         for (const Bytes& s : c.syndromes) {
             // Its complete defect graph grows as the square of the defects.

@@ -38,7 +38,7 @@ TEST(SparseBlossomCosts, WeightToCostRules) {
 TEST(SparseBlossomBuild, NeighboursAndBoundaryChecks) {
     // Qubit 5 is outside n_qubits but still joins checks 0 and 2; qubit 0
     // sits in check 0 alone, qubit 3 twice in check 1 alone.
-    const auto d = SparseBlossomDecoder::create({{0, 1, 5}, {1, 3, 3}, {5, 2}}, 4);
+    const auto d = SparseBlossomDecoder::create({{0, 1, 5}, {1, 3, 3}, {5, 2}}, 4).value();
     EXPECT_EQ(d.n_qubits(), 4u);
     EXPECT_EQ(d.n_checks(), 3u);
     ASSERT_EQ(d.neighbours_of(0).size(), 2u);
@@ -50,7 +50,7 @@ TEST(SparseBlossomBuild, NeighboursAndBoundaryChecks) {
     EXPECT_TRUE(d.is_boundary_check(0));
     EXPECT_TRUE(d.is_boundary_check(1));
     EXPECT_TRUE(d.is_boundary_check(2));  // qubit 2
-    EXPECT_EQ(SparseBlossomDecoder::create({{4, 2}}, std::nullopt).n_qubits(), 5u);
+    EXPECT_EQ(SparseBlossomDecoder::create({{4, 2}}, std::nullopt).value().n_qubits(), 5u);
 }
 
 // Every correction reproduces its syndrome whenever some correction does,
@@ -66,7 +66,7 @@ TEST(SparseBlossomDecode, CorrectionsReproduceReachableSyndromes) {
     const auto surf = generate_surface_code(3).value();
     codes.emplace_back(surf.checks, surf.n_qubits);
     for (const auto& [checks, nq] : codes) {
-        auto d = SparseBlossomDecoder::create(checks, nq);
+        auto d = SparseBlossomDecoder::create(checks, nq).value();
         for (int t = 0; t < 300; ++t) {
             const Bytes s = syndrome_of(checks, random_error(rng, nq, 0.25 * rng.next_unit()));
             const Bytes c = run(d, s);
@@ -83,7 +83,7 @@ TEST(SparseBlossomDecode, CorrectionsReproduceReachableSyndromes) {
 
 TEST(SparseBlossomDecode, SmallCases) {
     const CheckList rep = {{0, 1}, {1, 2}, {2, 3}};
-    auto d = SparseBlossomDecoder::create(rep, std::nullopt);
+    auto d = SparseBlossomDecoder::create(rep, std::nullopt).value();
     EXPECT_EQ(run(d, {0, 0, 0}), Bytes(4, 0));
     // A single defect goes to the boundary vertex, flips nothing and is
     // handed to the weighted decoder.
@@ -91,7 +91,7 @@ TEST(SparseBlossomDecode, SmallCases) {
     // Two adjacent defects of a ring: the shared qubit, or the fallback;
     // either way the syndrome is reproduced.
     const auto ring = generate_ring_code(2).value();
-    auto r = SparseBlossomDecoder::create(ring.checks, ring.n_qubits);
+    auto r = SparseBlossomDecoder::create(ring.checks, ring.n_qubits).value();
     const Bytes s = {0, 1, 1, 0};
     EXPECT_TRUE(correction_satisfies(ring.checks, 4, s, run(r, s)));
     // Overrides are scoped to one call: an empty list is a plain decode,
@@ -108,7 +108,7 @@ TEST(SparseBlossomDecode, SmallCases) {
 // The binding checks lengths first (for decode and decode_with_weights
 // alike) and raises this text.
 TEST(SparseBlossomDecode, LengthTextIsExact) {
-    const auto d = SparseBlossomDecoder::create({{0, 1}, {1, 2}}, std::nullopt);
+    const auto d = SparseBlossomDecoder::create({{0, 1}, {1, 2}}, std::nullopt).value();
     EXPECT_TRUE(d.check_syndrome_length(2).ok());
     for (const size_t length : {1, 3}) {
         const auto status = d.check_syndrome_length(length);
@@ -145,7 +145,7 @@ TEST(SparseBlossomWeighted, CheapestCorrectionAgainstEveryError) {
     codes.push_back({{{0, 1, 2}, {2, 3, 4}, {4, 5, 0}, {1, 3, 6}, {5, 7}}, 8});
     Wyrand rng(17);
     for (const auto& [checks, nq] : codes) {
-        auto d = SparseBlossomDecoder::create(checks, nq);
+        auto d = SparseBlossomDecoder::create(checks, nq).value();
         for (int round = 0; round < 20; ++round) {
             std::vector<double> weights(nq);
             Weights pairs;
@@ -182,7 +182,7 @@ TEST(SparseBlossomWeighted, CheapestCorrectionAgainstEveryError) {
 // right; two defects leave through both ends at once.
 TEST(SparseBlossomWeighted, ExitsWithoutTheirOwnWeight) {
     const CheckList rep = {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}};
-    auto d = SparseBlossomDecoder::create(rep, 6);
+    auto d = SparseBlossomDecoder::create(rep, 6).value();
     EXPECT_EQ(d.boundary_qubit(0), 0u);
     EXPECT_EQ(d.boundary_qubit(4), 5u);
     EXPECT_EQ(d.boundary_qubit(2), kNoIndex);
@@ -200,7 +200,7 @@ TEST(SparseBlossomWeighted, ExitsWithoutTheirOwnWeight) {
 
 TEST(SparseBlossomDecode, BatchRowsEqualSingleDecodes) {
     const CheckList checks = rotated_sector_left_right(7);
-    const auto d = SparseBlossomDecoder::create(checks, 49);
+    const auto d = SparseBlossomDecoder::create(checks, 49).value();
     Wyrand rng(8);
     const size_t shots = 200, nc = checks.size();
     Bytes in(shots * nc);
