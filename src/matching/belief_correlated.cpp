@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/thread_scratch.h"
+#include "dem/dem_model.h"
 #include "dem/model_budget.h"
 #include "dem/model_prediction.h"
 
@@ -24,14 +25,8 @@ CorrectionScore CorrectionScore::create(const MatchingModel& model) {
     for (size_t j = 0; j < model.column_probability.size(); ++j) {
         // A component listed twice cancels.
         edges.assign(model.column_edges[j].begin(), model.column_edges[j].end());
-        std::sort(edges.begin(), edges.end());
-        size_t kept = 0;
-        for (size_t i = 0; i < edges.size();) {
-            size_t k = i;
-            while (k < edges.size() && edges[k] == edges[i]) ++k;
-            if ((k - i) % 2) edges[kept++] = edges[i];
-            i = k;
-        }
+        keep_odd_occurrences(edges);
+        const size_t kept = edges.size();
         const double p = model.column_probability[j];
         if (kept == 1) single[edges[0]] = flip_either(single[edges[0]], p);
         if (kept == 2) pairs.emplace_back(uint64_t{edges[0]} << 32 | edges[1], p);

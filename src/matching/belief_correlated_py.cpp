@@ -10,6 +10,10 @@
 namespace vornex::py {
 namespace {
 
+// The keywords after the model, with their defaults.
+constexpr const char* kKeywords =
+    "max_iter=10, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', stop='syndrome'";
+
 std::unique_ptr<BeliefCorrelatedDecoder> build(const Args& args) {
     // A short product-sum run: on circuit-level surface-code models ten
     // iterations gave nearly all of the gain of twenty at half the time, and
@@ -27,9 +31,7 @@ std::unique_ptr<BeliefCorrelatedDecoder> build(const Args& args) {
 ModuleItem& belief_correlated_decoder_class() {
     using D = BeliefCorrelatedDecoder;
     static ClassSpec spec =
-        model_class<build>("BeliefCorrelatedDecoder",
-                           "max_iter=10, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', "
-                           "stop='syndrome'",
+        model_class<build>("BeliefCorrelatedDecoder", kKeywords,
                            "Matching that weighs three corrections per shot: correlated matching, matching on "
                            "belief propagation's posterior weights (BP on the model's full hypergraph), and "
                            "correlated matching whose first pass is the belief-weighted one. It predicts with the "
