@@ -55,6 +55,7 @@ size_t worker_count() { return static_cast<size_t>(worker_arena().max_concurrenc
 namespace {
 
 thread_local ProgressSink* t_poll_sink = nullptr;
+thread_local detail::SliceStop* t_slice_stop = nullptr;
 
 }  // namespace
 
@@ -63,5 +64,22 @@ PollScope::PollScope(ProgressSink* sink) : previous_(t_poll_sink) { t_poll_sink 
 PollScope::~PollScope() { t_poll_sink = previous_; }
 
 ProgressSink* PollScope::current() { return t_poll_sink; }
+
+detail::SliceStopScope::SliceStopScope(SliceStop* stop) : previous_(t_slice_stop) { t_slice_stop = stop; }
+
+detail::SliceStopScope::~SliceStopScope() { t_slice_stop = previous_; }
+
+bool stop_requested() {
+    detail::SliceStop* stop = t_slice_stop;
+    if (stop == nullptr) return false;
+    if (stop->stopped.load(std::memory_order_relaxed)) return true;
+    // Only the calling thread may ask the sink (it may run Python there).
+    if (std::this_thread::get_id() != stop->caller) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < stop->next_ask) return false;
+    stop->next_ask = now + std::chrono::milliseconds(50);
+    if (!stop->sink.report(stop->done, stop->total)) stop->stopped.store(true);
+    return stop->stopped.load(std::memory_order_relaxed);
+}
 
 }  // namespace vornex

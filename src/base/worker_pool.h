@@ -10,13 +10,16 @@
 // on its thread: every parallel call it then makes runs its indices in
 // slices of roughly 50 to 100 ms and asks the scope's sink between slices
 // whether to go on, so any call that spreads work over the pool can be
-// stopped without knowing it. A stop unwinds as WorkStopped.
+// stopped without knowing it. A stop unwinds as WorkStopped. Work whose one
+// step can outlast a slice asks stop_requested() between steps.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <thread>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -56,7 +59,39 @@ private:
     ProgressSink* previous_;
 };
 
+// Inside a slice of a polled call: true once the call is being stopped.
+// Work whose single step can outlast a slice (one Relay-BP shot running
+// hundreds of legs, say) asks between steps and returns early; the call
+// unwinds as WorkStopped when the slice ends, so what such work leaves half
+// done is never used. The calling thread, which works in each slice too, is
+// the one that asks the sink, about every 50 ms. False outside polled calls.
+bool stop_requested();
+
 namespace detail {
+
+// The stop of one slice, seen by every thread that runs a piece of it.
+struct SliceStop {
+    SliceStop(ProgressSink& sink, uint64_t total) : sink(sink), total(total) {}
+
+    std::atomic<bool> stopped{false};  // set once the sink said no
+    ProgressSink& sink;                // asked only on `caller`
+    const std::thread::id caller = std::this_thread::get_id();
+    const uint64_t total;                           // indices of the call
+    uint64_t done = 0;                              // indices before this slice
+    std::chrono::steady_clock::time_point next_ask;  // caller's next look at the sink
+};
+
+// Makes `stop` the one stop_requested() sees on this thread while alive.
+class SliceStopScope {
+public:
+    explicit SliceStopScope(SliceStop* stop);
+    ~SliceStopScope();
+    SliceStopScope(const SliceStopScope&) = delete;
+    SliceStopScope& operator=(const SliceStopScope&) = delete;
+
+private:
+    SliceStop* previous_;
+};
 
 // A pool of one runs the work on the calling thread itself: an arena of one
 // slot would queue concurrent callers one behind the other, where callers
@@ -80,13 +115,21 @@ template <class Body>
 void run_in_slices(size_t n, ProgressSink& sink, Body& body) {
     using Clock = std::chrono::steady_clock;
     size_t slice = worker_count();
+    SliceStop stop(sink, n);
+    auto piece = [&](size_t piece_begin, size_t piece_end) {
+        SliceStopScope scope(&stop);
+        body(piece_begin, piece_end);
+    };
     for (size_t begin = 0; begin < n;) {
         const size_t end = begin + std::min(slice, n - begin);
         const auto started = Clock::now();
+        stop.done = begin;
+        stop.next_ask = started + std::chrono::milliseconds(50);
         {
             PollScope quiet(nullptr);
-            run_on_pool(begin, end, body);
+            run_on_pool(begin, end, piece);
         }
+        if (stop.stopped.load()) throw WorkStopped{};
         const auto took = Clock::now() - started;
         begin = end;
         if (begin < n && !sink.report(begin, n)) throw WorkStopped{};

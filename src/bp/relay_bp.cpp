@@ -148,7 +148,10 @@ RelayOutcome RelayBpEngine::decode_into(std::span<const uint8_t> syndrome, std::
     if (!settled) {
         ws.strength.resize(graph_.n_qubits);
         const BpSettings later = bp_settings(settings_.leg_iterations);
+        // A call being stopped (Ctrl-C) ends the shot between legs; its
+        // result is then never used.
         for (size_t r = 1; r < settings_.legs && outcome.solutions < settings_.solutions; ++r) {
+            if (stop_requested()) return outcome;
             complete_posteriors();
             leg_strengths(r, ws.strength);
             bp = run_memory_belief_propagation(graph_, prior_llr_, syndrome, later, BpMemory{ws.strength, true},
