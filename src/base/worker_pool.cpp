@@ -52,34 +52,60 @@ tbb::task_arena& worker_arena() {
 
 size_t worker_count() { return static_cast<size_t>(worker_arena().max_concurrency()); }
 
-namespace {
+namespace detail {
 
-thread_local ProgressSink* t_poll_sink = nullptr;
-thread_local detail::SliceStop* t_slice_stop = nullptr;
+ProgressSink*& poll_sink_slot() {
+    thread_local ProgressSink* sink = nullptr;
+    return sink;
+}
 
-}  // namespace
+SliceStop*& slice_stop_slot() {
+    thread_local SliceStop* stop = nullptr;
+    return stop;
+}
 
-PollScope::PollScope(ProgressSink* sink) : previous_(t_poll_sink) { t_poll_sink = sink; }
+SliceChunks::Taking::Taking(SliceChunks& chunks) : chunks(chunks) {
+    std::lock_guard lock(chunks.mutex_);
+    ++chunks.taking_;
+}
 
-PollScope::~PollScope() { t_poll_sink = previous_; }
+SliceChunks::Taking::~Taking() {
+    std::lock_guard lock(chunks.mutex_);
+    if (--chunks.taking_ == 0) chunks.idle_.notify_all();
+}
 
-ProgressSink* PollScope::current() { return t_poll_sink; }
+void SliceChunks::wait_for_workers() {
+    std::unique_lock lock(mutex_);
+    // A worker that starts after this sees no chunk left and holds none, so
+    // waiting for the ones counted now is enough.
+    while (taking_ > 0) {
+        if (stop_.stopped.load()) {
+            idle_.wait(lock, [&] { return taking_ == 0; });
+            return;
+        }
+        if (idle_.wait_until(lock, stop_.next_ask, [&] { return taking_ == 0; })) return;
+        lock.unlock();
+        stop_.requested();  // this thread is the caller: it asks the sink
+        lock.lock();
+    }
+}
 
-detail::SliceStopScope::SliceStopScope(SliceStop* stop) : previous_(t_slice_stop) { t_slice_stop = stop; }
+bool SliceStop::requested() {
+    if (stopped.load(std::memory_order_relaxed)) return true;
+    // Only the calling thread may ask the sink (it may run Python there).
+    if (std::this_thread::get_id() != caller) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_ask) return false;
+    next_ask = now + std::chrono::milliseconds(50);
+    if (!sink.report(done, total)) stopped.store(true);
+    return stopped.load(std::memory_order_relaxed);
+}
 
-detail::SliceStopScope::~SliceStopScope() { t_slice_stop = previous_; }
+}  // namespace detail
 
 bool stop_requested() {
-    detail::SliceStop* stop = t_slice_stop;
-    if (stop == nullptr) return false;
-    if (stop->stopped.load(std::memory_order_relaxed)) return true;
-    // Only the calling thread may ask the sink (it may run Python there).
-    if (std::this_thread::get_id() != stop->caller) return false;
-    const auto now = std::chrono::steady_clock::now();
-    if (now < stop->next_ask) return false;
-    stop->next_ask = now + std::chrono::milliseconds(50);
-    if (!stop->sink.report(stop->done, stop->total)) stop->stopped.store(true);
-    return stop->stopped.load(std::memory_order_relaxed);
+    detail::SliceStop* stop = detail::slice_stop_slot();
+    return stop != nullptr && stop->requested();
 }
 
 }  // namespace vornex

@@ -56,6 +56,18 @@ Result<std::vector<uint8_t>> predict_observables(const Decoder& decoder, std::sp
     return predictions;
 }
 
+// A family with a prediction loop of its own (one that reports a shot it
+// cannot decode, or one that tracks observables along its matching) offers
+// it as a member; a family with a predictor keeps the path above.
+template <class Decoder>
+    requires(requires(const Decoder& d, std::span<const uint8_t> events, size_t n_shots, bool flag) {
+        { d.predict_observables(events, n_shots, flag, flag) } -> std::same_as<Result<std::vector<uint8_t>>>;
+    } && !requires(const Decoder& d) { d.make_predictor(); })
+Result<std::vector<uint8_t>> predict_observables(const Decoder& decoder, std::span<const uint8_t> events,
+                                                 size_t n_shots, bool bit_packed, bool parallel) {
+    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
+}
+
 // Predictions from an engine that can fail on a shot (one with no perfect
 // matching): make_predictor() gives, per worker, a callable
 // (events, observables) -> Status. Checks that `events` holds n_shots rows;

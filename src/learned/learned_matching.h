@@ -125,11 +125,4 @@ private:
     std::shared_ptr<const ModelObservables> observables_;
 };
 
-// Same dispatch as the other model decoders (dem/model_prediction.h).
-inline Result<std::vector<uint8_t>> predict_observables(const LearnedMatchingDecoder& decoder,
-                                                        std::span<const uint8_t> events, size_t n_shots,
-                                                        bool bit_packed, bool parallel) {
-    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
-}
-
 }  // namespace vornex

@@ -117,12 +117,4 @@ private:
     std::shared_ptr<const CorrectionScore> score_;
 };
 
-// Picked by the shared prediction bindings, so that a shot without a
-// matching is reported rather than guessed.
-inline Result<std::vector<uint8_t>> predict_observables(const BeliefCorrelatedDecoder& decoder,
-                                                        std::span<const uint8_t> events, size_t n_shots,
-                                                        bool bit_packed, bool parallel) {
-    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
-}
-
 }  // namespace vornex

@@ -41,9 +41,7 @@ ModuleItem& belief_correlated_decoder_class() {
                            "times correlated matching's time or more); pick it when failures matter more than "
                            "time.")
             .with(observable_predictions<D>)
-            .getter<&D::n_detectors>("num_detectors")
-            .getter<&D::n_observables>("num_observables")
-            .getter<&D::n_edges>("num_edges");
+            .with(model_graph_getters<D>);
     return spec;
 }
 

@@ -167,12 +167,4 @@ private:
     std::shared_ptr<const ModelObservables> observables_;  // edges as the map's columns
 };
 
-// Picked by the shared prediction bindings over their generic template, so
-// that a shot no engine can match is reported rather than guessed.
-inline Result<std::vector<uint8_t>> predict_observables(const BeliefMatchingDecoder& decoder,
-                                                        std::span<const uint8_t> events, size_t n_shots,
-                                                        bool bit_packed, bool parallel) {
-    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
-}
-
 }  // namespace vornex

@@ -57,9 +57,7 @@ ModuleItem& belief_matching_decoder_class() {
                 "predict_observables_batch($self, detection_events, *, bit_packed=False, plain=False)",
                 "As every family's predict_observables_batch; plain=True matches with the prior weights instead "
                 "of BP's posteriors.")
-            .getter<&D::n_detectors>("num_detectors")
-            .getter<&D::n_observables>("num_observables")
-            .getter<&D::n_edges>("num_edges");
+            .with(model_graph_getters<D>);
     return spec;
 }
 

@@ -19,6 +19,15 @@ void size_getters(ClassSpec& spec) {
     spec.getter<&D::n_checks>("n_checks");
 }
 
+// num_detectors, num_observables then num_edges: a family matching on a
+// model's graph.
+template <class D>
+void model_graph_getters(ClassSpec& spec) {
+    spec.getter<&D::n_detectors>("num_detectors");
+    spec.getter<&D::n_observables>("num_observables");
+    spec.getter<&D::n_edges>("num_edges");
+}
+
 // from_check_matrix of a family built by D::create(checks, n_qubits).
 template <class D>
 void check_matrix_constructor(ClassSpec& spec) {

@@ -44,14 +44,24 @@ def dask_client(scheduler: str | None = None, workers: int | None = None) -> Ite
     # 8787, which another cluster (or another sweep) on this machine may hold.
     # Each worker runs batch.dask_setup as it starts, which makes it ignore Ctrl-C: in a terminal Ctrl-C
     # reaches the whole process group, and the driver, not each worker, decides what stops.
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=LOOPBACK_ANY_PORT,
-                      silence_logs=logging.CRITICAL, env={"VORNEX_NUM_THREADS": "1"},
-                      preload=["vornex_tools.sweeps.batch"]) as cluster, Client(cluster) as client:
-        try:
-            yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"
-        except KeyboardInterrupt:
-            _kill_workers(cluster)
-            raise
+    # After Ctrl-C the scheduler, shutting down, may notice a killed worker's closed connection and log it with
+    # a traceback, at times after the cluster has put its handlers' levels back; the dask logger itself stays
+    # quiet until the cluster is gone.
+    dask_logger = logging.getLogger("distributed")
+    level = dask_logger.level
+    try:
+        with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                          dashboard_address=LOOPBACK_ANY_PORT, silence_logs=logging.CRITICAL,
+                          env={"VORNEX_NUM_THREADS": "1"}, preload=["vornex_tools.sweeps.batch"]) as cluster, \
+                Client(cluster) as client:
+            try:
+                yield client, f"an embedded cluster of {workers} worker{'s' if workers != 1 else ''}"
+            except KeyboardInterrupt:
+                dask_logger.setLevel(logging.CRITICAL)
+                _kill_workers(cluster)
+                raise
+    finally:
+        dask_logger.setLevel(level)
 
 
 def _kill_workers(cluster) -> None:

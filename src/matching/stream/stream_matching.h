@@ -128,11 +128,4 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Picked by the shared prediction bindings.
-inline Result<std::vector<uint8_t>> predict_observables(const StreamMatchingDecoder& decoder,
-                                                        std::span<const uint8_t> events, size_t n_shots,
-                                                        bool bit_packed, bool parallel) {
-    return decoder.predict_observables(events, n_shots, bit_packed, parallel);
-}
-
 }  // namespace vornex

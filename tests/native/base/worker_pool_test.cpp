@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace vornex {
 namespace {
@@ -52,6 +53,39 @@ TEST(WorkerPool, LongStepsSeeAStopInsideTheirSlice) {
     EXPECT_EQ(sink.asked.load(), 1);
     EXPECT_GE(returned_early.load(), 1);
     EXPECT_FALSE(stop_requested());  // outside a polled call nothing is stopped
+}
+
+// The caller may run out of indices while a worker is still deep in a long
+// step: it keeps asking the sink while it waits, and the worker sees the
+// stop. Steps are long only on workers; the sink says stop once one began.
+TEST(WorkerPool, AWorkersLongStepSeesAStopWhileTheCallerWaits) {
+    if (worker_count() < 2) GTEST_SKIP() << "needs a worker beside the caller";
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> long_step_began{false};
+    Clock::time_point began;
+    struct StopOnceBegun final : ProgressSink {
+        explicit StopOnceBegun(std::atomic<bool>& began) : began(began) {}
+        std::atomic<bool>& began;
+        bool report(uint64_t, uint64_t) override { return !began.load(); }
+    } sink(long_step_began);
+    const auto caller = std::this_thread::get_id();
+    {
+        PollScope scope(&sink);
+        EXPECT_THROW(parallel_for(1 << 20,
+                                  [&](size_t) {
+                                      if (std::this_thread::get_id() == caller) {
+                                          std::this_thread::sleep_for(std::chrono::microseconds(200));
+                                          return;
+                                      }
+                                      if (long_step_began.exchange(true)) return;
+                                      began = Clock::now();
+                                      while (Clock::now() - began < std::chrono::seconds(10))
+                                          if (stop_requested()) return;
+                                  }),
+                     WorkStopped);
+    }
+    ASSERT_TRUE(long_step_began.load());
+    EXPECT_LT(Clock::now() - began, std::chrono::seconds(2));
 }
 
 }  // namespace
