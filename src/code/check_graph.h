@@ -19,6 +19,10 @@ namespace vornex {
 // One parity check per entry, each naming the qubits it acts on.
 using CheckList = std::vector<std::vector<uint32_t>>;
 
+// Per-qubit weights of a weighted decoder built from check lists: one finite
+// non-negative weight per qubit (ln((1 - p) / p), say), or none for unit weights.
+using QubitWeights = std::optional<std::vector<double>>;
+
 inline constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
 
 // A qubit seen as an edge between two nodes (b == n_checks for the boundary).

@@ -94,12 +94,12 @@ nlohmann::ordered_json report_json(const BenchmarkReport& report) {
     // Members in this order: readers of stored reports compare the text.
     return nlohmann::ordered_json{{"version", report.version},
                                   {"n_samples", report.n_samples},
-                                  {"latency_mean_us", report.latency_mean_us},
-                                  {"latency_p50_us", report.latency_p50_us},
-                                  {"latency_p99_us", report.latency_p99_us},
-                                  {"latency_min_us", report.latency_min_us},
-                                  {"latency_max_us", report.latency_max_us},
-                                  {"throughput", report.throughput},
+                                  {"latency_mean_us", report.latency.mean},
+                                  {"latency_p50_us", report.latency.p50},
+                                  {"latency_p99_us", report.latency.p99},
+                                  {"latency_min_us", report.latency.min},
+                                  {"latency_max_us", report.latency.max},
+                                  {"throughput", report.latency.throughput},
                                   {"timestamp", report.timestamp}};
 }
 
@@ -130,15 +130,9 @@ Result<BenchmarkReport> run_benchmark(const BlossomGraph& graph, uint64_t n_samp
         latencies[l] = secs * 1e6 / static_cast<double>(reps);
     }
 
-    const LatencySummary s = summarise_latencies(std::move(latencies));
     BenchmarkReport report;
     report.n_samples = n_samples;
-    report.latency_mean_us = s.mean;
-    report.latency_p50_us = s.p50;
-    report.latency_p99_us = s.p99;
-    report.latency_min_us = s.min;
-    report.latency_max_us = s.max;
-    report.throughput = s.throughput;
+    report.latency = summarise_latencies(std::move(latencies));
     report.timestamp = rfc3339_utc(std::chrono::system_clock::now());
     return report;
 }

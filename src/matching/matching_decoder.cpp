@@ -53,7 +53,7 @@ Status correct_row(const ExactMatcher& matcher, std::span<const uint8_t> syndrom
 }  // namespace
 
 Result<MatchingDecoder> MatchingDecoder::create(CheckList check_to_qubits, std::optional<uint64_t> n_qubits,
-                                                std::optional<std::vector<double>> weights) {
+                                                QubitWeights weights) {
     size_t qubits = 0;
     for (const auto& check : check_to_qubits)
         for (const uint32_t q : check) qubits = std::max<size_t>(qubits, size_t{q} + 1);

@@ -37,7 +37,7 @@ public:
     // Unit weights when `weights` is absent; otherwise one non-negative
     // finite weight per qubit (for instance ln((1 - p) / p)).
     static Result<MatchingDecoder> create(CheckList check_to_qubits, std::optional<uint64_t> n_qubits,
-                                          std::optional<std::vector<double>> weights);
+                                          QubitWeights weights);
     // Detectors become nodes, the model's graph view the edges; with
     // `enable_correlations` the decoder also keeps which edges decomposed
     // errors flip together, and predicts with two passes by default. Fails,

@@ -10,7 +10,7 @@ namespace vornex {
 
 Result<WeightedUnionFindDecoder> WeightedUnionFindDecoder::create(CheckList check_to_qubits,
                                                                   std::optional<size_t> n_qubits,
-                                                                  std::optional<std::vector<double>> weights) {
+                                                                  QubitWeights weights) {
     auto engine = WeightedUnionFind::create(std::move(check_to_qubits), n_qubits, std::move(weights));
     if (!engine) return engine.error();
     return WeightedUnionFindDecoder(std::move(engine).value());

@@ -26,7 +26,7 @@ class WeightedUnionFindDecoder {
 public:
     // The check-graph texts unchanged, or the first bad weight.
     static Result<WeightedUnionFindDecoder> create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
-                                                   std::optional<std::vector<double>> weights);
+                                                   QubitWeights weights);
     // Checks = detectors, qubits = edges of the graph view (then
     // placeholders); refuses hyperedges and probabilities above 0.5.
     static Result<WeightedUnionFindDecoder> from_model(const DetectorErrorModel& model);

@@ -33,7 +33,7 @@ Result<std::vector<uint32_t>> discretise_weights(const CheckGraph& graph, std::s
 }
 
 Result<WeightedUnionFind> WeightedUnionFind::create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
-                                                    std::optional<std::vector<double>> weights) {
+                                                    QubitWeights weights) {
     auto graph = build_check_graph(std::move(check_to_qubits), n_qubits);
     if (!graph) return graph.error();
     std::vector<uint32_t> units(graph.value().edges.size(), 2);

@@ -28,7 +28,7 @@ public:
     // ln((1 - p) / p)). Without weights, or with all weights equal, every
     // edge takes two units: exactly the defined Union-Find decoder.
     static Result<WeightedUnionFind> create(CheckList check_to_qubits, std::optional<size_t> n_qubits,
-                                            std::optional<std::vector<double>> weights);
+                                            QubitWeights weights);
 
     // Same preconditions as decode_into of the defined core.
     void decode_into(std::span<const uint8_t> syndrome, UfWorkspace& workspace, std::span<uint8_t> correction) const;

@@ -77,12 +77,12 @@ TEST(BenchmarkReportText, TimestampFractionDigits) {
 TEST(BenchmarkReportText, MemberOrderAndNumberForms) {
     BenchmarkReport r;
     r.n_samples = 3;
-    r.latency_mean_us = 12.0;
-    r.latency_p50_us = 0.1;
-    r.latency_p99_us = 1e-3;
-    r.latency_min_us = 0.0;
-    r.latency_max_us = 123.456;
-    r.throughput = 83333;
+    r.latency.mean = 12.0;
+    r.latency.p50 = 0.1;
+    r.latency.p99 = 1e-3;
+    r.latency.min = 0.0;
+    r.latency.max = 123.456;
+    r.latency.throughput = 83333;
     r.timestamp = "1970-01-01T00:00:00+00:00";
     EXPECT_EQ(report_json(r).dump(2),
               "{\n"
@@ -106,12 +106,12 @@ TEST(BenchmarkRun, ReportIsConsistentAndZeroSamplesIsRejected) {
     const auto& r = report.value();
     EXPECT_EQ(r.version, "0.6.6");
     EXPECT_EQ(r.n_samples, 200u);
-    EXPECT_LE(r.latency_min_us, r.latency_p50_us);
-    EXPECT_LE(r.latency_p50_us, r.latency_p99_us);
-    EXPECT_LE(r.latency_p99_us, r.latency_max_us);
-    EXPECT_LE(r.latency_min_us, r.latency_mean_us);
-    EXPECT_LE(r.latency_mean_us, r.latency_max_us);
-    EXPECT_GT(r.throughput, 0u);
+    EXPECT_LE(r.latency.min, r.latency.p50);
+    EXPECT_LE(r.latency.p50, r.latency.p99);
+    EXPECT_LE(r.latency.p99, r.latency.max);
+    EXPECT_LE(r.latency.min, r.latency.mean);
+    EXPECT_LE(r.latency.mean, r.latency.max);
+    EXPECT_GT(r.latency.throughput, 0u);
     EXPECT_TRUE(r.timestamp.ends_with("+00:00"));
 
     const auto none = run_benchmark(graph, 0, 7);
