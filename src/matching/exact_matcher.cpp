@@ -122,6 +122,17 @@ Status ExactMatcher::match(std::span<const sparse::NodeId> fired, sparse::ObsMas
     return ok_status();
 }
 
+ExactMatcher::Held::Held(const ExactMatcher& matcher) : matcher_(matcher) {}
+
+ExactMatcher::Held::~Held() = default;
+
+Status ExactMatcher::Held::match(std::span<const sparse::NodeId> fired, sparse::ObsMask& observables) {
+    Scratch& s = lease_.get();
+    if (auto status = s.engine.match(matcher_.graph_, fired, s.matching); !status) return status;
+    observables = s.matching.observables;
+    return ok_status();
+}
+
 Status ExactMatcher::match_edges(std::span<const sparse::NodeId> fired, std::vector<uint32_t>& edges,
                                  std::span<const EdgeWeight> overrides, sparse::ObsMask* observables) const {
     ScratchLease<Scratch> lease;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "base/thread_scratch.h"
 #include "matching/model_graph.h"
 #include "matching/sparse/matching_graph.h"
 #include "matching/sparse/sparse_types.h"
@@ -86,6 +87,11 @@ public:
     bool shortest_path(sparse::NodeId from, sparse::NodeId to, std::vector<uint32_t>& path,
                        std::span<const EdgeWeight> overrides = {}) const;
 
+    // The calling thread's scratch held for a run of shots (a batch's range
+    // of rows), so that each shot goes straight to the engine; the calls
+    // above take it shot by shot. Matches as match() without overrides.
+    class Held;
+
 private:
     struct Scratch;
     Status apply(std::span<const EdgeWeight> overrides, Scratch& s) const;
@@ -96,6 +102,20 @@ private:
     double scale_ = 1.0;
     std::vector<uint32_t> half_edges_;  // per edge id, its two half-edges (kNone where it has fewer)
     uint64_t serial_ = 0;               // tells a thread's copy of this graph from copies of others'
+};
+
+class ExactMatcher::Held {
+public:
+    explicit Held(const ExactMatcher& matcher);
+    ~Held();
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+    Status match(std::span<const sparse::NodeId> fired, sparse::ObsMask& observables);
+
+private:
+    const ExactMatcher& matcher_;
+    ScratchLease<Scratch> lease_;
 };
 
 }  // namespace vornex

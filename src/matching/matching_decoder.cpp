@@ -222,17 +222,32 @@ Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<cons
                            " per shot");
     }
     std::vector<uint8_t> predictions(n_shots * out.row_bytes());
-    auto status = predict_rows_from_events(
-        events.data(), in, n_shots, predictions.data(), out, parallel,
-        [&] {
-            return [&](std::span<const NodeId> fired, sparse::ObsMask& flips) {
-                return static_cast<bool>(match(fired, correlated, overrides, flips));
-            };
-        },
-        [&](std::span<const NodeId> fired) {
-            sparse::ObsMask unused = 0;
-            return match(fired, correlated, overrides, unused);
-        });
+    const auto failure = [&](std::span<const NodeId> fired) {
+        sparse::ObsMask unused = 0;
+        return match(fired, correlated, overrides, unused);
+    };
+    Status status = ok_status();
+    if (!correlated && overrides.empty()) {
+        // Plain shots: each range holds the thread's scratch for all its rows.
+        status = predict_rows_from_events(
+            events.data(), in, n_shots, predictions.data(), out, parallel,
+            [&] {
+                return [held = ExactMatcher::Held(matcher_)](std::span<const NodeId> fired,
+                                                             sparse::ObsMask& flips) mutable {
+                    return static_cast<bool>(held.match(fired, flips));
+                };
+            },
+            failure);
+    } else {
+        status = predict_rows_from_events(
+            events.data(), in, n_shots, predictions.data(), out, parallel,
+            [&] {
+                return [&](std::span<const NodeId> fired, sparse::ObsMask& flips) {
+                    return static_cast<bool>(match(fired, correlated, overrides, flips));
+                };
+            },
+            failure);
+    }
     if (!status) return status.error();
     return predictions;
 }

@@ -39,15 +39,19 @@ void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId 
     schedule_node(node, now);
 }
 
-// When edge k of a node of `region` (own speed, local radius a) next needs
-// attention: now or earlier when it is due, kNever when it cannot be.
-// Inlined into the two edge scans, the engine's hottest loops.
-[[gnu::always_inline]] inline Time SparseEngine::edge_due(uint32_t k, RegionId region, int own_speed, Time a,
-                                                         Time now) const {
+// When edge k of a node of `region` (reached from event `source`, own
+// speed, local radius a) next needs attention: now or earlier when it is
+// due, kNever when it cannot be. Inlined into the two edge scans, the
+// engine's hottest loops; a neighbour reached from the same event is the
+// common case inside a region and is settled without looking up regions.
+[[gnu::always_inline]] inline Time SparseEngine::edge_due(uint32_t k, NodeId source, RegionId region, int own_speed,
+                                                         Time a, Time now) const {
     const MatchingGraph& g = *graph_;
     const NodeId x = g.neighbour[k];
-    if (x == kBoundary || owner_event_[x] == kNone) return own_speed == 1 ? now + (g.weight[k] - a) : kNever;
-    const RegionId other = event_top_[owner_event_[x]];
+    const NodeId owner = x == kBoundary ? kNone : owner_event_[x];
+    if (owner == source) return kNever;
+    if (owner == kNone) return own_speed == 1 ? now + (g.weight[k] - a) : kNever;
+    const RegionId other = event_top_[owner];
     if (other == region) return kNever;
     const int speed = own_speed + regions_[other].slope;
     if (speed <= 0) return kNever;
@@ -57,13 +61,14 @@ void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId 
 }
 
 void SparseEngine::schedule_node(NodeId node, Time now) {
-    const RegionId region = event_top_[owner_event_[node]];
+    const NodeId source = owner_event_[node];
+    const RegionId region = event_top_[source];
     const int own_speed = regions_[region].slope;
     const Time a = local_radius(node, now);
     Time next = kNever;
     const MatchingGraph& g = *graph_;
     for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k)
-        next = std::min(next, edge_due(k, region, own_speed, a, now));
+        next = std::min(next, edge_due(k, source, region, own_speed, a, now));
     queue_look(node, next, now);
 }
 
@@ -99,7 +104,7 @@ void SparseEngine::on_node_event(NodeId node, Time now) {
     const Time a = local_radius(node, now);
     Time next = kNever;
     for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k) {
-        const Time due = edge_due(k, region, own_speed, a, now);
+        const Time due = edge_due(k, source, region, own_speed, a, now);
         if (due > now) {
             next = std::min(next, due);
             continue;

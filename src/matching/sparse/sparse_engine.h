@@ -113,7 +113,7 @@ private:
     void prepare(const MatchingGraph& graph);
     Time local_radius(NodeId node, Time now) const;
     void claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time now);
-    Time edge_due(uint32_t half_edge, RegionId region, int own_speed, Time a, Time now) const;
+    Time edge_due(uint32_t half_edge, NodeId source, RegionId region, int own_speed, Time a, Time now) const;
     void schedule_node(NodeId node, Time now);
     void queue_look(NodeId node, Time when, Time now);
     void schedule_region_nodes(RegionId region, Time now);
