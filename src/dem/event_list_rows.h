@@ -27,14 +27,16 @@ namespace vornex {
 
 namespace detail {
 
-// Loads up to 8 bytes as a little-endian word (missing bytes are 0).
+// Loads up to 8 bytes as a little-endian word (missing bytes are 0). A
+// whole word is one load; a row's short tail is assembled byte by byte, as
+// a copy of a length known only at run time would call the library.
 inline uint64_t load_word(const uint8_t* bytes, size_t n) {
     uint64_t word = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&word, bytes, n);
-    } else {
-        for (size_t k = 0; k < n; ++k) word |= uint64_t{bytes[k]} << (8 * k);
+    if (std::endian::native == std::endian::little && n == 8) {
+        std::memcpy(&word, bytes, 8);
+        return word;
     }
+    for (size_t k = 0; k < n; ++k) word |= uint64_t{bytes[k]} << (8 * k);
     return word;
 }
 
