@@ -65,5 +65,29 @@ TEST(MatchingAllocations, WarmShotsAllocateNothing) {
     EXPECT_EQ(g_allocations.load() - before, 0u) << sink;
 }
 
+// A batch allocates its output and a buffer per range of rows, never per
+// shot: ten times the shots cost the same number of allocations, plain (the
+// range holds the thread's scratch) and correlated.
+TEST(MatchingAllocations, BatchAllocationsDoNotGrowWithShots) {
+    const uint32_t width = 12, rounds = 12, n_detectors = width * rounds;
+    const auto model = read_detector_error_model(memory_model(width, rounds)).value();
+    const auto dec = MatchingDecoder::from_model(model, true).value();
+    Wyrand rng(5);
+    std::vector<uint8_t> few(300 * size_t{n_detectors});
+    for (auto& bit : few) bit = rng.next_unit() < 0.04 ? 1 : 0;
+    std::vector<uint8_t> many;
+    for (int copy = 0; copy < 10; ++copy) many.insert(many.end(), few.begin(), few.end());
+    for (const bool correlated : {false, true}) {
+        const auto allocations = [&](const std::vector<uint8_t>& rows) {
+            const size_t before = g_allocations.load();
+            const auto out = dec.predict_observables(rows, rows.size() / n_detectors, false, false, correlated);
+            EXPECT_TRUE(out.ok());
+            return g_allocations.load() - before;
+        };
+        allocations(many);  // the thread's scratch grows to the largest shot
+        EXPECT_EQ(allocations(many), allocations(few)) << "correlated " << correlated;
+    }
+}
+
 }  // namespace
 }  // namespace vornex
