@@ -12,12 +12,14 @@ decode_batch), and is timed over that call. Per decoder and row:
     so z <= +1 means no more failures than the peer within sampling error and z <= -2 clearly fewer.
 
     PYTHONPATH=build/dev python3 bench/accuracy_frontier.py [--distances 3,5,7] [--ps 0.003,0.005]
-        [--shots-scale 1.0] [--learned-train 0] [--combined-shots 0] [--belief-shots 0] [--csv FILE]
+        [--shots-scale 1.0] [--learned-train 0] [--combined-shots 0] [--combined-radii none,0,1]
+        [--belief-shots 0] [--csv FILE]
 
 Shots per distance come from SHOTS (times --shots-scale). The learned path is trained per row when
 --learned-train > 0 (samples, seeded; not counted in its time); belief-matching is run on the first
 --belief-shots shots of a row only (about a thousand times slower than matching), its z against the peer on
-those shots; the combined decoder (BeliefCorrelatedDecoder, BP per shot) likewise on --combined-shots.
+those shots; the combined decoder (BeliefCorrelatedDecoder) likewise on --combined-shots, once per bp_radius
+of --combined-radii (rows combined, combined_r0, combined_r1, ...).
 
 Goals (issue 24): correlated matching with z <= +1 at <= 1.0x pymatching correlated's time on d = 5..13;
 plain matching at <= 0.6x pymatching's batch time on d = 3..25; the combined decoder with >= 10% fewer
@@ -70,9 +72,11 @@ def decoders(dem, args):
         learned = vx.LearnedMatchingDecoder(dem, hidden_size=16, n_layers=2, seed=1)
         learned.train(args.learned_train, seed=7, validation_shots=20_000)
         out["learned"] = (lambda x: learned.predict_observables_batch(x, bit_packed=True), None)
-    if args.combined_shots > 0:
-        combined = vx.BeliefCorrelatedDecoder.from_detector_error_model(dem)
-        out["combined"] = (lambda x: combined.predict_observables_batch(x, bit_packed=True), args.combined_shots)
+    for radius in args.combined_radii.split(",") if args.combined_shots > 0 else ():
+        r = None if radius == "none" else int(radius)
+        combined = vx.BeliefCorrelatedDecoder.from_detector_error_model(dem, bp_radius=r)
+        out["combined" if r is None else f"combined_r{r}"] = (
+            lambda x, c=combined: c.predict_observables_batch(x, bit_packed=True), args.combined_shots)
     if args.belief_shots > 0:
         belief = vx.BeliefMatchingDecoder.from_detector_error_model(dem)
         out["belief_matching"] = (lambda x: belief.predict_observables_batch(x, bit_packed=True), args.belief_shots)
@@ -117,6 +121,8 @@ def main():
     parser.add_argument("--shots-scale", type=float, default=1.0)
     parser.add_argument("--learned-train", type=int, default=0)
     parser.add_argument("--combined-shots", type=int, default=0)
+    parser.add_argument("--combined-radii", default="none",
+                        help="bp_radius values of the combined decoder, comma-separated ('none': the exact run)")
     parser.add_argument("--belief-shots", type=int, default=0)
     parser.add_argument("--csv", default=None)
     args = parser.parse_args()

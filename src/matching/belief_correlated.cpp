@@ -5,9 +5,11 @@
 #include <string>
 
 #include "base/thread_scratch.h"
+#include "dem/dem_graph.h"
 #include "dem/dem_model.h"
 #include "dem/model_budget.h"
 #include "dem/model_prediction.h"
+#include "matching/model_graph.h"
 
 namespace vornex {
 
@@ -97,7 +99,7 @@ double CorrectionScore::score(std::span<const uint32_t> edges, Workspace& ws) co
 }
 
 Result<BeliefCorrelatedDecoder> BeliefCorrelatedDecoder::create(const DetectorErrorModel& model,
-                                                                const BpSettings& bp) {
+                                                                const BpSettings& bp, size_t bp_radius) {
     // A correlated matching decoder and a belief-matching one side by side.
     if (auto fits = check_model_footprint(model, {"a belief-correlated decoder", 54 + 78}); !fits)
         return fits.error();
@@ -107,11 +109,79 @@ Result<BeliefCorrelatedDecoder> BeliefCorrelatedDecoder::create(const DetectorEr
     if (!columns) return columns.error();
     BeliefCorrelatedDecoder d;
     d.score_ = std::make_shared<const CorrectionScore>(CorrectionScore::create(columns.value()));
-    auto belief = BeliefMatchingDecoder::create(std::move(columns).value(), bp);
+    auto belief = BeliefMatchingDecoder::create(std::move(columns).value(), bp, bp_radius);
     if (!belief) return belief.error();
     d.belief_ = std::make_shared<const BeliefMatchingDecoder>(std::move(belief).value());
     d.matching_ = std::make_shared<const MatchingDecoder>(std::move(matching).value());
+    if (!d.belief_->capped()) return d;
+    // The correlated graph re-weighted by the event-free posteriors, rounded
+    // as that graph rounds a shot's overrides: a shot matched here without
+    // overrides is matched as the correlated graph with every edge overridden.
+    const ExactMatcher& correlated = d.matching_->matcher();
+    sparse::MatchingGraph graph = correlated.graph();
+    const std::span<const double> free = d.belief_->event_free_weights();
+    for (size_t h = 0; h < graph.n_half_edges(); ++h)
+        graph.weight[h] = 2 * correlated.engine_weight(free[graph.edge_id[h]]);  // stored doubled
+    auto view = build_dem_graph(model);
+    if (!view) return view.error();
+    auto rounding = model_matching_graph(view.value(), "BeliefCorrelatedDecoder", WeightRounding::Fine);
+    if (!rounding) return rounding.error();
+    auto matcher = ExactMatcher::create(std::move(graph), correlated.n_edges(), rounding.value().scale);
+    if (!matcher) return matcher.error();
+    d.free_matcher_ = std::make_shared<const ExactMatcher>(std::move(matcher).value());
     return d;
+}
+
+void BeliefCorrelatedDecoder::lower_implied(Workspace& ws) const {
+    const size_t n = n_edges();
+    if (ws.lowered_stamp.size() < n) {
+        ws.lowered_stamp.resize(n, 0);
+        ws.lowered.resize(n, 0.0);
+    }
+    if (++ws.clock == 0) {  // wrapped: older stamps could match again
+        std::fill(ws.lowered_stamp.begin(), ws.lowered_stamp.end(), 0u);
+        ws.clock = 1;
+    }
+    for (const EdgeWeight& o : ws.weights) {
+        ws.lowered_stamp[o.edge] = ws.clock;
+        ws.lowered[o.edge] = o.weight;
+    }
+    const std::span<const double> free = belief_->event_free_weights();
+    const EdgeCorrelations& pairs = *matching_->correlations();
+    for (const uint32_t a : ws.edges[1]) {
+        for (const EdgeWeight& implied : pairs.implied_by(a)) {
+            const uint32_t b = implied.edge;
+            if (implied.weight >= (ws.lowered_stamp[b] == ws.clock ? ws.lowered[b] : free[b])) continue;
+            ws.lowered_stamp[b] = ws.clock;
+            ws.lowered[b] = implied.weight;
+            ws.weights.push_back(implied);
+        }
+    }
+}
+
+Status BeliefCorrelatedDecoder::match_capped(std::span<const uint8_t> events, sparse::ObsMask* flips,
+                                             Workspace& ws) const {
+    ws.weights.clear();
+    if (belief_->bp_radius() > 0) {
+        size_t iterations = 0;
+        if (!belief_->region_weights(events, ws.belief, iterations)) {
+            // The event-free tables ran out: this shot's BP over the whole
+            // graph, every edge overridden.
+            belief_->belief_weights(events, ws.belief);
+            for (size_t e = 0; e < n_edges(); ++e) ws.weights.push_back({static_cast<uint32_t>(e), ws.belief.weights[e]});
+        } else {
+            ws.weights.assign(ws.belief.overrides.begin(), ws.belief.overrides.end());
+        }
+    }
+    if (auto st = free_matcher_->match_edges(ws.fired, ws.edges[1], ws.weights, &flips[1]); !st) return st;
+    const size_t n_shot = ws.weights.size();
+    lower_implied(ws);
+    if (ws.weights.size() == n_shot) {
+        ws.edges[2] = ws.edges[1];
+        flips[2] = flips[1];
+        return ok_status();
+    }
+    return free_matcher_->match_edges(ws.fired, ws.edges[2], ws.weights, &flips[2]);
 }
 
 Result<BeliefCorrelatedDecoder::Choice> BeliefCorrelatedDecoder::predict_into(std::span<const uint8_t> events,
@@ -124,6 +194,10 @@ Result<BeliefCorrelatedDecoder::Choice> BeliefCorrelatedDecoder::predict_into(st
     if (ws.fired.empty()) return Choice::Correlated;
     sparse::ObsMask flips[3] = {0, 0, 0};
     if (auto st = matching_->match(ws.fired, true, {}, flips[0], &ws.edges[0]); !st) return st.error();
+    if (capped()) {
+        if (auto st = match_capped(events, flips, ws); !st) return st.error();
+        return choose(flips, observables, ws);
+    }
 
     belief_->belief_weights(events, ws.belief);
     // Both read the same graph view, so belief edge e is the engine's edge e.
@@ -142,6 +216,11 @@ Result<BeliefCorrelatedDecoder::Choice> BeliefCorrelatedDecoder::predict_into(st
     } else if (auto st = matcher.match_edges(ws.fired, ws.edges[2], ws.weights, &flips[2]); !st) {
         return st.error();
     }
+    return choose(flips, observables, ws);
+}
+
+BeliefCorrelatedDecoder::Choice BeliefCorrelatedDecoder::choose(const sparse::ObsMask* flips,
+                                                                sparse::ObsMask& observables, Workspace& ws) const {
     size_t best = 0;
     double best_score = score_->score(ws.edges[0], ws.score);
     for (size_t c : {size_t{2}, size_t{1}}) {

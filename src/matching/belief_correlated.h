@@ -14,10 +14,14 @@
 // The graph's weights merge every error into independent edges, so a single
 // matching cannot tell a likely pair from two unlikely singles; the score
 // can, and BP's weights give candidates that the priors' first pass would
-// not reach. Pick it when failures matter more than time: it costs BP per
-// shot and four exact matchings (on rotated surface-code memory at
-// p = 0.005, about a fifth fewer failures than correlated matching at d = 7
-// and 9, for 150-300 times its time).
+// not reach.
+//
+// BP's reach is a choice (bp_radius, as belief-matching's). Unbounded (the
+// exact run) costs BP over the whole hypergraph per shot and four exact
+// matchings. A finite radius r caps BP at r steps from the shot's events:
+// the belief-weighted matchings run on a second graph weighted once by the
+// event-free posteriors, with the region's edges re-weighted per shot; at
+// r = 0 there is no BP per shot at all, only the event-free weights.
 #pragma once
 
 #include <cstddef>
@@ -84,6 +88,10 @@ public:
         std::vector<sparse::NodeId> fired;
         std::vector<uint32_t> edges[3];
         EdgeCorrelations::Workspace implied;
+        // The capped path's second pass: per edge, the call that last lowered it and to what.
+        std::vector<uint32_t> lowered_stamp;
+        std::vector<double> lowered;
+        uint32_t clock = 0;
         CorrectionScore::Workspace score;
         bool busy = false;
     };
@@ -91,13 +99,21 @@ public:
     // Fails as belief-matching and correlated matching do on `model`
     // (a component with more than two detectors, an error flipping several
     // edges with probability above 1/2) and on bad BP settings.
-    static Result<BeliefCorrelatedDecoder> create(const DetectorErrorModel& model, const BpSettings& bp);
+    // With `bp_radius` (kUnboundedRadius: the exact run) BP is capped as
+    // above; the capped path needs the event-free tables (the parallel
+    // schedule, the syndrome stop), without them every shot runs exact.
+    static Result<BeliefCorrelatedDecoder> create(const DetectorErrorModel& model, const BpSettings& bp,
+                                                  size_t bp_radius = kUnboundedRadius);
 
     size_t n_detectors() const { return belief_->n_detectors(); }
     size_t n_observables() const { return belief_->n_observables(); }
     size_t n_edges() const { return belief_->n_edges(); }
     const ModelObservables* model() const { return matching_->model(); }
     const CorrectionScore& scorer() const { return *score_; }
+    // The belief-matching half (its event-free weights, its radius).
+    const BeliefMatchingDecoder& belief() const { return *belief_; }
+    // Whether the belief-weighted matchings run on the event-free graph.
+    bool capped() const { return free_matcher_ != nullptr; }
 
     // The observable flips of one shot (n_detectors bytes, an event where
     // bit 0 is set) and the correction chosen. Fails only when the shot
@@ -112,9 +128,21 @@ public:
 private:
     BeliefCorrelatedDecoder() = default;
 
+    // The capped path's belief-weighted corrections into ws.edges[1, 2] and
+    // flips[1, 2].
+    Status match_capped(std::span<const uint8_t> events, sparse::ObsMask* flips, Workspace& ws) const;
+    // Appends to ws.weights (this shot's overrides of the event-free graph)
+    // the second pass's weights implied by ws.edges[1], each edge lowered to
+    // the least of its weight now and the implied ones (listed again at each
+    // lowering, so the last entry is the least).
+    void lower_implied(Workspace& ws) const;
+    // The correction of ws.edges[0, 1, 2] the score ranks lowest (the first on a tie, in the order 0, 2, 1).
+    Choice choose(const sparse::ObsMask* flips, sparse::ObsMask& observables, Workspace& ws) const;
+
     std::shared_ptr<const BeliefMatchingDecoder> belief_;
     std::shared_ptr<const MatchingDecoder> matching_;  // built with correlations
     std::shared_ptr<const CorrectionScore> score_;
+    std::shared_ptr<const ExactMatcher> free_matcher_;  // the capped path: the event-free weights, else null
 };
 
 }  // namespace vornex

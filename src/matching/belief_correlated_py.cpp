@@ -12,7 +12,8 @@ namespace {
 
 // The keywords after the model, with their defaults.
 constexpr const char* kKeywords =
-    "max_iter=10, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', stop='syndrome'";
+    "max_iter=10, bp_method='product_sum', ms_scaling_factor=1.0, schedule='parallel', stop='syndrome', "
+    "bp_radius=None";
 
 std::unique_ptr<BeliefCorrelatedDecoder> build(const Args& args) {
     // A short product-sum run: on circuit-level surface-code models ten
@@ -22,8 +23,9 @@ std::unique_ptr<BeliefCorrelatedDecoder> build(const Args& args) {
     defaults.method = BpMethod::ProductSum;
     defaults.max_iterations = 10;
     ModelArg model_arg(args, 0);
-    return std::make_unique<BeliefCorrelatedDecoder>(
-        unwrap(BeliefCorrelatedDecoder::create(*model_arg, bp_settings_argument(args, 1, defaults))));
+    const BpSettings bp = bp_settings_argument(args, 1, defaults);
+    const size_t radius = optional_count(args, 6).value_or(kUnboundedRadius);
+    return std::make_unique<BeliefCorrelatedDecoder>(unwrap(BeliefCorrelatedDecoder::create(*model_arg, bp, radius)));
 }
 
 }  // namespace

@@ -106,6 +106,7 @@ Result<BeliefMatchingDecoder> BeliefMatchingDecoder::create(MatchingModel model,
     auto belief = SparseEdgeMatcher::create(static_cast<uint32_t>(d.n_detectors()), d.model_.edge_ends, weights);
     if (!belief) return belief.error();
     d.belief_matcher_ = std::make_shared<const SparseEdgeMatcher>(std::move(belief).value());
+    d.event_free_weights_ = std::move(weights);
     return d;
 }
 
@@ -236,30 +237,17 @@ Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_into(std::s
     return outcome;
 }
 
-Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_capped(std::span<const uint8_t> syndrome,
-                                                                            std::span<uint8_t> observables,
-                                                                            Workspace& ws) const {
-    Outcome outcome;
-    std::fill(observables.begin(), observables.end(), uint8_t{0});
-    ws.events.clear();
-    for (size_t d = 0; d < syndrome.size(); ++d)
-        if (syndrome[d] & 1) ws.events.push_back(static_cast<uint32_t>(d));
-    if (ws.events.empty()) return outcome;
-    const BpOutcome bp = run_restricted_belief_propagation(columns_, prior_llr_, syndrome, bp_settings_, {},
-                                                           event_free_, ws.bp, bp_radius_);
-    outcome.bp_iterations = bp.iterations;
-    if (!ws.bp.region_clean) {
-        // The event-free tables ran out: the exact path, whole-graph weights.
-        ws.flips.resize(n_edges());
-        auto exact = decode_into(syndrome, ws.flips, observables, ws);
-        ws.fired.assign(n_detectors(), 0);  // the sparse check below expects it clear
-        return exact;
-    }
+bool BeliefMatchingDecoder::region_weights(std::span<const uint8_t> syndrome, Workspace& ws,
+                                           size_t& iterations) const {
+    iterations = run_restricted_belief_propagation(columns_, prior_llr_, syndrome, bp_settings_, {}, event_free_,
+                                                   ws.bp, bp_radius_)
+                     .iterations;
+    if (!ws.bp.region_clean) return false;
     // Edges of the region's columns, re-weighted from their columns'
     // posteriors (event-free ones for columns outside the region).
     ws.edge_marked.resize(n_edges());
     ws.overrides.clear();
-    const double* free_llr = event_free_.posterior(bp.iterations);
+    const double* free_llr = event_free_.posterior(iterations);
     for (const uint32_t q : ws.bp.region_qubits) {
         for (const uint32_t e : model_.column_edges[q]) {
             if (ws.edge_marked[e]) continue;
@@ -275,6 +263,25 @@ Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_capped(std:
         }
     }
     for (const EdgeWeight& o : ws.overrides) ws.edge_marked[o.edge] = 0;
+    return true;
+}
+
+Result<BeliefMatchingDecoder::Outcome> BeliefMatchingDecoder::decode_capped(std::span<const uint8_t> syndrome,
+                                                                            std::span<uint8_t> observables,
+                                                                            Workspace& ws) const {
+    Outcome outcome;
+    std::fill(observables.begin(), observables.end(), uint8_t{0});
+    ws.events.clear();
+    for (size_t d = 0; d < syndrome.size(); ++d)
+        if (syndrome[d] & 1) ws.events.push_back(static_cast<uint32_t>(d));
+    if (ws.events.empty()) return outcome;
+    if (!region_weights(syndrome, ws, outcome.bp_iterations)) {
+        // The event-free tables ran out: the exact path, whole-graph weights.
+        ws.flips.resize(n_edges());
+        auto exact = decode_into(syndrome, ws.flips, observables, ws);
+        ws.fired.assign(n_detectors(), 0);  // the sparse check below expects it clear
+        return exact;
+    }
     // The matching must fire exactly the events; the prior-weighted one otherwise.
     auto explained = [&] {
         auto each_end = [&](auto visit) {

@@ -142,6 +142,17 @@ public:
 
     // Whether shots take the radius-capped path.
     bool capped() const { return belief_matcher_ != nullptr; }
+    // The radius shots are capped at (kUnboundedRadius: the exact run).
+    size_t bp_radius() const { return bp_radius_; }
+    // The capped path's graph weights, per edge: those of the event-free
+    // posteriors of the last iteration (empty unless capped()).
+    std::span<const double> event_free_weights() const { return event_free_weights_; }
+    // The capped path's weights of one shot with at least one event: BP
+    // within the radius, then ws.overrides gets the region's edges with
+    // their weights (every other edge keeps its event-free weight). False
+    // when the event-free tables ran out (the shot needs the exact path).
+    // Precondition: capped().
+    bool region_weights(std::span<const uint8_t> syndrome, Workspace& ws, size_t& iterations) const;
     // One shot by the radius-capped path (the exact one when the event-free
     // tables ran out); observables are overwritten.
     Result<Outcome> decode_capped(std::span<const uint8_t> syndrome, std::span<uint8_t> observables,
@@ -164,6 +175,7 @@ private:
     // and one weighted by the event-free posteriors of the last iteration.
     std::shared_ptr<const SparseEdgeMatcher> prior_matcher_;
     std::shared_ptr<const SparseEdgeMatcher> belief_matcher_;
+    std::vector<double> event_free_weights_;  // belief_matcher_'s, per edge
     std::shared_ptr<const ModelObservables> observables_;  // edges as the map's columns
 };
 
