@@ -21,7 +21,13 @@
 // matchings. A finite radius r caps BP at r steps from the shot's events:
 // the belief-weighted matchings run on a second graph weighted once by the
 // event-free posteriors, with the region's edges re-weighted per shot; at
-// r = 0 there is no BP per shot at all, only the event-free weights.
+// r = 0 there is no BP per shot at all, only the event-free weights. On
+// rotated surface-code memory (p = 0.003-0.005, d = 5-9) r = 0 costs 2.5-4x
+// correlated matching but keeps little of the exact run's gain (6% fewer
+// failures than correlated matching at d = 5 p = 0.005, none at d = 7),
+// while r = 1 keeps the exact run's failures at a third to all of its time:
+// the per-shot BP near the events is what the gain needs, so the exact run
+// stays the default.
 #pragma once
 
 #include <cstddef>

@@ -41,7 +41,14 @@ ModuleItem& belief_correlated_decoder_class() {
                            "flipping it alone, two edges one error flips together cost that error). Fewer failures "
                            "than correlated matching on circuit-level noise, at the cost of BP per shot (a hundred "
                            "times correlated matching's time or more); pick it when failures matter more than "
-                           "time.")
+                           "time. bp_radius=None (the default) runs BP exactly on every shot. An integer r caps BP "
+                           "at r steps from each shot's detection events: the belief-weighted matchings run on a "
+                           "graph weighted once by BP's posteriors on a shot without events, with only the edges "
+                           "within the radius re-weighted per shot. r = 0 runs no BP per shot (three matchings and "
+                           "the score, 2.5-4x correlated matching's time) but keeps little of the gain (on rotated "
+                           "surface-code memory at p = 0.005: 6% fewer failures at d = 5, none at d = 7); r = 1 "
+                           "keeps the exact run's failures within sampling error at about its cost; pick None for "
+                           "the fewest failures.")
             .with(observable_predictions<D>)
             .with(model_graph_getters<D>);
     return spec;

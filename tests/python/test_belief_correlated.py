@@ -31,10 +31,11 @@ def test_not_worse_than_correlated_matching_on_the_same_shots():
     assert np.count_nonzero(fails["combined"] & ~fails["ours"]) <= np.count_nonzero(fails["ours"] & ~fails["combined"])
 
 
-def test_single_batch_and_packed_predictions_agree():
+@pytest.mark.parametrize("radius", [None, 0, 1])
+def test_single_batch_and_packed_predictions_agree(radius):
     circuit, dem = surface(3, 0.01)
     det = circuit.compile_detector_sampler(seed=2).sample(300).astype(np.uint8)
-    dec = vx.BeliefCorrelatedDecoder.from_detector_error_model(str(dem), max_iter=5)
+    dec = vx.BeliefCorrelatedDecoder.from_detector_error_model(str(dem), max_iter=5, bp_radius=radius)
     assert (dec.num_detectors, dec.num_observables) == (dem.num_detectors, 1)
     batch = dec.predict_observables_batch(det)
     assert batch.shape == (300, 1) and batch.dtype == np.uint8
@@ -58,3 +59,8 @@ def test_models_and_shots_it_cannot_decode_are_refused_by_name():
         dec.predict_observables_batch(np.array([[0, 0, 0], [1, 0, 0]], dtype=np.uint8))
     with pytest.raises(ValueError, match="bp_method"):
         vx.BeliefCorrelatedDecoder("error(0.1) D0\n", bp_method="x")
+    with pytest.raises(ValueError, match="^bp_radius must be >= 0, got -1$"):
+        vx.BeliefCorrelatedDecoder("error(0.1) D0\n", bp_radius=-1)
+    with pytest.raises(TypeError,
+                       match="^'float' object cannot be interpreted as an integer\nwhile processing 'bp_radius'$"):
+        vx.BeliefCorrelatedDecoder("error(0.1) D0\n", bp_radius=1.5)
