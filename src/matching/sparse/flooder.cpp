@@ -72,6 +72,22 @@ void SparseEngine::schedule_node(NodeId node, Time now) {
     queue_look(node, next, now);
 }
 
+// The first look of an event, at time 0: every region is then one event
+// growing from radius 0, so an edge is due after its weight towards a free
+// node or the boundary and after half of it towards another event (what
+// schedule_node finds, without the region lookups).
+void SparseEngine::schedule_seed(NodeId event) {
+    const MatchingGraph& g = *graph_;
+    Time next = kNever;
+    for (uint32_t k = g.row_begin[event]; k < g.row_begin[event + 1]; ++k) {
+        const NodeId x = g.neighbour[k];
+        const Time w = g.weight[k];
+        const bool towards_event = x != kBoundary && owner_event_[x] != kNone;
+        next = std::min(next, towards_event ? (w + 1) / 2 : w);
+    }
+    queue_look(event, next, 0);
+}
+
 void SparseEngine::queue_look(NodeId node, Time when, Time now) {
     const uint32_t version = node_version_[node] += 2;
     if (when != kNever) queue_.push({std::max(when, now), node, version});
@@ -193,7 +209,7 @@ Status SparseEngine::match(const MatchingGraph& graph, std::span<const NodeId> e
         event_top_[e] = id;
         event_wrapped_[e] = 0;
     }
-    for (const NodeId e : events) schedule_node(e, 0);
+    for (const NodeId e : events) schedule_seed(e);
 
     while (!queue_.empty()) {
         const QueuedEvent ev = queue_.pop();

@@ -115,6 +115,7 @@ private:
     void claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time now);
     Time edge_due(uint32_t half_edge, NodeId source, RegionId region, int own_speed, Time a, Time now) const;
     void schedule_node(NodeId node, Time now);
+    void schedule_seed(NodeId event);
     void queue_look(NodeId node, Time when, Time now);
     void schedule_region_nodes(RegionId region, Time now);
     void schedule_shrink(RegionId region, Time now);
