@@ -7,9 +7,10 @@ after every Clifford gate and on data qubits before each round, flips of resets 
 sees the same bit-packed shots in one batch call on one thread (VORNEX_NUM_THREADS=1; pymatching's
 decode_batch), and is timed over that call. Per decoder and row:
 
-    failures, LER +- standard error, us/shot, time ratio against pymatching correlated, and the paired
+    failures, LER +- standard error, us/shot, time ratio against pymatching correlated, the paired
     (McNemar) z against pymatching correlated: (ours-only failures - peer-only failures) / sqrt(their sum),
-    so z <= +1 means no more failures than the peer within sampling error and z <= -2 clearly fewer.
+    so z <= +1 means no more failures than the peer within sampling error and z <= -2 clearly fewer, and
+    the peer's failures on the same shots (column peer).
 
     PYTHONPATH=build/dev python3 bench/accuracy_frontier.py [--distances 3,5,7] [--ps 0.003,0.005]
         [--shots-scale 1.0] [--learned-train 0] [--combined-shots 0] [--combined-radii none,0,1]
@@ -128,7 +129,7 @@ def main():
     args = parser.parse_args()
     rows = []
     header = (f"{'d':>3} {'p':>6} {'shots':>7} {'decoder':<22} {'fail':>6} {'LER':>10} {'+-SE':>9} "
-              f"{'us/shot':>9} {'x pm_corr':>9} {'x pm':>6} {'z':>6}")
+              f"{'us/shot':>9} {'x pm_corr':>9} {'x pm':>6} {'z':>6} {'peer':>5}")
     print(header, flush=True)
     for d in (int(x) for x in args.distances.split(",")):
         for p in (float(x) for x in args.ps.split(",")):
@@ -137,7 +138,7 @@ def main():
                 print(f"{r['d']:>3} {r['p']:>6} {r['shots']:>7} {r['decoder']:<22} {r['failures']:>6} "
                       f"{r['ler']:>10.3e} {r['ler_se']:>9.1e} {r['us_per_shot']:>9.2f} "
                       f"{r['time_vs_pm_correlated']:>9.2f} {r['time_vs_pm_plain']:>6.2f} "
-                      f"{r['z_vs_pm_correlated']:>6.2f}", flush=True)
+                      f"{r['z_vs_pm_correlated']:>6.2f} {r['peer_failures_same_shots']:>5}", flush=True)
     if args.csv:
         with open(args.csv, "w", newline="") as f:
             writer = csv.DictWriter(f, fieldnames=list(rows[0]))

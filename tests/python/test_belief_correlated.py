@@ -31,6 +31,16 @@ def test_not_worse_than_correlated_matching_on_the_same_shots():
     assert np.count_nonzero(fails["combined"] & ~fails["ours"]) <= np.count_nonzero(fails["ours"] & ~fails["combined"])
 
 
+def test_radius_one_keeps_the_exact_runs_predictions():
+    circuit, dem = surface(5, 0.005)
+    det = circuit.compile_detector_sampler(seed=17).sample(1500)
+    exact = vx.BeliefCorrelatedDecoder(dem).predict_observables_batch(det)
+    assert np.array_equal(exact, vx.BeliefCorrelatedDecoder(dem, bp_radius=None).predict_observables_batch(det))
+    capped = vx.BeliefCorrelatedDecoder(dem, bp_radius=1).predict_observables_batch(det)
+    # 1 shot of 1500 differs; without the region's per-shot weights (radius 0) 7 do.
+    assert np.count_nonzero((capped != exact).any(axis=1)) <= 3
+
+
 @pytest.mark.parametrize("radius", [None, 0, 1])
 def test_single_batch_and_packed_predictions_agree(radius):
     circuit, dem = surface(3, 0.01)
