@@ -29,14 +29,18 @@ Time SparseEngine::local_radius(NodeId node, Time now) const {
     return regions_[event_top_[source]].radius(now) + event_wrapped_[source] - distance_[node];
 }
 
-void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time now) {
-    owner_event_[node] = owner_event_[from];
-    distance_[node] = distance_[from] + graph_->weight[half_edge];
+// The claiming region grows (only a growing region claims), and the new
+// node's local radius is the claimer's less the edge between them.
+void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time from_radius, Time now) {
+    const NodeId source = owner_event_[from];
+    const Time w = graph_->weight[half_edge];
+    owner_event_[node] = source;
+    distance_[node] = distance_[from] + w;
     obs_from_[node] = obs_from_[from] ^ graph_->observables[half_edge];
     shell_below_[node] = regions_[region].shell_top;
     regions_[region].shell_top = node;
     touched_.push_back(node);
-    schedule_node(node, now);
+    schedule_edges(node, source, region, 1, from_radius - w, now);
 }
 
 // When edge k of a node of `region` (reached from event `source`, own
@@ -63,8 +67,13 @@ void SparseEngine::claim(NodeId node, NodeId from, uint32_t half_edge, RegionId 
 void SparseEngine::schedule_node(NodeId node, Time now) {
     const NodeId source = owner_event_[node];
     const RegionId region = event_top_[source];
-    const int own_speed = regions_[region].slope;
-    const Time a = local_radius(node, now);
+    schedule_edges(node, source, region, regions_[region].slope, local_radius(node, now), now);
+}
+
+// Queues the next look of `node` (of `region`, reached from `source`, with
+// the region's speed and the node's local radius a).
+[[gnu::always_inline]] inline void SparseEngine::schedule_edges(NodeId node, NodeId source, RegionId region,
+                                                               int own_speed, Time a, Time now) {
     Time next = kNever;
     const MatchingGraph& g = *graph_;
     for (uint32_t k = g.row_begin[node]; k < g.row_begin[node + 1]; ++k)
@@ -132,7 +141,7 @@ void SparseEngine::on_node_event(NodeId node, Time now) {
             return schedule_node(node, now);
         }
         if (owner_event_[x] == kNone) {
-            claim(x, node, k, region, now);
+            claim(x, node, k, region, a, now);
             continue;  // claiming changes no region; other edges may be due too
         }
         const RegionId other = event_top_[owner_event_[x]];

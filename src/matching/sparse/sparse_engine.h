@@ -112,10 +112,11 @@ private:
     // --- flooding (flooder.cpp)
     void prepare(const MatchingGraph& graph);
     Time local_radius(NodeId node, Time now) const;
-    void claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time now);
+    void claim(NodeId node, NodeId from, uint32_t half_edge, RegionId region, Time from_radius, Time now);
     Time edge_due(uint32_t half_edge, NodeId source, RegionId region, int own_speed, Time a, Time now) const;
     void schedule_node(NodeId node, Time now);
     void schedule_seed(NodeId event);
+    void schedule_edges(NodeId node, NodeId source, RegionId region, int own_speed, Time a, Time now);
     void queue_look(NodeId node, Time when, Time now);
     void schedule_region_nodes(RegionId region, Time now);
     void schedule_shrink(RegionId region, Time now);
