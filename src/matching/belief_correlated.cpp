@@ -5,11 +5,9 @@
 #include <string>
 
 #include "base/thread_scratch.h"
-#include "dem/dem_graph.h"
 #include "dem/dem_model.h"
 #include "dem/model_budget.h"
 #include "dem/model_prediction.h"
-#include "matching/model_graph.h"
 
 namespace vornex {
 
@@ -122,11 +120,7 @@ Result<BeliefCorrelatedDecoder> BeliefCorrelatedDecoder::create(const DetectorEr
     const std::span<const double> free = d.belief_->event_free_weights();
     for (size_t h = 0; h < graph.n_half_edges(); ++h)
         graph.weight[h] = 2 * correlated.engine_weight(free[graph.edge_id[h]]);  // stored doubled
-    auto view = build_dem_graph(model);
-    if (!view) return view.error();
-    auto rounding = model_matching_graph(view.value(), "BeliefCorrelatedDecoder", WeightRounding::Fine);
-    if (!rounding) return rounding.error();
-    auto matcher = ExactMatcher::create(std::move(graph), correlated.n_edges(), rounding.value().scale);
+    auto matcher = ExactMatcher::create(std::move(graph), correlated.n_edges(), correlated.weight_scale());
     if (!matcher) return matcher.error();
     d.free_matcher_ = std::make_shared<const ExactMatcher>(std::move(matcher).value());
     return d;

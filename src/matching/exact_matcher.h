@@ -59,6 +59,8 @@ public:
     std::pair<sparse::NodeId, sparse::NodeId> ends(uint32_t edge) const;
     // The engine's integer for a real weight (clamped to the engine's range).
     int64_t engine_weight(double weight) const;
+    // The `scale` of engine_weight: a graph re-weighted with it rounds as this one.
+    double weight_scale() const { return scale_; }
 
     // Minimum-weight matching of `fired` (distinct node ids) with the
     // boundary; `observables` gets the XOR of the matched paths' masks.

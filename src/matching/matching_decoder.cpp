@@ -226,28 +226,24 @@ Result<std::vector<uint8_t>> MatchingDecoder::predict_observables(std::span<cons
         sparse::ObsMask unused = 0;
         return match(fired, correlated, overrides, unused);
     };
-    Status status = ok_status();
-    if (!correlated && overrides.empty()) {
-        // Plain shots: each range holds the thread's scratch for all its rows.
-        status = predict_rows_from_events(
-            events.data(), in, n_shots, predictions.data(), out, parallel,
-            [&] {
-                return [held = ExactMatcher::Held(matcher_)](std::span<const NodeId> fired,
-                                                             sparse::ObsMask& flips) mutable {
-                    return static_cast<bool>(held.match(fired, flips));
-                };
-            },
-            failure);
-    } else {
-        status = predict_rows_from_events(
-            events.data(), in, n_shots, predictions.data(), out, parallel,
-            [&] {
-                return [&](std::span<const NodeId> fired, sparse::ObsMask& flips) {
-                    return static_cast<bool>(match(fired, correlated, overrides, flips));
-                };
-            },
-            failure);
-    }
+    const auto predict_rows = [&](auto make_predictor) {
+        return predict_rows_from_events(events.data(), in, n_shots, predictions.data(), out, parallel,
+                                        make_predictor, failure);
+    };
+    // Plain shots: each range holds the thread's scratch for all its rows.
+    const Status status =
+        !correlated && overrides.empty()
+            ? predict_rows([&] {
+                  return [held = ExactMatcher::Held(matcher_)](std::span<const NodeId> fired,
+                                                               sparse::ObsMask& flips) mutable {
+                      return static_cast<bool>(held.match(fired, flips));
+                  };
+              })
+            : predict_rows([&] {
+                  return [&](std::span<const NodeId> fired, sparse::ObsMask& flips) {
+                      return static_cast<bool>(match(fired, correlated, overrides, flips));
+                  };
+              });
     if (!status) return status.error();
     return predictions;
 }
